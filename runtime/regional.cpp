@@ -1,0 +1,10 @@
+#include "runtime/regional.h"
+
+namespace runtime {
+
+Regional& regional() {
+  static Regional settings;
+  return settings;
+}
+
+}  // namespace runtime
