@@ -1,0 +1,140 @@
+#include "runtime/charset.h"
+
+#include <utility>
+
+namespace runtime {
+namespace {
+
+// Upper halves (0x80..0xFF) of both code pages in Unicode. The 1252 holes
+// stand for the C1 controls of the same number.
+constexpr char32_t kAnsiHigh[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
+    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,  // A0
+    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,  // A8
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,  // B8
+    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,  // C0
+    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,  // C8
+    0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,  // D0
+    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,  // D8
+    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,  // E0
+    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,  // E8
+    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,  // F0
+    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,  // F8
+};
+
+constexpr char32_t kOemHigh[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // 88
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 90
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  // 98
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // A0
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  // A8
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // B0
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  // B8
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // C0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  // C8
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // D0
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  // D8
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // E0
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  // E8
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // F0
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // F8
+};
+
+// Look-alikes for characters that have no exact partner in the other set.
+// Each target is either plain ASCII or a character of the target set; an
+// entry whose target is missing there is passed over, and what finds no
+// entry becomes '?'.
+constexpr std::pair<char32_t, char32_t> kBestFit[] = {
+    // 1252 only: punctuation and typographic marks
+    {0x201A, ','}, {0x201E, '"'}, {0x2026, '.'}, {0x02C6, '^'}, {0x2030, '%'},
+    {0x2039, '<'}, {0x203A, '>'}, {0x2018, '\''}, {0x2019, '\''}, {0x201C, '"'},
+    {0x201D, '"'}, {0x2022, 0x2219}, {0x2013, '-'}, {0x2014, '-'}, {0x02DC, '~'},
+    {0x00A6, '|'}, {0x00A8, '"'}, {0x00A9, 'C'}, {0x00AD, '-'}, {0x00AE, 'R'},
+    {0x00AF, '-'}, {0x00B3, '3'}, {0x00B4, '\''}, {0x00B8, ','}, {0x00B9, '1'},
+    {0x00D7, 'x'},
+    // 1252 only: letters to their plain form
+    {0x0160, 'S'}, {0x0161, 's'}, {0x0152, 'O'}, {0x0153, 'o'}, {0x017D, 'Z'},
+    {0x017E, 'z'}, {0x0178, 'Y'}, {0x00C0, 'A'}, {0x00C1, 'A'}, {0x00C2, 'A'},
+    {0x00C3, 'A'}, {0x00C8, 'E'}, {0x00CA, 'E'}, {0x00CB, 'E'}, {0x00CC, 'I'},
+    {0x00CD, 'I'}, {0x00CE, 'I'}, {0x00CF, 'I'}, {0x00D0, 'D'}, {0x00D2, 'O'},
+    {0x00D3, 'O'}, {0x00D4, 'O'}, {0x00D5, 'O'}, {0x00D8, 'O'}, {0x00D9, 'U'},
+    {0x00DA, 'U'}, {0x00DB, 'U'}, {0x00DD, 'Y'}, {0x00E3, 'a'}, {0x00F0, 'd'},
+    {0x00F5, 'o'}, {0x00F8, 'o'}, {0x00FD, 'y'},
+    // 437 only: symbols
+    {0x2310, 0x00AC}, {0x2219, 0x00B7}, {0x2261, '='}, {0x2265, '>'}, {0x2264, '<'},
+    {0x2248, '~'}, {0x221A, 'v'}, {0x207F, 'n'},
+    // 437 only: Greek letters to the Latin letters they resemble
+    {0x03B1, 'a'}, {0x0393, 'G'}, {0x03C0, 'p'}, {0x03A3, 'S'}, {0x03C3, 's'},
+    {0x03C4, 't'}, {0x03A6, 'F'}, {0x0398, 'T'}, {0x03A9, 'O'}, {0x03B4, 'd'},
+    {0x03C6, 'f'}, {0x03B5, 'e'},
+};
+
+constexpr char32_t code_point_in(const char32_t (&high)[128], unsigned byte) {
+  return byte < 0x80 ? static_cast<char32_t>(byte) : high[byte - 0x80];
+}
+
+constexpr char32_t box_or_block_fallback(char32_t cp) {
+  if (cp >= 0x2580 && cp <= 0x25A0) return '_';   // shades, blocks, the square
+  if (cp == 0x2502 || cp == 0x2551) return '|';
+  if (cp == 0x2500 || cp == 0x2550) return '-';
+  if (cp >= 0x2500 && cp <= 0x257F) return '+';   // corners and junctions
+  return 0;
+}
+
+constexpr int find_byte(const char32_t (&high)[128], char32_t cp) {
+  if (cp < 0x80) return static_cast<int>(cp);
+  for (int i = 0; i < 128; ++i)
+    if (high[i] == cp) return 0x80 + i;
+  return -1;
+}
+
+constexpr std::array<std::uint8_t, 256> make_table(const char32_t (&from)[128],
+                                                    const char32_t (&to)[128]) {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    const char32_t cp = code_point_in(from, b);
+    int target = find_byte(to, cp);
+    for (const auto& [src, fit] : kBestFit) {
+      if (target >= 0) break;
+      if (src == cp) target = find_byte(to, fit);
+    }
+    if (target < 0) {
+      const char32_t fit = box_or_block_fallback(cp);
+      if (fit != 0) target = find_byte(to, fit);
+    }
+    table[b] = static_cast<std::uint8_t>(target < 0 ? '?' : target);
+  }
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kAnsiToOem = make_table(kAnsiHigh, kOemHigh);
+constexpr std::array<std::uint8_t, 256> kOemToAnsi = make_table(kOemHigh, kAnsiHigh);
+
+static_assert(kAnsiToOem[0xE9] == 0x82 && kOemToAnsi[0x82] == 0xE9);
+static_assert(kAnsiToOem[0xC7] == 0x80 && kOemToAnsi[0x80] == 0xC7);
+
+void convert(char* data, std::size_t length, const std::array<std::uint8_t, 256>& table) {
+  for (std::size_t i = 0; i < length; ++i)
+    data[i] = static_cast<char>(table[static_cast<unsigned char>(data[i])]);
+}
+
+}  // namespace
+
+const std::array<std::uint8_t, 256>& ansi_to_oem_table() { return kAnsiToOem; }
+const std::array<std::uint8_t, 256>& oem_to_ansi_table() { return kOemToAnsi; }
+
+char32_t ansi_code_point(std::uint8_t byte) { return code_point_in(kAnsiHigh, byte); }
+char32_t oem_code_point(std::uint8_t byte) { return code_point_in(kOemHigh, byte); }
+
+void ansi_to_oem(char* data, std::size_t length) { convert(data, length, kAnsiToOem); }
+void oem_to_ansi(char* data, std::size_t length) { convert(data, length, kOemToAnsi); }
+
+void ansi_to_oem(std::string& text) { convert(text.data(), text.size(), kAnsiToOem); }
+void oem_to_ansi(std::string& text) { convert(text.data(), text.size(), kOemToAnsi); }
+
+}  // namespace runtime
