@@ -15,6 +15,10 @@
 
 namespace platform {
 
+// The last byte a read, write, truncate or lock may touch. Beyond it a call
+// fails with 87 (invalid parameter) instead of wrapping around.
+inline constexpr std::uint64_t max_file_offset = 0x7fff'ffff'ffff'ffffULL;
+
 // Result of one call: 0 on success, else a system error number.
 struct [[nodiscard]] Status {
   int error = 0;
@@ -28,7 +32,9 @@ struct [[nodiscard]] Status {
 
 enum class Access : std::uint8_t { read, write, read_write };
 
-// How a file is opened.
+// How a file is opened. Reads need read access, writes and truncates write
+// access (5 otherwise). truncate needs write access (87 with Access::read);
+// exclusive only matters together with create. A directory is refused with 5.
 struct OpenMode {
   Access access = Access::read;
   bool create = false;     // make the file when missing
@@ -64,7 +70,14 @@ class File {
   virtual Status sync() = 0;
 
   // Byte-range locks at 64-bit offsets. With wait == false a conflicting
-  // lock fails at once with 33 (lock violation).
+  // lock fails at once with 33 (lock violation); with wait == true the call
+  // blocks until the range is free. length must be at least 1 (87 otherwise).
+  // Locks of one File never conflict with each other: locking a range this
+  // File already holds converts it to `kind`, and unlock frees whatever part
+  // of the range this File holds (success when it holds none of it).
+  // Both kinds work whatever access the File was opened with, as long as the
+  // file's permissions allow reading (shared) or writing (exclusive);
+  // otherwise the lock fails with 5.
   virtual Status lock(std::uint64_t offset, std::uint64_t length, LockKind kind, bool wait) = 0;
   virtual Status unlock(std::uint64_t offset, std::uint64_t length) = 0;
 
@@ -72,6 +85,7 @@ class File {
   virtual const std::string& path() const = 0;
 };
 
+// An Env outlives every File it opened. Paths hold no NUL byte (3 otherwise).
 class Env {
  public:
   virtual ~Env() = default;
@@ -80,14 +94,19 @@ class Env {
   virtual Status remove(const std::string& path) = 0;
   // Replaces `to` atomically when it exists.
   virtual Status rename(const std::string& from, const std::string& to) = 0;
+  // True when something (a file or a directory) is at path.
   virtual bool exists(const std::string& path) = 0;
 
-  // The absolute form of path, taken against the current directory now.
+  // The absolute form of path, taken against the current directory now:
+  // "." and ".." are resolved lexically, repeated and trailing "/" dropped;
+  // the path need not exist. An empty path fails with 3.
   virtual Status full_path(const std::string& path, std::string* out) = 0;
   virtual Status current_directory(std::string* out) = 0;
   virtual Status set_current_directory(const std::string& path) = 0;
 
-  // Makes the directory entry of a file durable after a create or rename.
+  // Makes the directory entry of a file durable after a create, rename or
+  // remove: syncs the directory that holds path. 3 when that directory is
+  // missing.
   virtual Status sync_directory_of(const std::string& path) = 0;
 
   // Monotonic clock in hundredths of a second.

@@ -1,0 +1,140 @@
+// What only the real file system can show: locks between processes,
+// permissions, descriptors that cannot carry a lock, offsets past 2 GiB.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/env.h"
+#include "tests/platform/temp_dir.h"
+
+namespace platform {
+namespace {
+
+using platform_test::TempDir;
+
+constexpr std::uint64_t kWriterByte = (std::uint64_t{1} << 31) + 1023;
+
+std::unique_ptr<File> open_file(const std::string& path, Access access, bool create = false) {
+  std::unique_ptr<File> file;
+  const Status s = Env::posix()->open(path, {access, create, false, false}, &file);
+  EXPECT_EQ(s.error, 0) << path;
+  return file;
+}
+
+// One byte from the other process, or -1 when none comes in time.
+int receive(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  unsigned char c = 0;
+  if (::poll(&p, 1, 20'000) != 1 || ::read(fd, &c, 1) != 1) return -1;
+  return c;
+}
+
+void send(int fd, int value) {
+  const auto c = static_cast<unsigned char>(value);
+  ASSERT_EQ(::write(fd, &c, 1), 1);
+}
+
+// The child is forked before the holder opens the file, so it inherits no
+// descriptor of the holder's open file description.
+TEST(PosixLockTest, LockAbove2GiBIsRefusedToAnotherProcessUntilTheHolderCloses) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = dir.file("shared.ksf");
+  ASSERT_TRUE(open_file(path, Access::read_write, true));
+  int to_child[2];
+  int to_parent[2];
+  ASSERT_EQ(::pipe(to_child), 0);
+  ASSERT_EQ(::pipe(to_parent), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::alarm(60);
+    unsigned char c = 0;
+    std::unique_ptr<File> file;
+    if (::read(to_child[0], &c, 1) != 1 || !Env::posix()->open(path, {Access::read_write}, &file).ok()) _exit(1);
+    for (int round = 0; round < 2; ++round) {
+      const int held = file->lock(kWriterByte, 1, LockKind::exclusive, false).error;
+      const int other = file->lock(kWriterByte - (std::uint64_t{1} << 31), 1, LockKind::exclusive, false).error;
+      const unsigned char answer[2] = {static_cast<unsigned char>(held), static_cast<unsigned char>(other)};
+      if (::write(to_parent[1], answer, 2) != 2) _exit(1);
+      if (round == 0 && ::read(to_child[0], &c, 1) != 1) _exit(1);
+    }
+    _exit(0);
+  }
+  auto holder = open_file(path, Access::read_write);
+  ASSERT_TRUE(holder->lock(kWriterByte, 1, LockKind::exclusive, false).ok());
+  send(to_child[1], 'L');
+  EXPECT_EQ(receive(to_parent[0]), 33);
+  EXPECT_EQ(receive(to_parent[0]), 0);  // 1023 is another byte, not the same one cut to 32 bits
+  holder.reset();
+  send(to_child[1], 'C');
+  EXPECT_EQ(receive(to_parent[0]), 0);
+  EXPECT_EQ(receive(to_parent[0]), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) ::close(fd);
+}
+
+TEST(PosixFileTest, DataPast2GiBRoundTrips) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  auto file = open_file(dir.file("sparse"), Access::read_write, true);
+  const std::uint64_t offset = (std::uint64_t{1} << 32) + 7;
+  ASSERT_TRUE(file->write_at(offset, "far", 3).ok());
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->size(&size).ok());
+  EXPECT_EQ(size, offset + 3);
+  char buf[8] = {};
+  std::size_t got = 0;
+  ASSERT_TRUE(file->read_at(offset - 1, buf, sizeof buf, &got).ok());
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(std::string(buf, 4), std::string("\0far", 4));
+  EXPECT_EQ(file->write_at(max_file_offset, "ab", 2).error, 87);
+}
+
+TEST(PosixAccessTest, PermissionsRefuseAccessWith5) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root passes every permission check";
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = dir.file("locked");
+  ASSERT_TRUE(open_file(path, Access::read_write, true));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  std::unique_ptr<File> file;
+  EXPECT_EQ(Env::posix()->open(path, {Access::read_write}, &file).error, 5);
+  auto reader = open_file(path, Access::read);
+  EXPECT_TRUE(reader->lock(0, 1, LockKind::shared, false).ok());
+  EXPECT_EQ(reader->lock(1, 1, LockKind::exclusive, false).error, 5);
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  EXPECT_EQ(Env::posix()->open(path, {Access::read}, &file).error, 5);
+}
+
+// Works as root too: no one may open a running program for writing, so
+// the descriptor stays read-only and cannot carry a write lock.
+TEST(PosixAccessTest, ReadOnlyDescriptorRefusesExclusiveLockWith5) {
+  char self[PATH_MAX] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  const int probe = ::open(self, O_RDWR | O_CLOEXEC);
+  const int why = errno;
+  if (probe >= 0) {
+    ::close(probe);
+    GTEST_SKIP() << "this kernel lets a running program be opened for writing";
+  }
+  auto reader = open_file(self, Access::read);
+  ASSERT_TRUE(reader);
+  EXPECT_TRUE(reader->lock(kWriterByte, 1, LockKind::shared, false).ok());
+  EXPECT_EQ(reader->lock(kWriterByte, 1, LockKind::exclusive, false).error, 5);
+  std::unique_ptr<File> file;
+  EXPECT_EQ(Env::posix()->open(self, {Access::read_write}, &file).error, why == ETXTBSY ? 32 : 5);
+}
+
+}  // namespace
+}  // namespace platform
