@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 namespace ui {
 namespace {
@@ -194,7 +195,10 @@ class Parser {
           ++pos_;
           std::string text;
           if (!parse_delimited('@', start, text)) return false;
-          if (!column.picture_text) column.picture_text = "@" + text;
+          if (!column.picture_text) {
+            column.picture_text = "@" + text;
+            column.picture = runtime::compilePicture(*column.picture_text);
+          }
           break;
         }
         default:
@@ -392,6 +396,17 @@ void write_group(std::string& out, const ListGroup& group) {
 }
 
 }  // namespace
+
+bool ListColumn::operator==(const ListColumn& other) const {
+  const auto written = [](const ListColumn& c) {
+    return std::tie(c.width, c.justification, c.indent, c.right_border, c.underline, c.fixed,
+                    c.resizable, c.scroll, c.icon, c.tree, c.colour, c.slash, c.question,
+                    c.tree_options, c.colours, c.has_header, c.header, c.header_justification,
+                    c.header_indent, c.scroll_number, c.header_number, c.field_number,
+                    c.picture_text);
+  };
+  return written(*this) == written(other);
+}
 
 int validateListFormat(std::string_view text) { return Parser(text).run().error_position; }
 

@@ -47,6 +47,8 @@
 #include <variant>
 #include <vector>
 
+#include "runtime/picture.h"
+
 namespace ui {
 
 enum class Justification : char { Left = 'L', Right = 'R', Centre = 'C', Decimal = 'D' };
@@ -94,14 +96,18 @@ struct ListColumn {
   std::optional<int> header_number;  // "H(n)"
   std::optional<int> field_number;   // "#n#"
 
-  // The picture as written, with its leading "@" ("@n_4"), not the closing one.
+  // The picture as written, with its leading "@" ("@n_4"), not the closing
+  // one, and what it compiles to (kind invalid when there is no picture, or
+  // when the text is no acceptable picture).
   std::optional<std::string> picture_text;
+  runtime::PictureDescriptor picture;
 
   Justification header_justification_or_column() const {
     return header_justification.value_or(justification);
   }
 
-  bool operator==(const ListColumn&) const = default;
+  // Compares what is written; the compiled picture follows from its text.
+  bool operator==(const ListColumn& other) const;
 };
 
 struct ListGroup {

@@ -32,12 +32,16 @@ TEST(ApplicationFormats, ParseToTheirColumns) {
   EXPECT_EQ(c[0].header, "Nr.");
   EXPECT_EQ(c[0].header_justification_or_column(), Justification::Left);
   EXPECT_EQ(c[0].picture_text, "@n_4");
+  EXPECT_EQ(c[0].picture.kind, runtime::PictureKind::number);
+  EXPECT_EQ(c[0].picture.width, 4);
   EXPECT_EQ(c[1].width, 80);
   EXPECT_EQ(c[1].justification, Justification::Left);
   EXPECT_EQ(c[1].indent, 1);
   EXPECT_FALSE(c[1].right_border);
   EXPECT_EQ(c[1].header, "Name");
   EXPECT_EQ(c[1].picture_text, "@s20");
+  EXPECT_EQ(c[1].picture.kind, runtime::PictureKind::string);
+  EXPECT_EQ(c[1].picture.width, 20);
 
   c = columns_of("16R(1)@n03@21C(2)|~Char~L@s2@44L(2)|M~Html code~@s10@");
   ASSERT_EQ(c.size(), 3u);
@@ -47,6 +51,7 @@ TEST(ApplicationFormats, ParseToTheirColumns) {
   EXPECT_FALSE(c[0].has_header);
   EXPECT_FALSE(c[0].right_border);
   EXPECT_EQ(c[0].picture_text, "@n03");
+  EXPECT_EQ(c[0].picture.width, 3);
   EXPECT_EQ(c[1].width, 21);
   EXPECT_EQ(c[1].justification, Justification::Centre);
   EXPECT_EQ(c[1].indent, 2);
@@ -61,6 +66,7 @@ TEST(ApplicationFormats, ParseToTheirColumns) {
   EXPECT_TRUE(c[2].resizable);
   EXPECT_EQ(c[2].header, "Html code");
   EXPECT_EQ(c[2].picture_text, "@s10");
+  EXPECT_EQ(c[2].picture.width, 10);
 
   c = columns_of("80L(2)|M~Command~@s40@");
   ASSERT_EQ(c.size(), 1u);
@@ -145,12 +151,20 @@ TEST(ListColumnElements, OnlyTheFirstValueOfAnElementIsKept) {
   ASSERT_TRUE(parsed.ok());
   const auto& c = std::get<ListColumn>(parsed.format.items[0]);
   EXPECT_EQ(c.picture_text, "@s2");
+  EXPECT_EQ(c.picture.width, 2);
   EXPECT_EQ(c.header, "a");
   EXPECT_EQ(c.header_justification, Justification::Right);
   EXPECT_EQ(c.header_indent, 1);
   EXPECT_EQ(c.field_number, 1);
   EXPECT_EQ(c.scroll_number, 3);
   EXPECT_EQ(ui::write_list_format(parsed.format), "80LS(3)#1#~a~R(1)@s2@");
+}
+
+TEST(ListColumnElements, PictureThatDoesNotCompileLeavesTheFormatValid) {
+  const auto c = columns_of("80L@x@90L")[0];
+  EXPECT_EQ(c.picture_text, "@x");
+  EXPECT_FALSE(c.picture.valid());
+  EXPECT_FALSE(columns_of("80L")[0].picture.valid());
 }
 
 TEST(ListGroups, HoldColumnsAndModifiers) {
