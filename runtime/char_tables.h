@@ -83,13 +83,16 @@ void reset_char_tables();
 void set_collating_sequence(std::string_view value, bool list_is_oem);
 
 // ORVCASE. Each call starts from the default A-Z/a-z case tables (digits
-// marked).
-//   no items                       defaults only;
-//   "WINDOWS", or two items of     add every upper-case letter of 1252
-//   unequal length                 with its lower-case partner;
-//   two items of equal length      add the pairs (upper[i], lower[i]) where
-//                                  both bytes are above 127.
-// `items` are ANSI text.
+// marked), then:
+//   no items (or one empty item)   nothing more;
+//   two or more items, the first   add the pairs (upper[i], lower[i]) where
+//   two of equal length            both bytes are above 127;
+//   anything else ("WINDOWS", two  add every upper-case letter of 1252
+//   items of unequal length, one   (A grave..Thorn without the multiplication
+//   other item)                    sign, S/Z caron, OE, Y diaeresis) with its
+//                                  lower-case partner.
+// A byte paired again loses its earlier partner, so the case map stays its
+// own inverse. `items` are ANSI text.
 void set_case_tables(const std::vector<std::string>& items);
 
 // ORVDIGRAPH: the bytes are read as consecutive groups of 3; at most 16
