@@ -147,7 +147,11 @@ void post_update(FileDescriptor& file, FileControlBlock& fcb, int code, const Ke
     fcb.actions |= rule.op_class;
     if (created && !(rule.op_class & op_class::keeps_closed_block)) fcb.actions |= action::release;
   } else {
-    if (code == static_cast<int>(Op::REMOVE) || (rule.op_class & op_class::release_block)) {
+    // A refused CLOSE (a transaction still running) must not drop the block
+    // of a file that stays open: its driver state and transaction would be
+    // lost with it. The block goes only when the file is closed.
+    if ((code == static_cast<int>(Op::REMOVE) || (rule.op_class & op_class::release_block)) &&
+        !(fcb.state & state::O)) {
       fcb.actions |= action::release;
     }
     // A block made for this one call on a closed file goes with it, whether

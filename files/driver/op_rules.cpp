@@ -8,7 +8,7 @@ namespace {
 using namespace state;
 // Flag letters of the rule table.
 constexpr std::uint32_t S_O = O, S_C = C, S_T = T, S_S = S, S_L = L, S_Q = Q, S_W = W, S_X = X,
-                        S_w = w, S_v = v, S_h = h, S_H = H, S_F = F, S_B = B, S_K = K;
+                        S_w = w, S_v = v, S_h = h, S_H = H, S_F = F, S_K = K;
 
 // A class is written as its digits side by side: "12" is classes 1 and 2,
 // "18" is 1 and 8. decode_class turns the written number into class bits.

@@ -57,12 +57,13 @@ constexpr std::uint8_t sequential = 4;      // remembered as the last sequential
 constexpr std::uint8_t keeps_closed_block = 8;  // may leave a block on a closed file
 }  // namespace op_class
 
+// Action flags of the running operation: the class digits of a successful
+// operation, plus the release flag that the post-update adds on its own.
 namespace action {
 constexpr std::uint32_t reset_error = 1;
-constexpr std::uint32_t release_block = 2;
+constexpr std::uint32_t release = 2;  // release the control block after this call
 constexpr std::uint32_t sequential = 4;
 constexpr std::uint32_t keeps_closed_block = 8;
-constexpr std::uint32_t release = 0x100;  // release the control block after this call
 }  // namespace action
 
 struct OpRule {
