@@ -117,6 +117,11 @@ struct FileDescriptor {
   std::string label;                   // the declaration's label ("Translations")
   std::uint8_t* record = nullptr;      // the one record buffer of this file
   std::uint32_t record_length = 0;
+  // A file declared without a layout (no fields) takes its layout from the
+  // data file at open, where the driver can tell it (the keyed driver); the
+  // driver then fills fields, keys and memos and, when the program gave no
+  // buffer, points `record` into this one.
+  std::vector<std::uint8_t> owned_record;
   std::vector<FieldDescriptor> fields;
   std::vector<KeyDescriptor> keys;
   std::vector<MemoDescriptor> memos;

@@ -111,7 +111,10 @@ std::int32_t make_control_block(FileDescriptor& file) {
   fcb->record = file.record;
   fcb->record_length = file.record_length;
   fcb->attributes = file.attributes;
-  if (const std::int32_t rc = build_field_table(file, driver, &fcb->field_table); rc != 0) return rc;
+  const bool layout_from_file = file.fields.empty() && driver.supports_keys();
+  if (!layout_from_file) {
+    if (const std::int32_t rc = build_field_table(file, driver, &fcb->field_table); rc != 0) return rc;
+  }
   file.fcb = std::move(fcb);
   return 0;
 }
@@ -237,6 +240,14 @@ std::int32_t dispatch(FileDescriptor& file, int code, Operands& operands) {
 
   std::int32_t result = 0;
   if (rc == 0) rc = driver.perform(static_cast<Op>(code), file, fcb, operands, &result);
+
+  // A layout the driver read from the file at open becomes the field table.
+  if (rc == 0 && (code == static_cast<int>(Op::OPEN) || code == static_cast<int>(Op::SHARE)) &&
+      fcb.field_table.empty() && !file.fields.empty()) {
+    fcb.record = file.record;
+    fcb.record_length = file.record_length;
+    rc = build_field_table(file, driver, &fcb.field_table);
+  }
 
   const std::int32_t outcome = rc == kSkip ? 0 : rc;
   if (tracing && code != 87 && code != 91 && !fcb.name.empty() && valid_op(code)) {
