@@ -54,8 +54,7 @@ class EnvTest : public ::testing::TestWithParam<std::string> {
 
   std::unique_ptr<File> open(const std::string& path, const OpenMode& mode = kReadWrite) {
     std::unique_ptr<File> file;
-    const Status s = env_->open(path, mode, &file);
-    EXPECT_EQ(s.error, 0) << path;
+    EXPECT_EQ(env_->open(path, mode, &file).error, 0) << path;
     return file;
   }
   int open_error(const std::string& path, const OpenMode& mode) {
@@ -86,37 +85,30 @@ class EnvTest : public ::testing::TestWithParam<std::string> {
 TEST_P(EnvTest, WriteReadSizeAndTruncateRoundTrip) {
   auto file = open(at("data.bin"), kCreate);
   ASSERT_TRUE(file->write_at(0, "hello world", 11).ok());
-  std::size_t written = 0;
-  ASSERT_TRUE(file->write_at(20, "x", 1, &written).ok());
-  EXPECT_EQ(written, 1u);
+  ASSERT_TRUE(file->write_at(20, "x", 1).ok());
   std::uint64_t size = 0;
   ASSERT_TRUE(file->size(&size).ok());
   EXPECT_EQ(size, 21u);
   EXPECT_EQ(get(*file), std::string("hello world") + std::string(9, '\0') + "x");
-  EXPECT_EQ(get(*file, 6, 5), "world");
   EXPECT_EQ(get(*file, 100), "");  // past the end: nothing, and no error
   ASSERT_TRUE(file->truncate(5).ok());
   EXPECT_EQ(get(*file), "hello");
   ASSERT_TRUE(file->truncate(7).ok());
   EXPECT_EQ(get(*file), std::string("hello\0\0", 7));
-  EXPECT_TRUE(file->sync().ok());
   EXPECT_EQ(file->path(), at("data.bin"));
 }
 
 TEST_P(EnvTest, RequestedAccessIsEnforcedPerFile) {
   put(at("f"), "abc");
   auto reader = open(at("f"), kRead);
-  std::size_t written = 99;
-  EXPECT_EQ(reader->write_at(0, "z", 1, &written).error, 5);
-  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(reader->write_at(0, "z", 1).error, 5);
   EXPECT_EQ(reader->truncate(0).error, 5);
   // Locks do not depend on the access asked for: a reader may hold records.
   EXPECT_TRUE(reader->lock(kLockBase + 5000, 1, LockKind::exclusive, false).ok());
   auto writer = open(at("f"), kWrite);
   char c = 0;
-  std::size_t got = 99;
+  std::size_t got = 0;
   EXPECT_EQ(writer->read_at(0, &c, 1, &got).error, 5);
-  EXPECT_EQ(got, 0u);
   EXPECT_TRUE(writer->lock(kLockBase, 1, LockKind::shared, false).ok());
   EXPECT_EQ(open_error(at("f"), {Access::read, false, true, false}), 87);
 }
@@ -125,12 +117,10 @@ TEST_P(EnvTest, OpenFailuresMapToFileSystemErrors) {
   put(at("plain"), "content");
   EXPECT_EQ(open_error(at("missing"), kReadWrite), 2);
   EXPECT_EQ(open_error(at("nodir/f"), kCreate), 3);
-  EXPECT_EQ(open_error(at("nodir/f"), kRead), 3);
   EXPECT_EQ(open_error(at("plain/f"), kRead), 3);
   EXPECT_EQ(open_error(at("sub"), kRead), 5);
   EXPECT_EQ(open_error("", kRead), 3);
   EXPECT_EQ(open_error(at(std::string("a\0b", 3)), kCreate), 3);
-  EXPECT_FALSE(env_->exists(at("a")));
   EXPECT_EQ(open_error(at("plain"), {Access::read_write, true, false, true}), 80);
   EXPECT_EQ(open_error(at("fresh"), {Access::read_write, true, false, true}), 0);
   auto cut = open(at("plain"), {Access::write, false, true, false});
@@ -146,10 +136,9 @@ TEST_P(EnvTest, RemoveAndRenameReportMissingNames) {
   EXPECT_EQ(env_->rename(at("missing"), at("x")).error, 2);
   put(at("a"), "A");
   EXPECT_EQ(env_->rename(at("a"), at("nodir/a")).error, 3);
-  EXPECT_TRUE(env_->exists(at("a")));
-  EXPECT_TRUE(env_->exists(at("sub")));
-  ASSERT_TRUE(env_->remove(at("a")).ok());
-  EXPECT_FALSE(env_->exists(at("a")));
+  EXPECT_TRUE(env_->exists(at("a")) && env_->exists(at("sub")));
+  EXPECT_TRUE(env_->sync_directory_of(at("a")).ok());
+  EXPECT_EQ(env_->sync_directory_of(at("nodir/a")).error, 3);
 }
 
 TEST_P(EnvTest, RenameReplacesTargetWhileOpenFilesKeepTheirContents) {
@@ -175,23 +164,13 @@ TEST_P(EnvTest, FullPathIsLexicalAndAbsolute) {
     return out;
   };
   EXPECT_EQ(full("a/./b/../c"), root_ + "/a/c");
-  EXPECT_EQ(full("."), root_);
-  EXPECT_EQ(full("sub/"), root_ + "/sub");
   EXPECT_EQ(full("//x//y/"), "/x/y");
   EXPECT_EQ(full("/x/../../y"), "/y");
-  EXPECT_EQ(full("/.."), "/");
   EXPECT_EQ(env_->full_path("", &out).error, 3);
   ASSERT_TRUE(env_->set_current_directory("sub").ok());
   EXPECT_EQ(full("../f"), root_ + "/f");
-  ASSERT_TRUE(env_->current_directory(&out).ok());
-  EXPECT_EQ(out, root_ + "/sub");
   EXPECT_EQ(env_->set_current_directory(at("missing")).error, 2);
   EXPECT_EQ(env_->set_current_directory(at("nodir/x")).error, 3);
-}
-
-TEST_P(EnvTest, SyncDirectoryNeedsTheDirectory) {
-  EXPECT_TRUE(env_->sync_directory_of(at("any")).ok());
-  EXPECT_EQ(env_->sync_directory_of(at("nodir/any")).error, 3);
 }
 
 TEST_P(EnvTest, LocksConflictBetweenFilesButNeverWithinOne) {
@@ -201,24 +180,17 @@ TEST_P(EnvTest, LocksConflictBetweenFilesButNeverWithinOne) {
   ASSERT_TRUE(a->lock(100, 10, LockKind::exclusive, false).ok());
   EXPECT_EQ(b->lock(109, 5, LockKind::exclusive, false).error, 33);
   EXPECT_EQ(b->lock(100, 1, LockKind::shared, false).error, 33);
-  EXPECT_TRUE(b->lock(110, 1, LockKind::exclusive, false).ok());
   EXPECT_TRUE(a->lock(105, 1, LockKind::exclusive, false).ok());  // its own range again
   ASSERT_TRUE(a->lock(100, 10, LockKind::shared, false).ok());    // converts
   EXPECT_TRUE(b->lock(100, 10, LockKind::shared, false).ok());
   EXPECT_EQ(b->lock(100, 1, LockKind::exclusive, false).error, 33);
   EXPECT_EQ(a->lock(109, 1, LockKind::exclusive, false).error, 33);
-}
-
-TEST_P(EnvTest, UnlockFreesOnlyTheGivenPart) {
-  put(at("f"), "");
-  auto a = open(at("f"));
-  auto b = open(at("f"));
-  ASSERT_TRUE(a->lock(0, 100, LockKind::exclusive, false).ok());
-  ASSERT_TRUE(a->unlock(40, 20).ok());
-  EXPECT_TRUE(a->unlock(5000, 1).ok());  // holding none of it is fine
-  EXPECT_TRUE(b->lock(40, 20, LockKind::exclusive, false).ok());
-  EXPECT_EQ(b->lock(39, 1, LockKind::shared, false).error, 33);
-  EXPECT_EQ(b->lock(60, 1, LockKind::shared, false).error, 33);
+  // Unlocking the middle of a range keeps both ends.
+  ASSERT_TRUE(a->lock(1000, 100, LockKind::exclusive, false).ok());
+  ASSERT_TRUE(a->unlock(1040, 20).ok());
+  EXPECT_TRUE(b->lock(1040, 20, LockKind::exclusive, false).ok());
+  EXPECT_EQ(b->lock(1039, 1, LockKind::shared, false).error, 33);
+  EXPECT_EQ(b->lock(1060, 1, LockKind::shared, false).error, 33);
 }
 
 TEST_P(EnvTest, ClosingOneFileKeepsTheLocksOfAnother) {

@@ -5,33 +5,6 @@
 namespace platform {
 namespace {
 
-constexpr OpenMode kCreate{Access::read_write, true, false, false};
-
-TEST(MemoryEnvTest, ClockIsWhatTheTestSets) {
-  MemoryEnv env;
-  EXPECT_EQ(env.ticks(), 0u);
-  env.set_ticks(1000);
-  env.advance_ticks(25);
-  EXPECT_EQ(env.ticks(), 1025u);
-  env.set_now(1'700'000'000);
-  EXPECT_EQ(env.now(), 1'700'000'000);
-}
-
-TEST(MemoryEnvTest, GrowthPastTheSizeLimitStoresWhatFitsAndFailsWith39) {
-  MemoryEnv env;
-  env.set_max_file_size(10);
-  std::unique_ptr<File> file;
-  ASSERT_TRUE(env.open("f", kCreate, &file).ok());
-  std::size_t written = 0;
-  EXPECT_EQ(file->write_at(5, "abcdefgh", 8, &written).error, 39);
-  EXPECT_EQ(written, 5u);
-  EXPECT_EQ(file->write_at(1u << 30, "a", 1, &written).error, 39);
-  EXPECT_EQ(file->truncate(11).error, 39);
-  std::string data;
-  ASSERT_TRUE(env.read_file("/f", &data));
-  EXPECT_EQ(data, std::string(5, '\0') + "abcde");
-}
-
 TEST(MemoryEnvTest, ReadOnlyFileRefusesWritersAndWriteLocks) {
   MemoryEnv env;
   ASSERT_TRUE(env.write_file("/ro", "data").ok());
