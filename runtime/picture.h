@@ -114,8 +114,10 @@
 //   characters, or, without separators, as one digit group that splits by the
 //   layout's field lengths (a two-digit year may be typed with four digits).
 //   A month may be typed as a name or an abbreviation, in any case, wherever
-//   the month stands; weekday names are skipped; layouts without a day give
-//   the 1st. A year of one or two digits goes through the century window w:
+//   the month stands; weekday names and words the layout writes itself
+//   ("de" in "d 'de' MMMM") are skipped, any other word is Rejected. Layouts
+//   without a day give the 1st; a (regional) layout without a year cannot be
+//   read back and Rejects every non-empty text. A year of one or two digits goes through the century window w:
 //   yy < w gives 20yy, otherwise 19yy (window 80: "79" is 2079, "80" 1980).
 //   Years outside 1801..9999, months outside 1..12 and days not in the month
 //   are Rejected. An empty text is 0 (no date).
