@@ -1,0 +1,135 @@
+// The text-line driver's per-file state and the record-level routines the
+// driver entry is built from. Internal to files/textline; application code
+// goes through the dispatch.
+//
+// Sizes and positions are 32-bit: a pointer is the 1-based byte position of
+// a record, so a file may hold at most kMaxFileSize bytes. A larger file is
+// refused at open (90, with the driver text saying why) and a write that
+// would grow a file past it fails the same way, instead of handing out
+// pointers that wrap around.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/driver/control_block.h"
+#include "files/textline/buffered_file.h"
+#include "platform/env.h"
+
+namespace files::textline {
+
+// TextFileState::flags.
+namespace tf {
+constexpr std::uint32_t current = 0x1;     // a record has been read or written: the position is valid
+constexpr std::uint32_t shared = 0x2;      // opened with sharing 0x40
+constexpr std::uint32_t read_only = 0x4;   // access bits 0
+constexpr std::uint32_t quick_scan = 0x8;  // the buffer caches file contents between operations
+constexpr std::uint32_t ctrlz_is_data = 0x20;  // Ctrl-Z is not the end of the data
+}  // namespace tf
+
+constexpr std::uint32_t kMaxFileSize = 0xFFFF'FFFEu;  // so that size + 1 still fits a pointer
+constexpr std::uint8_t kCtrlZ = 26;
+constexpr std::uint8_t kTab = 9;
+constexpr std::size_t kMaxEndOfRecord = 255;
+constexpr std::uint32_t kBufferBlock = 512;
+// "FILEBUFFERS" asks in blocks of 512 bytes. The description's own ceiling
+// (8,388,607 blocks, just under 4 GiB) would let one option text take all
+// memory, so the buffer stops at 16 MiB; larger requests get that.
+constexpr std::uint32_t kMaxBufferBlocks = 32768;
+
+// Sharing between openers. Linux does not enforce the sharing bits of an
+// open mode, so every opener of a text file records, with shared OFD locks
+// on bytes far above any real data, what access it has and what it denies
+// others; a new opener whose access someone denies, or who would deny an
+// access someone already has, is refused with 32 (posted as 5, "Access
+// Denied"). The check runs under an exclusive lock on the guard byte so two
+// openers cannot pass it at once. The locks are advisory: only openers that
+// go through this driver see them. On a file whose permissions forbid
+// writing, exclusive probes are impossible; such an opener records its own
+// claims but cannot detect conflicts.
+namespace share_lock {
+constexpr std::uint64_t base = 0x7FFF'FFFF'FFFF'FF00ull;
+constexpr std::uint64_t guard = base;            // held exclusively during the check
+constexpr std::uint64_t readers = base + 1;      // shared by every opener with read access
+constexpr std::uint64_t writers = base + 2;      // ... with write access
+constexpr std::uint64_t deny_read = base + 3;    // ... that denies others reading
+constexpr std::uint64_t deny_write = base + 4;   // ... that denies others writing
+}  // namespace share_lock
+
+// The whole-file lock: byte 0, length 1, nested by lock_count.
+constexpr std::uint64_t kWholeFileLockOffset = 0;
+
+struct TextFileState final : DriverState {
+  // A block released without CLOSE still gets its buffered lines out.
+  ~TextFileState() override { (void)file.close(); }
+
+  std::uint32_t flags = 0;
+  std::uint8_t lock_count = 0;
+  BufferedFile file;
+  std::uint32_t record_position = 0;  // 0-based offset of the current record
+  std::uint32_t record_span = 0;      // file bytes of the current record, end-of-record included
+  std::uint32_t file_size = 0;        // as last learned
+  std::uint32_t next_position = 1;    // 1-based, where NEXT reads
+  std::uint32_t buffer_size = 0;
+  std::unique_ptr<std::uint8_t[]> buffer;  // buffer_size bytes
+  std::uint32_t eor_length = 2;
+  std::array<std::uint8_t, kMaxEndOfRecord> eor{13, 10};
+  std::int32_t tab = 8;
+  bool tab_set = false;
+  bool clip = true;
+  bool end_tested = false;
+  std::vector<std::uint8_t> conversion;  // record-length scratch for OEM files
+
+  platform::Env* env = nullptr;  // the Env the file was opened through
+  std::string full_name;         // the resolved name while open
+
+  bool ctrlz_ends_data() const { return !(flags & tf::ctrlz_is_data); }
+  bool quick() const { return flags & tf::quick_scan; }
+
+  // Puts the defaults of a fresh open back (end-of-record CR LF, tab 8, clip
+  // on, Ctrl-Z ends the data).
+  void reset_defaults();
+};
+
+// The code under which a failed system call is posted. The system numbers 2
+// to 5 are the file errors of the same number; every other number n is
+// posted as 300 + n, the way the error table words the system's own errors,
+// so that a read fault (30) or a lock violation (33) never passes for "Entry
+// Not Found" or "Record Not Available", which callers take for the end of
+// the data.
+constexpr std::int32_t system_code(int number) {
+  return number >= 2 && number <= 5 ? number : 300 + number;
+}
+
+// The state of a control block, made on first use.
+TextFileState& state_of(FileControlBlock& fcb);
+
+// Allocates a buffer of `bytes` (at least what one record read needs) and
+// hands it to the buffered file. Returns 0 or a code to post.
+std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::uint64_t bytes);
+
+// Reads the record starting at 0-based offset p into the record buffer,
+// taking at most `length` characters (length <= fcb.record_length).
+// Returns 0, 33 at or beyond the end, or a system error number.
+std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t p, std::uint32_t length);
+
+// Writes n bytes of the record buffer at pointer q (0: at the end of the
+// file) followed by the end-of-record sequence. n <= fcb.record_length.
+std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n);
+
+// EOF: true when nothing is left to read at the next position.
+bool at_end(TextFileState& s);
+
+// One nesting level of the whole-file lock. `wait`: block until the lock is
+// free (LOCKfile and shared writes); otherwise try once and answer 32 when
+// another holds it. Returns 0, 32 or a system error number.
+std::int32_t lock_level(TextFileState& s, bool wait);
+void unlock_level(TextFileState& s);
+
+// LOCKfilesec: tries until the deadline `seconds` ahead, once a second.
+std::int32_t lock_with_deadline(TextFileState& s, std::uint32_t seconds);
+
+}  // namespace files::textline

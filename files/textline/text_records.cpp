@@ -1,0 +1,376 @@
+// Reading and writing one line, the end-of-file test and the whole-file lock.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "files/driver/descriptors.h"
+#include "files/driver/error_state.h"
+#include "files/textline/text_file_state.h"
+#include "platform/system_error.h"
+#include "runtime/charset.h"
+
+namespace files::textline {
+namespace {
+
+using platform::Status;
+
+constexpr std::int32_t kNotAvailable = 33;
+constexpr std::int32_t kAccessDenied = 5;
+constexpr std::int32_t kFileSystemError = 90;
+
+// A failed system call: the number goes to the error state, and the caller
+// gets back the code to post.
+std::int32_t system_failure(const Status& s) {
+  set_system_error(s.error);
+  return system_code(s.error);
+}
+
+// A failed system call that the rules report as "Access Denied".
+std::int32_t denied(const Status& s) {
+  set_system_error(s.error);
+  return kAccessDenied;
+}
+
+std::int32_t too_large() {
+  setDriverError("4GB", "The text file would grow beyond 4 GiB");
+  return kFileSystemError;
+}
+
+// Learns the size from the system again (the buffered file adds its own
+// unwritten bytes). Returns 0 or 5.
+std::int32_t relearn_size(TextFileState& s) {
+  std::uint64_t n = 0;
+  if (const Status st = s.file.size(&n); !st.ok()) return denied(st);
+  // Bytes past the 32-bit range cannot be addressed; another program may
+  // have put them there, but this file object will not reach them.
+  s.file_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, kMaxFileSize));
+  return 0;
+}
+
+bool eor_at(const TextFileState& s, const std::uint8_t* at, std::size_t left) {
+  return left >= s.eor_length && std::memcmp(at, s.eor.data(), s.eor_length) == 0;
+}
+
+// Step 7 of reading: skips the rest of a line that did not fit, from file
+// offset q up to and including the end-of-record sequence (or, while Ctrl-Z
+// ends the data, a Ctrl-Z). Returns the offset after it through *end_out.
+std::int32_t skip_rest_of_line(TextFileState& s, std::uint64_t q, std::uint64_t* end_out) {
+  const bool ctrlz = s.ctrlz_ends_data();
+  std::uint64_t end = s.file_size;
+  while (q < end) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(s.eor_length, end - q));
+    const std::uint8_t* data = nullptr;
+    std::size_t avail = 0;
+    if (const Status st = s.file.fetch(q, want, &data, &avail); !st.ok()) return system_failure(st);
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, end - q));
+    if (avail < want) end = q + avail;  // the file is shorter than last learned
+    if (avail == 0) break;
+    std::size_t j = 0;
+    for (; j < avail; ++j) {
+      const std::uint8_t b = data[j];
+      if (b == s.eor[0]) {
+        if (eor_at(s, data + j, avail - j)) {
+          *end_out = q + j + s.eor_length;
+          return 0;
+        }
+        // The sequence may run on past the window: look again from here.
+        if (j > 0 && avail - j < s.eor_length && q + j + s.eor_length <= end) break;
+      }
+      if (ctrlz && b == kCtrlZ) {
+        *end_out = q + j + 1;
+        return 0;
+      }
+    }
+    q += j;
+  }
+  *end_out = std::min(q, end);
+  return 0;
+}
+
+}  // namespace
+
+void TextFileState::reset_defaults() {
+  eor_length = 2;
+  eor.fill(0);
+  eor[0] = 13;
+  eor[1] = 10;
+  tab = 8;
+  tab_set = false;
+  clip = true;
+  flags &= ~tf::ctrlz_is_data;
+}
+
+TextFileState& state_of(FileControlBlock& fcb) {
+  if (!fcb.driver) fcb.driver = std::make_unique<TextFileState>();
+  return *fcb.driver_state<TextFileState>();
+}
+
+std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::uint64_t bytes) {
+  // One read needs the record and its end-of-record sequence in the window.
+  const std::uint64_t needed = static_cast<std::uint64_t>(fcb.record_length) + s.eor_length;
+  const std::uint64_t ceiling = std::max<std::uint64_t>(std::uint64_t{kMaxBufferBlocks} * kBufferBlock, needed);
+  bytes = std::clamp<std::uint64_t>(bytes, needed, ceiling);
+  std::unique_ptr<std::uint8_t[]> fresh(new (std::nothrow) std::uint8_t[bytes]);
+  if (!fresh) return 8;  // "Insufficient Memory"
+  if (const Status st = s.file.set_buffer(fresh.get(), bytes); !st.ok()) return denied(st);
+  s.buffer = std::move(fresh);
+  s.buffer_size = static_cast<std::uint32_t>(bytes);
+  return 0;
+}
+
+std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t p, std::uint32_t length) {
+  s.flags &= ~tf::current;
+  std::uint8_t* const rec = fcb.record;
+  const std::uint32_t record_length = rec ? fcb.record_length : 0;
+  length = std::min(length, record_length);
+  auto blank = [&] {
+    if (record_length) std::memset(rec, ' ', record_length);
+  };
+
+  if (const Status st = s.file.start_operation(); !st.ok()) {
+    blank();
+    return system_failure(st);
+  }
+  if (!s.quick()) {
+    if (const std::int32_t rc = relearn_size(s); rc != 0) {
+      blank();
+      return rc;
+    }
+  }
+  if (p >= s.file_size) {
+    blank();
+    return kNotAvailable;
+  }
+
+  const std::uint64_t left_in_file = s.file_size - p;
+  const std::size_t want = static_cast<std::size_t>(
+      std::min<std::uint64_t>(std::uint64_t{length} + s.eor_length, left_in_file));
+  const std::uint8_t* data = nullptr;
+  std::size_t avail = 0;
+  if (const Status st = s.file.fetch(p, want, &data, &avail); !st.ok()) {
+    blank();
+    return system_failure(st);
+  }
+  // Bytes past the size as learned are never part of a record, whatever the
+  // window holds; the scans below stop at `avail` rather than at a sentinel
+  // Ctrl-Z, which also serves files where Ctrl-Z is ordinary data.
+  avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left_in_file));
+  const bool ctrlz = s.ctrlz_ends_data();
+  if (avail == 0 || (ctrlz && data[0] == kCtrlZ)) {
+    blank();
+    return kNotAvailable;
+  }
+
+  std::size_t copied = 0;
+  std::uint64_t span = 0;
+  bool complete = false;
+
+  // Fast path: one search for the line end; a line without tabs and Ctrl-Z
+  // is copied whole.
+  const std::size_t scan = std::min<std::size_t>(length, avail);
+  if (const void* hit = std::memchr(data, s.eor[0], scan)) {
+    const std::size_t d = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
+    if (eor_at(s, data + d, avail - d) && !std::memchr(data, kTab, d) &&
+        !(ctrlz && std::memchr(data, kCtrlZ, d))) {
+      if (d) std::memcpy(rec, data, d);
+      if (record_length > d) std::memset(rec + d, ' ', record_length - d);
+      copied = d;
+      span = d + s.eor_length;
+      complete = true;
+    }
+  }
+
+  if (!complete) {
+    blank();
+    std::size_t c = 0;  // output column
+    std::size_t i = 0;  // bytes consumed: the span so far
+    const std::int64_t t = s.tab;
+    while (i < length && c < length && i < avail) {
+      const std::uint8_t b = data[i];
+      if (b == s.eor[0] && eor_at(s, data + i, avail - i)) {
+        i += s.eor_length;
+        complete = true;
+        break;
+      }
+      if (ctrlz && b == kCtrlZ) break;
+      ++i;
+      if (b == kTab) {
+        if (t == 0) continue;
+        if (t == -100) {
+          rec[c++] = kTab;
+          continue;
+        }
+        const std::uint64_t blanks = t < 0 ? static_cast<std::uint64_t>(-t)
+                                           : static_cast<std::uint64_t>(t - static_cast<std::int64_t>(c) % t);
+        c = static_cast<std::size_t>(std::min<std::uint64_t>(c + blanks, length));
+        continue;
+      }
+      rec[c++] = b;
+    }
+    copied = c;
+    span = i;
+    if (!complete && p + span < s.file_size) {
+      std::uint64_t end = 0;
+      if (const std::int32_t rc = skip_rest_of_line(s, p + span, &end); rc != 0) {
+        blank();
+        return rc;
+      }
+      span = end - p;
+    }
+  }
+
+  s.record_position = static_cast<std::uint32_t>(p);
+  s.record_span = static_cast<std::uint32_t>(span);
+  s.flags |= tf::current;
+  if ((fcb.attributes & attr::OEM) && copied) runtime::oem_to_ansi(reinterpret_cast<char*>(rec), copied);
+  return 0;
+}
+
+namespace {
+
+std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
+  if (const Status st = s.file.start_operation(); !st.ok()) return denied(st);
+  const bool shared = s.flags & tf::shared;
+  std::uint64_t pos = 0;
+  const bool at_end_of_file = q == 0;
+  if (at_end_of_file) {
+    // With quick scan on nobody else may write (the sharing says so), so the
+    // size we keep is the size; otherwise ask the system.
+    if (!s.quick() || shared) {
+      if (const std::int32_t rc = relearn_size(s); rc != 0) return rc;
+    }
+    pos = s.file_size;
+    if (!s.end_tested && pos >= 1) {
+      const std::uint8_t* data = nullptr;
+      std::size_t avail = 0;
+      if (const Status st = s.file.fetch(pos - 1, 1, &data, &avail); !st.ok()) return system_failure(st);
+      if (avail >= 1 && data[0] == kCtrlZ && s.ctrlz_ends_data()) --pos;
+      s.end_tested = true;
+    }
+  } else {
+    pos = q - 1;
+  }
+  s.record_position = static_cast<std::uint32_t>(pos);
+
+  if (n == 0) {
+    if (const Status st = s.file.truncate(pos); !st.ok()) return denied(st);
+    s.file_size = static_cast<std::uint32_t>(pos);
+    s.record_span = 0;
+    s.flags |= tf::current;
+    return 0;
+  }
+
+  const std::uint8_t* bytes = fcb.record;
+  if (fcb.attributes & attr::OEM) {
+    s.conversion.assign(bytes, bytes + n);
+    runtime::ansi_to_oem(reinterpret_cast<char*>(s.conversion.data()), n);
+    bytes = s.conversion.data();
+  }
+  if (s.clip) {
+    while (n > 0 && bytes[n - 1] == ' ') --n;
+  }
+  const std::uint64_t span = std::uint64_t{n} + s.eor_length;
+  if (pos + span > kMaxFileSize) return too_large();
+
+  std::size_t done = 0;
+  Status st = s.file.write(pos, bytes, n, &done);
+  if (st.ok()) st = s.file.write(pos + n, s.eor.data(), s.eor_length, &done);
+  if (!st.ok()) {
+    // The file holds what the system took; learn how far that went.
+    (void)relearn_size(s);
+    return denied(st);
+  }
+  s.record_span = static_cast<std::uint32_t>(span);
+  s.file_size = at_end_of_file ? static_cast<std::uint32_t>(pos + span)
+                               : std::max(s.file_size, static_cast<std::uint32_t>(pos + span));
+  s.flags |= tf::current;
+  return 0;
+}
+
+}  // namespace
+
+std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
+  if (s.flags & tf::read_only) return kAccessDenied;
+  if (!s.file.is_open()) return kAccessDenied;
+  n = std::min(n, fcb.record ? fcb.record_length : 0u);
+  const bool shared = s.flags & tf::shared;
+  if (shared) {
+    if (const std::int32_t rc = lock_level(s, true); rc != 0) return kAccessDenied;
+  }
+  std::int32_t rc = write_unlocked(s, fcb, q, n);
+  // Without quick scan nothing stays cached between operations, and a shared
+  // write must be in the file before the lock goes.
+  if (!s.quick() || shared) {
+    if (const Status st = s.file.flush(); !st.ok() && rc == 0) {
+      rc = denied(st);
+      (void)relearn_size(s);
+    }
+  }
+  if (shared) unlock_level(s);
+  return rc;
+}
+
+bool at_end(TextFileState& s) {
+  if (!s.file.is_open()) return true;
+  if (!s.file.start_operation().ok()) return true;
+  if (!s.quick() && relearn_size(s) != 0) return true;
+  const std::uint64_t p = s.next_position - 1ull;
+  if (s.next_position == 0 || p >= s.file_size) return true;
+  const std::uint8_t* data = nullptr;
+  std::size_t avail = 0;
+  if (!s.file.fetch(p, 1, &data, &avail).ok() || avail == 0) return true;
+  return data[0] == kCtrlZ && s.ctrlz_ends_data();
+}
+
+std::int32_t lock_level(TextFileState& s, bool wait) {
+  if (s.lock_count > 0) {
+    if (s.lock_count == 255) return kAccessDenied;
+    ++s.lock_count;
+    return 0;
+  }
+  platform::File* f = s.file.handle();
+  if (f == nullptr) return kAccessDenied;
+  for (;;) {
+    const Status st = f->lock(kWholeFileLockOffset, 1, platform::LockKind::exclusive, wait);
+    if (st.ok()) {
+      s.lock_count = 1;
+      return 0;
+    }
+    if (st.error != platform::syserr::lock_violation) return system_failure(st);
+    if (!wait) {
+      set_system_error(st.error);
+      return 32;  // "File Is Already Locked"
+    }
+    // A waiting lock only comes back with a conflict when the system
+    // suspects a deadlock; try again shortly rather than spin.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void unlock_level(TextFileState& s) {
+  if (s.lock_count == 0) return;
+  if (--s.lock_count == 0) {
+    if (platform::File* f = s.file.handle()) (void)f->unlock(kWholeFileLockOffset, 1);
+  }
+}
+
+std::int32_t lock_with_deadline(TextFileState& s, std::uint32_t seconds) {
+  platform::Env* env = s.env ? s.env : platform::Env::posix();
+  const std::uint64_t deadline = env->ticks() + std::uint64_t{seconds} * 100;
+  // Each wait lasts a second by the clock, so there are never more than
+  // seconds + 1 tries; counting them too keeps a stopped test clock from
+  // holding the caller forever.
+  for (std::uint64_t tries = 0;; ++tries) {
+    const std::int32_t rc = lock_level(s, false);
+    if (rc != 32) return rc;
+    if (env->ticks() >= deadline || tries >= seconds) return rc;
+    const std::uint64_t until = env->ticks() + 100;
+    for (int i = 0; i < 100 && env->ticks() < until; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+}
+
+}  // namespace files::textline
