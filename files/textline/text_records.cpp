@@ -11,6 +11,10 @@
 #include "platform/system_error.h"
 #include "runtime/charset.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace files::textline {
 namespace {
 
@@ -50,7 +54,9 @@ std::int32_t relearn_size(TextFileState& s) {
 }
 
 bool eor_at(const TextFileState& s, const std::uint8_t* at, std::size_t left) {
-  return left >= s.eor_length && std::memcmp(at, s.eor.data(), s.eor_length) == 0;
+  if (left < s.eor_length) return false;
+  if (s.eor_length == 2) return at[0] == s.eor[0] && at[1] == s.eor[1];  // CR LF, nearly always
+  return std::memcmp(at, s.eor.data(), s.eor_length) == 0;
 }
 
 // Step 7 of reading: skips the rest of a line that did not fit, from file
@@ -87,6 +93,47 @@ std::int32_t skip_rest_of_line(TextFileState& s, std::uint64_t q, std::uint64_t*
   }
   *end_out = std::min(q, end);
   return 0;
+}
+
+// The first of the bytes that end the fast path (the first end-of-record
+// byte, a tab, a Ctrl-Z while it ends the data) among data[0, n); n when none.
+// `readable` (>= n) bytes from data may be looked at: sixteen bytes are
+// compared at once as long as they lie within it.
+std::size_t first_stop(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
+                       bool ctrlz) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i eor = _mm_set1_epi8(static_cast<char>(eor0));
+  const __m128i tab = _mm_set1_epi8(static_cast<char>(kTab));
+  const __m128i eof = _mm_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  for (; i < n && i + 16 <= readable; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, eor), _mm_cmpeq_epi8(v, tab)), _mm_cmpeq_epi8(v, eof));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (n - i < 16) mask &= (1u << (n - i)) - 1;
+    if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#else
+  (void)readable;
+#endif
+  for (; i < n; ++i) {
+    const std::uint8_t b = data[i];
+    if (b == eor0 || b == kTab || (ctrlz && b == kCtrlZ)) return i;
+  }
+  return n;
+}
+
+// Step 5 of reading, the fast path: true when the first end-of-record byte
+// among the first `scan` bytes starts a full sequence within `avail` bytes
+// and neither a tab nor (while it ends the data) a Ctrl-Z comes before it;
+// *d is then the line's length.
+bool clean_line(const TextFileState& s, const std::uint8_t* data, std::size_t scan, std::size_t avail,
+                bool ctrlz, std::size_t* d) {
+  const std::size_t i = first_stop(data, scan, avail, s.eor[0], ctrlz);
+  if (i == scan || data[i] != s.eor[0] || !eor_at(s, data + i, avail - i)) return false;
+  *d = i;
+  return true;
 }
 
 }  // namespace
@@ -147,39 +194,40 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
   const std::uint64_t left_in_file = s.file_size - p;
   const std::size_t want = static_cast<std::size_t>(
       std::min<std::uint64_t>(std::uint64_t{length} + s.eor_length, left_in_file));
+  const bool ctrlz = s.ctrlz_ends_data();
   const std::uint8_t* data = nullptr;
   std::size_t avail = 0;
-  if (const Status st = s.file.fetch(p, want, &data, &avail); !st.ok()) {
-    blank();
-    return system_failure(st);
-  }
-  // Bytes past the size as learned are never part of a record, whatever the
-  // window holds; the scans below stop at `avail` rather than at a sentinel
-  // Ctrl-Z, which also serves files where Ctrl-Z is ordinary data.
-  avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left_in_file));
-  const bool ctrlz = s.ctrlz_ends_data();
-  if (avail == 0 || (ctrlz && data[0] == kCtrlZ)) {
-    blank();
-    return kNotAvailable;
+  std::size_t d = 0;
+  // The window is refilled only when what it already holds from p cannot
+  // settle the line: a clean line found in it reads the same as it would
+  // from a full window, and most lines are far shorter than the record.
+  bool clean = false;
+  for (std::size_t at_least : {std::size_t{1}, want}) {
+    if (const Status st = s.file.fetch(p, at_least, &data, &avail); !st.ok()) {
+      blank();
+      return system_failure(st);
+    }
+    // Bytes past the size as learned are never part of a record, whatever
+    // the window holds; the scans below stop at `avail` rather than at a
+    // sentinel Ctrl-Z, which also serves files where Ctrl-Z is ordinary data.
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, left_in_file));
+    if (avail == 0 || (ctrlz && data[0] == kCtrlZ)) {
+      blank();
+      return kNotAvailable;
+    }
+    clean = clean_line(s, data, std::min<std::size_t>(length, avail), avail, ctrlz, &d);
+    if (clean || avail >= want) break;
   }
 
   std::size_t copied = 0;
   std::uint64_t span = 0;
   bool complete = false;
-
-  // Fast path: one search for the line end; a line without tabs and Ctrl-Z
-  // is copied whole.
-  const std::size_t scan = std::min<std::size_t>(length, avail);
-  if (const void* hit = std::memchr(data, s.eor[0], scan)) {
-    const std::size_t d = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
-    if (eor_at(s, data + d, avail - d) && !std::memchr(data, kTab, d) &&
-        !(ctrlz && std::memchr(data, kCtrlZ, d))) {
-      if (d) std::memcpy(rec, data, d);
-      if (record_length > d) std::memset(rec + d, ' ', record_length - d);
-      copied = d;
-      span = d + s.eor_length;
-      complete = true;
-    }
+  if (clean) {
+    if (d) std::memcpy(rec, data, d);
+    if (record_length > d) std::memset(rec + d, ' ', record_length - d);
+    copied = d;
+    span = d + s.eor_length;
+    complete = true;
   }
 
   if (!complete) {
@@ -230,6 +278,35 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
 
 namespace {
 
+// The length without trailing blanks. A record is mostly blanks after a
+// short line, so they are passed over eight at a time.
+std::size_t clipped_length(const std::uint8_t* bytes, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  auto all_blank = [&](const std::uint8_t* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_cmpeq_epi8(v, blanks);
+  };
+  while (n >= 64) {
+    const std::uint8_t* at = bytes + n - 64;
+    const __m128i both = _mm_and_si128(_mm_and_si128(all_blank(at), all_blank(at + 16)),
+                                       _mm_and_si128(all_blank(at + 32), all_blank(at + 48)));
+    if (_mm_movemask_epi8(both) != 0xFFFF) break;
+    n -= 64;
+  }
+  while (n >= 16 && _mm_movemask_epi8(all_blank(bytes + n - 16)) == 0xFFFF) n -= 16;
+#endif
+  constexpr std::uint64_t kBlanks = 0x2020'2020'2020'2020ull;
+  while (n >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + n - 8, 8);
+    if (word != kBlanks) break;
+    n -= 8;
+  }
+  while (n > 0 && bytes[n - 1] == ' ') --n;
+  return n;
+}
+
 std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
   if (const Status st = s.file.start_operation(); !st.ok()) return denied(st);
   const bool shared = s.flags & tf::shared;
@@ -268,9 +345,7 @@ std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32
     runtime::ansi_to_oem(reinterpret_cast<char*>(s.conversion.data()), n);
     bytes = s.conversion.data();
   }
-  if (s.clip) {
-    while (n > 0 && bytes[n - 1] == ' ') --n;
-  }
+  if (s.clip) n = static_cast<std::uint32_t>(clipped_length(bytes, n));
   const std::uint64_t span = std::uint64_t{n} + s.eor_length;
   if (pos + span > kMaxFileSize) return too_large();
 
