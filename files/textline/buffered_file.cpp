@@ -99,8 +99,9 @@ Status BufferedFile::write(std::uint64_t p, const std::uint8_t* bytes, std::size
   // the order they were made in.
   if (const Status s = flush(); !s.ok()) return s;
   if (n > size_) {
-    const bool overlaps = !content_invalid_ && p < offset_ + valid_ && p + n > offset_;
-    if (overlaps) invalidate();
+    // Too big for the window: straight to the file. The window may hold the
+    // old bytes, or believe the file ends where this write now continues it.
+    invalidate();
     return remember(handle_->write_at(p, bytes, n, written));
   }
   invalidate();
