@@ -1,0 +1,46 @@
+// Window placement: every window's position, size and maximised state in
+// its own section of the settings file, written when it closes and read
+// back when it opens.
+//
+// Units: the engine's own, pixels. "XPosit"/"YPosit" are the screen
+// position of the window's client area, "Width"/"Height" its client size.
+// Pixels rather than dialog units, so that a window comes back exactly
+// where it was left even when the dialog font changes or does not divide
+// evenly, and so that dragging (the toolbox) is never rounded.
+//
+// Keys of the section: "Maximize" ("Yes"/"No"), "XPosit", "YPosit", "Width",
+// "Height"; a value of 0, or a missing key, counts as not stored. Values are
+// read as a decimal number (leading blanks and sign; what follows the
+// digits is ignored; anything else is 0).
+#pragma once
+
+#include <string_view>
+
+#include "ui/window.h"
+
+namespace app {
+
+// The settings file every window's placement is kept in, relative to the
+// current directory at the moment of each call.
+inline constexpr std::string_view kSettingsFile = ".\\Markfit.ini";
+
+// Writes the placement of `window` to `section` of `file`, unless the
+// window is minimised (then nothing is written). A maximised window writes
+// "Maximize" = "Yes" with its normal (not maximised) position and size.
+// Failures of the settings file are silent, as every settings write is.
+void save_placement(ui::Window& window, std::string_view section, std::string_view file);
+
+// Reads the placement back onto `window`, before it is shown:
+//   * "XPosit" 0 or missing: nothing at all is done;
+//   * unless the window is maximised now: with "XPosit" and "YPosit" both
+//     stored, the window moves there; a window with a resizable frame takes
+//     "Width" and "Height" too, and does not move at all when either is not
+//     stored; a window without one keeps its own size;
+//   * then "Maximize" "Yes" maximises the window, anything else makes it
+//     normal.
+void restore_placement(ui::Window& window, std::string_view section, std::string_view file);
+
+// The number a placement value reads as (see the top of this file).
+int placement_number(std::string_view value);
+
+}  // namespace app

@@ -1,0 +1,130 @@
+#include "app/screenshots.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/about_markfit.h"
+#include "app/toolbox_window.h"
+#include "ui/qt_dialogs.h"
+#include "ui/services.h"
+#include "ui/text.h"
+#include "ui/window.h"
+
+namespace app {
+namespace {
+
+struct Run {
+  QDir dir;
+  std::vector<std::function<void()>> steps;
+  std::size_t next = 0;
+  int failures = 0;
+
+  void save(const QPixmap& pixmap, const char* name) {
+    const QString file = dir.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
+    if (pixmap.isNull() || !pixmap.save(file)) {
+      ++failures;
+      std::fprintf(stderr, "markfit: could not write %s\n", file.toLocal8Bit().constData());
+    }
+  }
+};
+
+ui::Window* window_named(std::string_view name) {
+  for (ui::Window* w : ui::Window::open_windows()) {
+    if (w->definition().name == name) return w;
+  }
+  return nullptr;
+}
+
+// Shows the menu of `text` next to the toolbox, grabs it, closes it.
+void grab_menu(Run& run, const char* text, const char* name) {
+  ui::Window* toolbox = window_named(toolbox_definition().name);
+  auto* menu = new QMenu;
+  ui::fill_menu(*menu, ui::parse_menu_text(text));
+  QPoint at(40, 40);
+  if (toolbox && toolbox->widget()) at = toolbox->widget()->geometry().topRight() + QPoint(4, 0);
+  menu->popup(at);
+  QTimer::singleShot(150, menu, [&run, menu, name] {
+    run.save(menu->grab(), name);
+    menu->close();
+    menu->deleteLater();
+  });
+}
+
+}  // namespace
+
+void start_screenshots(const std::string& directory) {
+  auto run = std::make_shared<Run>();
+  run->dir = QDir(ui::to_qstring(directory));
+  if (!run->dir.exists() && !QDir().mkpath(run->dir.path())) {
+    std::fprintf(stderr, "markfit: cannot make %s\n", directory.c_str());
+  }
+  Run& r = *run;
+  r.steps = {
+      [&r] {
+        if (ui::Window* t = window_named(toolbox_definition().name); t && t->widget()) {
+          r.save(t->widget()->grab(), "toolbox");
+          // Four times as large, to judge the icons and the title.
+          const QPixmap big = t->widget()->grab().scaled(t->widget()->size() * 4, Qt::KeepAspectRatio,
+                                                          Qt::FastTransformation);
+          r.save(big, "toolbox_x4");
+        }
+      },
+      [&r] { grab_menu(r, toolbox::kToolsMenu, "tools_menu"); },
+      [&r] { grab_menu(r, toolbox::kApplicationMenu, "application_menu"); },
+      [&r] { grab_menu(r, toolbox::kTrayMenu, "tray_menu"); },
+      [] { static_cast<void>(AboutMarkfit()); },
+      [&r] {
+        if (ui::Window* a = window_named(about_definition().name); a && a->widget()) {
+          r.save(a->widget()->grab(), "about");
+          a->set_property(about::kLink, ui::props::kFontColor, std::to_string(ui::kColorRed));
+        }
+      },
+      [&r] {
+        if (ui::Window* a = window_named(about_definition().name); a && a->widget()) {
+          r.save(a->widget()->grab(), "about_link_hover");
+        }
+      },
+      [&r] {
+        if (QScreen* screen = QGuiApplication::primaryScreen()) r.save(screen->grabWindow(0), "desktop");
+      },
+      [&r] {
+        ui::MessageRequest request;
+        request.text = "The file to write already exists.  Do you want to overwrite it?";
+        request.caption = "File already exists";
+        request.icon = ui::MessageIcon::Exclamation;
+        request.buttons = ui::Button::Yes | ui::Button::No;
+        request.default_button = ui::Button::Yes;
+        auto* box = ui::make_message_box(request).release();
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+        QTimer::singleShot(150, box, [&r, box] {
+          r.save(box->grab(), "message_box");
+          box->close();
+        });
+      },
+      [] { ui::close_down_all(); },
+  };
+  // One step every 300 ms, so that each window is painted before the grab.
+  auto* timer = new QTimer(QCoreApplication::instance());
+  QObject::connect(timer, &QTimer::timeout, timer, [run, timer] {
+    if (run->next < run->steps.size()) {
+      run->steps[run->next++]();
+      return;
+    }
+    timer->stop();
+    timer->deleteLater();
+  });
+  timer->start(300);
+}
+
+}  // namespace app

@@ -1,0 +1,322 @@
+#include "app/toolbox_window.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/about_markfit.h"
+#include "app/globals.h"
+#include "app/placement.h"
+#include "app/screenshots.h"
+#include "files/driver/error_state.h"
+#include "runtime/startup.h"
+#include "ui/icons.h"
+#include "ui/services.h"
+#include "ui/window.h"
+
+namespace app {
+namespace {
+
+using ui::ControlDef;
+using ui::ControlKind;
+using ui::control;
+
+constexpr ControlDef kToolboxControls[] = {
+    control(ControlKind::Button, "", 0, 10, 20, 12).with_icon("code"),
+    // A thin line between the two buttons; no behaviour.
+    control(ControlKind::Box, "", 3, 24, 14, 1),
+    control(ControlKind::Button, "", 0, 27, 20, 12).with_icon("ok"),
+    control(ControlKind::Region, "", 0, 0, 20, 7),
+    // Outside the visible area: it takes the focus so that no visible button
+    // shows a focus frame.
+    control(ControlKind::Button, "", 0, -15, 12, 12),
+    control(ControlKind::String, "Markfit", 0, 0, 20, 7)
+        .with_font({"Small Fonts", 6, false})
+        .with_color(ui::rgb_color(128, 128, 128))
+        .with_flags(ui::kCentred),
+};
+
+ui::WindowDef make_toolbox_window() {
+  ui::WindowDef d;
+  d.name = "markfit$MKFIT002";
+  d.w = toolbox::kWidthUnits;
+  d.h = toolbox::kHeightUnits;
+  d.font = {"MS Sans Serif", 8, false};
+  d.icon = "markfit";
+  d.flags = ui::kNoCaption | ui::kAlwaysOnTop | ui::kMinimizeBox;
+  d.controls = kToolboxControls;
+  return d;
+}
+const ui::WindowDef kToolboxWindow = make_toolbox_window();
+
+constexpr std::string_view kSection = "ToolboxWindow";
+
+}  // namespace
+
+const ui::WindowDef& toolbox_definition() { return kToolboxWindow; }
+
+DragState drag_start(int window_x, int window_y, int mouse_x, int mouse_y) {
+  return DragState{window_x, window_y, mouse_x, mouse_y};
+}
+
+void drag_step(DragState& s, int window_x, int window_y, int mouse_x, int mouse_y) {
+  const auto axis = [](int& origin, int& reference, int window, int mouse) {
+    const long long d = static_cast<long long>(reference) - mouse;
+    if (d > origin) origin = 0;
+    else origin = static_cast<int>(origin - d);
+    reference = static_cast<int>(static_cast<long long>(window) + mouse - origin);
+  };
+  axis(s.origin_x, s.reference_x, window_x, mouse_x);
+  axis(s.origin_y, s.reference_y, window_y, mouse_y);
+}
+
+ui::Task ToolboxWindow(ToolboxOptions options) {
+  using namespace ui::events;
+  namespace tb = toolbox;
+  take_request();
+  ui::Window window(kToolboxWindow);
+  // The standard translation table is built here, before the toolbox is
+  // shown, once the data files exist.
+
+  restore_placement(window, kSection, kSettingsFile);
+  const bool placement_restored = true;
+  window.set_property(0, ui::props::kIcon, "~markfit.ico");
+  // Only the restored position is kept: the toolbox is always this small.
+  window.set_position(0, ui::Window::kUnchanged, ui::Window::kUnchanged, window.du_x(tb::kWidthUnits),
+                      window.du_y(tb::kHeightUnits));
+
+  bool tray_shown = false;
+  bool dragging = false;
+  DragState drag;
+  std::unique_ptr<TrayIcon> tray = options.make_tray ? options.make_tray() : make_desktop_tray();
+
+  const auto restore_from_tray = [&] {
+    if (!tray_shown) return;
+    ui::post_to_first_thread(kSuspend);
+    ui::post_to_first_thread(kRestore);
+    if (tray->remove()) {
+      tray_shown = false;
+    } else if (tray->add()) {
+      tray_shown = true;  // icon and flag stay in agreement
+    }
+    ui::post_to_first_thread(kResume);
+  };
+  const auto close_from_tray = [&] {
+    if (tray_shown && tray->remove()) tray_shown = false;
+    ui::post_to_first_thread(kCloseWindow);
+  };
+
+  // The toolbox's hook on the outside world: the tray's clicks and the end
+  // of the desktop session.
+  tray->set_click_handler([&](TrayIcon::Click click) {
+    switch (click) {
+      case TrayIcon::Click::LeftUp:
+        ui::post_to_first_thread(tb::kTrayLeftUp);
+        restore_from_tray();
+        break;
+      case TrayIcon::Click::LeftDouble:
+        ui::post_to_first_thread(tb::kTrayLeftDouble);
+        restore_from_tray();
+        break;
+      case TrayIcon::Click::RightUp:
+        ui::post_to_first_thread(tb::kTrayRightUp);
+        switch (ui::popup(tb::kTrayMenu)) {
+          case 1: restore_from_tray(); break;
+          case 2: close_from_tray(); break;
+          default: break;
+        }
+        break;
+      case TrayIcon::Click::RightDouble:
+        ui::post_to_first_thread(tb::kTrayRightDouble);
+        break;
+    }
+  });
+  // A session that ends is allowed to: everything is saved as it changes
+  // (nothing to ask about in commitDataRequest), and the quit that follows
+  // closes the toolbox like "E&xit".
+  const QMetaObject::Connection session_end =
+      QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&window] { window.post(kCloseDown); });
+
+  bool first_open = true;
+  while (co_await window.next_event()) {
+    const int event = window.event();
+    if (window.field() == 0) {
+      switch (event) {
+        case kOpenWindow:
+          if (first_open) {
+            first_open = false;
+            window.display();
+          }
+          window.select(tb::kToolsButton);
+          window.select(tb::kFocusCatcher);
+          break;
+        case kGainFocus:
+          if (window.property(0, ui::props::kAcceptAll).empty()) window.display();
+          break;
+        case kIconized:
+          if (!tray_shown && tray->add()) {
+            window.set_property(0, ui::props::kHide, "1");
+            tray_shown = true;
+          }
+          break;
+        case kRestore:
+          if (QWidget* top = window.widget()) {
+            window.set_property(0, ui::props::kIconize, "0");
+            window.set_property(0, ui::props::kHide, "0");
+            top->raise();
+            top->activateWindow();
+          }
+          break;
+        default:  // the tray's 1089..1092 only wake the loop
+          break;
+      }
+      continue;
+    }
+    switch (window.field()) {
+      case tb::kToolsButton:
+        if (event == kAccepted) {
+          const int choice = ui::popup(tb::kToolsMenu);
+          window.select(tb::kFocusCatcher);
+          switch (choice) {
+            // The commands browse, the translation tables browse and the
+            // conversion window arrive with their own windows.
+            case 1:
+            case 2:
+            case 3:
+            default: break;
+          }
+        } else if (event == kSelected) {
+          window.select(tb::kFocusCatcher);
+        }
+        break;
+      case tb::kApplicationButton:
+        if (event == kAccepted) {
+          const int choice = ui::popup(tb::kApplicationMenu);
+          window.select(tb::kFocusCatcher);
+          switch (choice) {
+            case 1: static_cast<void>(AboutMarkfit()); break;  // runs beside the toolbox
+            case 2: window.set_property(0, ui::props::kIconize, "1"); break;
+            case 3: window.post(kCloseWindow); break;
+            default: break;
+          }
+        } else if (event == kSelected) {
+          window.select(tb::kFocusCatcher);
+        }
+        break;
+      case tb::kDragStrip:
+        if (event == kAccepted) {
+          dragging = true;
+          drag = drag_start(std::atoi(window.property(0, ui::props::kXPos).c_str()),
+                            std::atoi(window.property(0, ui::props::kYPos).c_str()), window.mouse_x(),
+                            window.mouse_y());
+        } else if (event == kMouseUp) {
+          dragging = false;
+        } else if (event == kMouseMove && dragging) {
+          drag_step(drag, std::atoi(window.property(0, ui::props::kXPos).c_str()),
+                    std::atoi(window.property(0, ui::props::kYPos).c_str()), window.mouse_x(),
+                    window.mouse_y());
+          window.set_position(0, drag.origin_x, drag.origin_y);
+        }
+        break;
+      default:  // the focus catcher does nothing
+        break;
+    }
+  }
+
+  QObject::disconnect(session_end);
+  tray->set_click_handler({});
+  if (tray_shown && tray->remove()) tray_shown = false;
+  if (placement_restored) save_placement(window, kSection, kSettingsFile);
+  window.close();
+  global_response = kRequestCancelled;
+}
+
+PlatformChoice choose_platform(const char* qpa, const char* display, const char* wayland) {
+  const auto set = [](const char* v) { return v != nullptr && *v != '\0'; };
+  if (set(qpa)) return PlatformChoice::AsChosen;
+  if (set(display)) return PlatformChoice::UseXcb;
+  if (set(wayland)) return PlatformChoice::AsChosen;
+  return PlatformChoice::NoDisplay;
+}
+
+namespace {
+
+// Watches for the first window on screen (the toolbox), once.
+class FirstExposure final : public QObject {
+ public:
+  explicit FirstExposure(std::function<void()> then) : then_(std::move(then)) {}
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    if (!fired_ && e->type() == QEvent::Expose) {
+      if (auto* w = qobject_cast<QWindow*>(target); w && w->isExposed()) {
+        fired_ = true;
+        // After this exposure has been painted.
+        QTimer::singleShot(0, this, then_);
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> then_;
+  bool fired_ = false;
+};
+
+ui::Task main_procedure(bool* finished) {
+  co_await ToolboxWindow();
+  *finished = true;
+  QCoreApplication::exit(0);
+}
+
+}  // namespace
+
+int run_toolbox(int argc, char** argv, const StartOptions& options) {
+  switch (choose_platform(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    case PlatformChoice::UseXcb: qputenv("QT_QPA_PLATFORM", "xcb"); break;
+    case PlatformChoice::NoDisplay:
+      std::fputs("markfit: no display to open the toolbox on (DISPLAY is not set); see --help\n", stderr);
+      return 1;
+    case PlatformChoice::AsChosen: break;
+  }
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("markfit"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("markfit"));
+  QApplication::setQuitOnLastWindowClosed(false);  // the toolbox may be in the tray
+  QApplication::setWindowIcon(ui::load_icon("markfit"));
+
+  runtime::start_runtime(argc > 0 && argv[0] ? argv[0] : "markfit");
+  files::clear_error();
+  module_setup();
+
+  FirstExposure watcher([&options] {
+    if (options.quit_when_shown) {
+      std::fputs("shown\n", stdout);
+      std::fflush(stdout);
+      ui::post_to_first_thread(ui::events::kCloseDown);
+    } else if (!options.screenshot_dir.empty()) {
+      start_screenshots(options.screenshot_dir);
+    }
+  });
+  if (options.quit_when_shown || !options.screenshot_dir.empty()) application.installEventFilter(&watcher);
+
+  bool finished = false;
+  ui::Task main = main_procedure(&finished);
+  if (!finished) QApplication::exec();
+
+  // The program ends with the toolbox: the windows still open close down
+  // and their procedures finish (saving their placement) before we go.
+  application.removeEventFilter(&watcher);
+  ui::close_down_all();
+  for (int round = 0; round < 1000 && (!finished || !ui::Window::open_windows().empty()); ++round) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,322 @@
+#include "ui/window.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <functional>
+#include <vector>
+
+#include "tests/ui/gui_fixture.h"
+#include "ui/task.h"
+
+namespace {
+
+using namespace ui::events;
+using ui::ControlKind;
+using ui::control;
+
+constexpr ui::ControlDef kControls[] = {
+    control(ControlKind::Button, "&Press", 4, 4, 40, 14),                              // 1
+    control(ControlKind::Entry, "", 4, 22, 40, 12).with_format("@n3"),                 // 2
+    control(ControlKind::String, "", 50, 22, 60, 10).with_format("@s10"),              // 3
+    control(ControlKind::Region, "", 120, 4, 30, 20),                                  // 4
+    control(ControlKind::List, "", 4, 40, 150, 50).with_format("60L(2)|M~Name~@s20@40R(1)~Nr.~@n_4@"),  // 5
+    control(ControlKind::Check, "&Tick", 4, 94, 50, 10),                               // 6
+    control(ControlKind::Option, "Mode", 60, 94, 80, 30),                              // 7
+    control(ControlKind::Radio, "&None", 64, 104, 40, 10),                             // 8
+    control(ControlKind::Radio, "&All", 64, 114, 40, 10),                              // 9
+    control(ControlKind::Entry, "", 4, 128, 40, 12).with_key(ui::keys::kCtrlDown, 1),  // 10
+};
+
+ui::WindowDef make_def(const char* name) {
+  ui::WindowDef d;
+  d.name = name;
+  d.caption = "Engine test";
+  d.x = 10;
+  d.y = 10;
+  d.w = 170;
+  d.h = 150;
+  d.font = {"MS Sans Serif", 8, false};
+  d.flags = ui::kSystemMenu | ui::kResizable;
+  d.controls = kControls;
+  return d;
+}
+const ui::WindowDef kFirst = make_def("test$FIRST");
+const ui::WindowDef kSecond = make_def("test$SECOND");
+
+struct Script {
+  std::vector<ui::Event> events;
+  std::function<void(ui::Window&)> on_event;
+  std::function<void(ui::Window&)> on_open;
+  ui::Window* window = nullptr;
+  bool ended = false;
+  int count(std::int32_t code, int control) const {
+    int n = 0;
+    for (const ui::Event& e : events) n += e.code == code && e.control == control;
+    return n;
+  }
+};
+
+ui::Task recorder(const ui::WindowDef& def, Script* script) {
+  ui::Window w(def);
+  script->window = &w;
+  if (script->on_open) script->on_open(w);
+  while (co_await w.next_event()) {
+    script->events.push_back(ui::Event{w.event(), w.field(), w.keycode(), w.mouse_x(), w.mouse_y()});
+    if (script->on_event) script->on_event(w);
+  }
+  script->window = nullptr;
+  script->ended = true;
+}
+
+// Opens its window; on the user event 0x401 calls `recorder` for the second
+// window and waits for it, noting what it saw before and after.
+ui::Task caller(Script* outer, Script* inner, std::vector<std::string>* trace) {
+  ui::Window w(kFirst);
+  outer->window = &w;
+  while (co_await w.next_event()) {
+    outer->events.push_back(ui::Event{w.event(), w.field()});
+    if (w.event() == kUser + 1) {
+      trace->push_back("calling");
+      co_await recorder(kSecond, inner);
+      trace->push_back("returned");
+    } else if (w.event() == kUser + 2) {
+      trace->push_back("second event");
+    }
+  }
+  outer->window = nullptr;
+  outer->ended = true;
+}
+
+class WindowTest : public gui_test::GuiTest {
+ protected:
+  // The scripts outlive the test body: the procedures still running then
+  // finish in TearDown, when every window closes down.
+  void TearDown() override {
+    for (Script* x : {&s, &a, &b, &outer, &inner}) x->on_event = nullptr;
+    GuiTest::TearDown();
+  }
+  Script s, a, b, outer, inner;
+  std::vector<std::string> trace;
+
+  template <typename W>
+  W* widget(Script& s, int n) {
+    return qobject_cast<W*>(s.window->widget(n));
+  }
+  bool wait_for(Script& s, std::int32_t code, int control, int times = 1) {
+    return gui_test::pump_until([&] { return s.count(code, control) >= times; });
+  }
+};
+
+TEST_F(WindowTest, OpenWindowComesFirstAndTheWindowShowsWhenTheLoopStarts) {
+  s.on_open = [](ui::Window& w) { EXPECT_FALSE(w.widget()->isVisible()); };
+  ui::Task t = recorder(kFirst, &s);
+  ASSERT_NE(s.window, nullptr);
+  ASSERT_FALSE(s.events.empty());
+  EXPECT_EQ(s.events.front().code, kOpenWindow);
+  EXPECT_EQ(s.events.front().control, 0);
+  EXPECT_TRUE(s.window->widget()->isVisible());
+  EXPECT_EQ(s.window->widget(1)->objectName(), QStringLiteral("control1"));
+  EXPECT_EQ(s.window->control_count(), 10);
+  EXPECT_EQ(s.window->widget(11), nullptr);
+}
+
+TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
+  ui::Task t = recorder(kFirst, &s);
+  QTest::mouseClick(widget<QPushButton>(s, 1), Qt::LeftButton);
+  ASSERT_TRUE(wait_for(s, kAccepted, 1));
+  s.window->post(kUser + 5, 3);
+  ASSERT_TRUE(wait_for(s, kUser + 5, 3));
+  EXPECT_TRUE(ui::post_to_first_thread(kUser + 6, 0));
+  ASSERT_TRUE(wait_for(s, kUser + 6, 0));
+}
+
+TEST_F(WindowTest, ConsecutiveMovesAreMerged) {
+  ui::Task t = recorder(kFirst, &s);
+  for (int i = 0; i < 5; ++i) s.window->post(kMouseMove, 4);
+  s.window->post(kUser, 4);
+  ASSERT_TRUE(wait_for(s, kUser, 4));
+  EXPECT_EQ(s.count(kMouseMove, 4), 1);
+}
+
+TEST_F(WindowTest, DisplayZeroShowsEveryUseVariable) {
+  std::int32_t number = 42;
+  std::string text = "hello";
+  std::int32_t tick = 1;
+  std::int32_t mode = 2;
+  s.on_open = [&](ui::Window& w) {
+    w.use(2, &number);
+    w.use(3, &text);
+    w.use(6, &tick);
+    w.use(7, &mode);
+  };
+  ui::Task t = recorder(kFirst, &s);
+  s.window->display(0);
+  EXPECT_EQ(widget<QLineEdit>(s, 2)->text(), QStringLiteral("42"));
+  EXPECT_EQ(widget<QLabel>(s, 3)->text(), QStringLiteral("hello     "));
+  EXPECT_TRUE(widget<QCheckBox>(s, 6)->isChecked());
+  EXPECT_TRUE(widget<QRadioButton>(s, 9)->isChecked());
+  number = 7;
+  text = "changed";
+  tick = 0;
+  mode = 1;
+  s.window->display();
+  EXPECT_EQ(widget<QLineEdit>(s, 2)->text(), QStringLiteral("7"));
+  EXPECT_EQ(widget<QLabel>(s, 3)->text(), QStringLiteral("changed   "));
+  EXPECT_FALSE(widget<QCheckBox>(s, 6)->isChecked());
+  EXPECT_TRUE(widget<QRadioButton>(s, 8)->isChecked());
+}
+
+TEST_F(WindowTest, TypedValuesAreReadThroughThePictureOrRejected) {
+  std::int32_t number = 5;
+  s.on_open = [&](ui::Window& w) { w.use(2, &number); };
+  ui::Task t = recorder(kFirst, &s);
+  s.window->display();
+  QLineEdit* edit = widget<QLineEdit>(s, 2);
+  edit->selectAll();
+  QTest::keyClicks(edit, "123");
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kAccepted, 2));
+  EXPECT_EQ(number, 123);
+
+  edit->selectAll();
+  QTest::keyClicks(edit, "x1");
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kRejected, 2));
+  // The engine answered it: a beep, the old value shown again.
+  EXPECT_EQ(responder.beeps(), 1);
+  EXPECT_EQ(number, 123);
+  EXPECT_EQ(edit->text(), QStringLiteral("123"));
+}
+
+TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
+  std::int32_t tick = 0;
+  std::string mode;
+  s.on_open = [&](ui::Window& w) {
+    w.use(6, &tick);
+    w.use(7, &mode);
+  };
+  ui::Task t = recorder(kFirst, &s);
+  QTest::mouseClick(widget<QCheckBox>(s, 6), Qt::LeftButton);
+  ASSERT_TRUE(wait_for(s, kAccepted, 6));
+  EXPECT_EQ(tick, 1);
+  QTest::mouseClick(widget<QRadioButton>(s, 9), Qt::LeftButton);
+  ASSERT_TRUE(wait_for(s, kAccepted, 7));
+  EXPECT_EQ(mode, "All");
+}
+
+TEST_F(WindowTest, ArmedKeysGiveAlertKeyAndKeysPressButtons) {
+  s.on_open = [](ui::Window& w) { w.alert(ui::keys::kInsert, 5); };
+  ui::Task t = recorder(kFirst, &s);
+  QTest::keyClick(s.window->widget(5), Qt::Key_Insert);
+  ASSERT_TRUE(wait_for(s, kAlertKey, 5));
+  const auto it = std::find_if(s.events.begin(), s.events.end(), [](const ui::Event& e) { return e.code == kAlertKey; });
+  EXPECT_EQ(it->key, ui::keys::kInsert);
+  // Insert is armed on the list only.
+  QTest::keyClick(s.window->widget(2), Qt::Key_Insert);
+  QTest::keyClick(s.window->widget(10), Qt::Key_Down, Qt::ControlModifier);
+  ASSERT_TRUE(wait_for(s, kAccepted, 1));
+  EXPECT_EQ(s.count(kAlertKey, 2), 0);
+}
+
+TEST_F(WindowTest, CloseWindowEndsTheLoopUnlessKeptOpen) {
+  int closes = 0;
+  s.on_event = [&](ui::Window& w) {
+    if (w.event() == kCloseWindow && ++closes == 1) w.keep_open();
+  };
+  ui::Task t = recorder(kFirst, &s);
+  QWidget* top = s.window->widget();
+  top->close();
+  ASSERT_TRUE(wait_for(s, kCloseWindow, 0));
+  gui_test::pump();
+  EXPECT_FALSE(s.ended);
+  EXPECT_TRUE(top->isVisible());
+  top->close();
+  ASSERT_TRUE(gui_test::pump_until([&] { return s.ended; }));
+  EXPECT_TRUE(t.done());
+  EXPECT_TRUE(ui::Window::open_windows().empty());
+}
+
+TEST_F(WindowTest, ProceduresLiveSideBySide) {
+  ui::Task ta = recorder(kFirst, &a);
+  ui::Task tb = recorder(kSecond, &b);
+  ASSERT_EQ(ui::Window::open_windows().size(), 2u);
+  b.window->post(kUser, 1);
+  a.window->post(kUser, 2);
+  ASSERT_TRUE(wait_for(a, kUser, 2));
+  ASSERT_TRUE(wait_for(b, kUser, 1));
+  EXPECT_EQ(a.count(kUser, 1), 0);
+  // The first thread's window is the one opened first.
+  ui::post_to_first_thread(kUser + 3);
+  ASSERT_TRUE(wait_for(a, kUser + 3, 0));
+  EXPECT_EQ(b.count(kUser + 3, 0), 0);
+  b.window->post(kCloseWindow);
+  ASSERT_TRUE(gui_test::pump_until([&] { return b.ended; }));
+  EXPECT_FALSE(a.ended);
+}
+
+TEST_F(WindowTest, ACallerWaitsForTheProcedureItCalls) {
+  ui::Task t = caller(&outer, &inner, &trace);
+  outer.window->post(kUser + 1);
+  ASSERT_TRUE(gui_test::pump_until([&] { return inner.window != nullptr; }));
+  EXPECT_EQ(trace, std::vector<std::string>{"calling"});
+  outer.window->post(kUser + 2);  // waits in the caller's queue
+  gui_test::pump();
+  EXPECT_EQ(trace.size(), 1u);
+  inner.window->post(kCloseWindow);
+  ASSERT_TRUE(gui_test::pump_until([&] { return trace.size() == 3; }));
+  EXPECT_EQ(trace, (std::vector<std::string>{"calling", "returned", "second event"}));
+  EXPECT_TRUE(inner.ended);
+  EXPECT_FALSE(outer.ended);
+}
+
+TEST_F(WindowTest, PropertiesByNumber) {
+  ui::Task t = recorder(kFirst, &s);
+  ui::Window& w = *s.window;
+  w.set_position(0, 30, 40, 300, 200);
+  EXPECT_EQ(w.property(0, ui::props::kXPos), "30");
+  EXPECT_EQ(w.property(0, ui::props::kYPos), "40");
+  EXPECT_EQ(w.property(0, ui::props::kWidth), "300");
+  w.set_position(0, ui::Window::kUnchanged, 60);
+  EXPECT_EQ(w.property(0, ui::props::kXPos), "30");
+  EXPECT_EQ(w.property(0, ui::props::kYPos), "60");
+  EXPECT_EQ(w.property(0, ui::props::kHeight), "200");
+  w.set_property(0, ui::props::kWidth, "250");
+  EXPECT_EQ(w.widget()->width(), 250);
+  EXPECT_EQ(w.property(0, ui::props::kResize), "1");
+
+  w.set_property(1, ui::props::kDisable, "1");
+  EXPECT_FALSE(w.widget(1)->isEnabled());
+  EXPECT_EQ(w.property(1, ui::props::kDisable), "1");
+  w.set_property(1, ui::props::kDisable, "0");
+  EXPECT_TRUE(w.widget(1)->isEnabled());
+  w.set_property(3, ui::props::kHide, "1");
+  EXPECT_EQ(w.property(3, ui::props::kHide), "1");
+  w.set_property(3, ui::props::kFontColor, "255");
+  EXPECT_EQ(w.property(3, ui::props::kFontColor), "255");
+  EXPECT_EQ(w.widget(3)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_EQ(w.property(99, ui::props::kXPos), "");
+}
+
+TEST_F(WindowTest, ListRowsAreFormattedAndSelectedByNumber) {
+  ui::Task t = recorder(kFirst, &s);
+  ui::Window& w = *s.window;
+  w.set_list_rows(5, {{"Standard", "1"}, {"Mine", "12"}});
+  auto* list = widget<QTreeWidget>(s, 5);
+  ASSERT_EQ(w.list_row_count(5), 2);
+  EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Name"));
+  EXPECT_EQ(list->topLevelItem(1)->text(1), QStringLiteral("  12"));
+  EXPECT_EQ(w.property(5, ui::props::kSelected), "0");
+  w.set_property(5, ui::props::kSelected, "2");
+  EXPECT_EQ(w.property(5, ui::props::kSelected), "2");
+  list->setCurrentItem(list->topLevelItem(0));  // as the user would
+  ASSERT_TRUE(wait_for(s, kNewSelection, 5));
+}
+
+}  // namespace

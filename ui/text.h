@@ -1,0 +1,16 @@
+// Texts between the program (single-byte ANSI strings) and Qt (Unicode).
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace ui {
+
+// Every byte read as its ANSI character.
+QString to_qstring(std::string_view ansi);
+
+// Every character as its ANSI byte; a character the set lacks becomes "?".
+std::string from_qstring(const QString& text);
+
+}  // namespace ui

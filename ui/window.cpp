@@ -1,0 +1,1018 @@
+#include "ui/window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindowStateChangeEvent>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <deque>
+
+#include "runtime/picture.h"
+#include "ui/icons.h"
+#include "ui/list_format.h"
+#include "ui/menu_text.h"
+#include "ui/services.h"
+#include "ui/text.h"
+
+namespace ui {
+
+// --------------------------------------------------------------------------
+// Internal state. Widgets and queued calls hold it weakly: a window that is
+// gone simply drops what still arrives for it.
+
+struct Window::State : std::enable_shared_from_this<Window::State> {
+  Window* owner = nullptr;
+  const WindowDef* def = nullptr;
+  QPointer<QWidget> widget;
+  std::vector<QPointer<QWidget>> controls;  // [0] unused: the window is `widget`
+  std::vector<UseVariable> vars;
+  std::vector<runtime::PictureDescriptor> pictures;
+  std::vector<std::vector<const ListColumn*>> list_columns;
+  std::vector<ListFormat> list_formats;
+  std::vector<std::vector<std::vector<std::string>>> list_rows;
+  std::vector<int> option_of;          // Radio: its Option's control number
+  std::vector<int> radio_position;     // Radio: its 1-based position in the Option
+  std::vector<std::pair<int, std::int32_t>> alerts;
+  std::vector<std::int32_t> colors;
+  QPointer<QTimer> timer;
+
+  std::deque<Event> queue;
+  Event current;
+  Event last_mouse;
+  std::coroutine_handle<> waiter;
+  bool resume_scheduled = false;
+  bool open = true;
+  bool ended = false;
+  bool close_pending = false;
+  bool shown_once = false;
+  bool start_hidden = false;
+  QFont font;
+  DialogBase base;
+
+  void push(Event e);
+  void schedule_resume();
+  QWidget* control(int n) const {
+    if (n == 0) return widget.data();
+    if (n < 1 || n >= static_cast<int>(controls.size())) return nullptr;
+    return controls[static_cast<std::size_t>(n)].data();
+  }
+  int number_of(const QWidget* w) const {
+    for (std::size_t i = 1; i < controls.size(); ++i) {
+      if (controls[i].data() == w) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  const ControlDef* control_def(int n) const {
+    if (n < 1 || static_cast<std::size_t>(n) > def->controls.size()) return nullptr;
+    return &def->controls[static_cast<std::size_t>(n - 1)];
+  }
+  void display(int n);
+  void accept_entry(int n);
+  Event with_mouse(std::int32_t code, int control) const {
+    Event e = last_mouse;
+    e.code = code;
+    e.control = control;
+    e.key = 0;
+    return e;
+  }
+};
+
+namespace {
+
+std::vector<Window*>& registry() {
+  static std::vector<Window*> windows;
+  return windows;
+}
+
+// The context of every queued resumption. Owned by the application, so
+// nothing runs after it is gone.
+QObject* dispatcher() {
+  static QPointer<QObject> d;
+  if (!d) d = new QObject(QCoreApplication::instance());
+  return d.data();
+}
+
+bool mergeable(std::int32_t code) {
+  return code == events::kMouseMove || code == events::kMoved || code == events::kSized ||
+         code == events::kTimer;
+}
+
+QColor qcolor(std::int32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+
+bool is_generic_face(std::string_view face) {
+  // The faces the definitions of old name for "the dialog font".
+  return face == "MS Sans Serif" || face == "MS Shell Dlg" || face == "Small Fonts" || face == "System";
+}
+
+QFont make_font(const FontSpec& spec, const QFont& base) {
+  QFont f = base;
+  if (!spec.face.empty()) {
+    if (is_generic_face(spec.face)) {
+      f.setFamily(QApplication::font().family());
+    } else {
+      f.setFamilies({to_qstring(spec.face)});
+      f.setStyleHint(QFont::SansSerif);  // a face the system lacks falls back to a sans
+    }
+  }
+  if (spec.points > 0) f.setPointSize(spec.points);
+  if (spec.bold) f.setBold(true);
+  return f;
+}
+
+DialogBase base_of(const QFont& font) {
+  const QFontMetrics fm(font);
+  // The average width of the 52 letters, rounded, as dialog units have
+  // always been measured; a font's own "average" figure varies too much.
+  const int letters = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return DialogBase{(letters / 26 + 1) / 2, fm.height()};
+}
+
+bool truthy(std::string_view v) {
+  while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+  return !v.empty() && v != "0";
+}
+
+int to_int(std::string_view v, int fallback) {
+  while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+  int out = 0;
+  const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+  if (ec != std::errc() || ptr == v.data()) return fallback;
+  return out;
+}
+
+std::string number_text(double v) {
+  if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15) {
+    return std::to_string(static_cast<long long>(v));
+  }
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+Qt::Alignment alignment_of(Justification j) {
+  switch (j) {
+    case Justification::Right:
+    case Justification::Decimal: return Qt::AlignRight | Qt::AlignVCenter;
+    case Justification::Centre: return Qt::AlignHCenter | Qt::AlignVCenter;
+    case Justification::Left: break;
+  }
+  return Qt::AlignLeft | Qt::AlignVCenter;
+}
+
+// --------------------------------------------------------------------------
+// Widgets
+
+class WindowWidget final : public QWidget {
+ public:
+  WindowWidget(std::weak_ptr<Window::State> s, Qt::WindowFlags flags) : QWidget(nullptr, flags), s_(std::move(s)) {}
+
+ protected:
+  void closeEvent(QCloseEvent* e) override {
+    e->ignore();  // the procedure decides
+    if (auto s = s_.lock()) s->push(s->with_mouse(events::kCloseWindow, 0));
+  }
+  void changeEvent(QEvent* e) override {
+    QWidget::changeEvent(e);
+    auto s = s_.lock();
+    if (!s) return;
+    if (e->type() == QEvent::WindowStateChange) {
+      const Qt::WindowStates old = static_cast<QWindowStateChangeEvent*>(e)->oldState();
+      const Qt::WindowStates now = windowState();
+      if ((now & Qt::WindowMinimized) && !(old & Qt::WindowMinimized)) {
+        s->push(s->with_mouse(events::kIconized, 0));
+      } else if ((now & Qt::WindowMaximized) && !(old & Qt::WindowMaximized)) {
+        s->push(s->with_mouse(events::kMaximized, 0));
+      } else if (!(now & (Qt::WindowMinimized | Qt::WindowMaximized)) &&
+                 (old & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+        s->push(s->with_mouse(events::kRestored, 0));
+      }
+    } else if (e->type() == QEvent::ActivationChange && s->shown_once) {
+      s->push(s->with_mouse(isActiveWindow() ? events::kGainFocus : events::kLoseFocus, 0));
+    }
+  }
+  void moveEvent(QMoveEvent* e) override {
+    QWidget::moveEvent(e);
+    if (auto s = s_.lock(); s && isVisible()) s->push(s->with_mouse(events::kMoved, 0));
+  }
+  void resizeEvent(QResizeEvent* e) override {
+    QWidget::resizeEvent(e);
+    if (auto s = s_.lock(); s && isVisible()) s->push(s->with_mouse(events::kSized, 0));
+  }
+
+ private:
+  std::weak_ptr<Window::State> s_;
+};
+
+class RegionWidget final : public QWidget {
+ public:
+  RegionWidget(QWidget* parent, std::weak_ptr<Window::State> s, int number)
+      : QWidget(parent), s_(std::move(s)), number_(number) {
+    setAttribute(Qt::WA_Hover, false);
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override { emit_event(events::kAccepted, e->position()); }
+  void mouseReleaseEvent(QMouseEvent* e) override { emit_event(events::kMouseUp, e->position()); }
+  void mouseMoveEvent(QMouseEvent* e) override { emit_event(events::kMouseMove, e->position()); }
+  void enterEvent(QEnterEvent* e) override { emit_event(events::kMouseIn, e->position()); }
+  void leaveEvent(QEvent*) override { emit_event(events::kMouseOut, mapFromGlobal(QCursor::pos()).toPointF()); }
+
+ private:
+  void emit_event(std::int32_t code, QPointF local) {
+    auto s = s_.lock();
+    if (!s || !s->widget) return;
+    const QPoint at = mapTo(s->widget.data(), local.toPoint());
+    s->last_mouse.mouse_x = at.x();
+    s->last_mouse.mouse_y = at.y();
+    s->push(s->with_mouse(code, number_));
+  }
+
+  std::weak_ptr<Window::State> s_;
+  int number_;
+};
+
+// Focus and keys of every control, and of the window itself (number 0).
+class ControlFilter final : public QObject {
+ public:
+  ControlFilter(QObject* parent, std::weak_ptr<Window::State> s, int number)
+      : QObject(parent), s_(std::move(s)), number_(number) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    auto s = s_.lock();
+    if (!s || !s->open) return false;
+    if (e->type() == QEvent::FocusIn && number_ > 0) {
+      s->push(s->with_mouse(events::kSelected, number_));
+      return false;
+    }
+    if (e->type() != QEvent::KeyPress) return false;
+    const auto* k = static_cast<QKeyEvent*>(e);
+    const std::int32_t key = key_code_from_qt(k->key(), static_cast<int>(k->modifiers()));
+    if (key == 0) return false;
+    if (const ControlDef* d = s->control_def(number_); d && d->key == key && d->key_presses > 0) {
+      s->push(s->with_mouse(events::kAccepted, d->key_presses));
+      return true;
+    }
+    for (const auto& [control, armed] : s->alerts) {
+      if (armed == key && (control == 0 || control == number_)) {
+        Event ev = s->with_mouse(events::kAlertKey, number_);
+        ev.key = key;
+        s->push(ev);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::weak_ptr<Window::State> s_;
+  int number_;
+};
+
+}  // namespace
+
+// --------------------------------------------------------------------------
+
+std::int32_t key_code_from_qt(int qt_key, int qt_modifiers) {
+  std::int32_t base = 0;
+  if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) base = keys::kLetterA + (qt_key - Qt::Key_A);
+  else if (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9) base = keys::kDigit0 + (qt_key - Qt::Key_0);
+  else if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F12) base = keys::kF1 + (qt_key - Qt::Key_F1);
+  else {
+    switch (qt_key) {
+      case Qt::Key_Backspace: base = keys::kBackspace; break;
+      case Qt::Key_Tab:
+      case Qt::Key_Backtab: base = keys::kTab; break;
+      case Qt::Key_Return:
+      case Qt::Key_Enter: base = keys::kEnter; break;
+      case Qt::Key_Pause: base = keys::kPause; break;
+      case Qt::Key_Escape: base = keys::kEsc; break;
+      case Qt::Key_Space: base = keys::kSpace; break;
+      case Qt::Key_PageUp: base = keys::kPgUp; break;
+      case Qt::Key_PageDown: base = keys::kPgDn; break;
+      case Qt::Key_End: base = keys::kEnd; break;
+      case Qt::Key_Home: base = keys::kHome; break;
+      case Qt::Key_Left: base = keys::kLeft; break;
+      case Qt::Key_Up: base = keys::kUp; break;
+      case Qt::Key_Right: base = keys::kRight; break;
+      case Qt::Key_Down: base = keys::kDown; break;
+      case Qt::Key_Insert: base = keys::kInsert; break;
+      case Qt::Key_Delete: base = keys::kDelete; break;
+      case Qt::Key_Apostrophe: base = keys::kQuote; break;
+      default: return 0;
+    }
+  }
+  if (qt_modifiers & Qt::ShiftModifier) base |= keys::kShift;
+  if (qt_modifiers & Qt::ControlModifier) base |= keys::kCtrl;
+  if (qt_modifiers & Qt::AltModifier) base |= keys::kAlt;
+  if (qt_key == Qt::Key_Backtab) base |= keys::kShift;
+  return base;
+}
+
+void Window::State::push(Event e) {
+  if (!open) return;
+  if (!queue.empty() && mergeable(e.code) && queue.back().code == e.code && queue.back().control == e.control) {
+    queue.back() = e;
+  } else {
+    queue.push_back(e);
+  }
+  schedule_resume();
+}
+
+void Window::State::schedule_resume() {
+  if (!waiter || resume_scheduled) return;
+  resume_scheduled = true;
+  QMetaObject::invokeMethod(
+      dispatcher(),
+      [weak = weak_from_this()] {
+        const std::shared_ptr<State> s = weak.lock();
+        if (!s) return;
+        s->resume_scheduled = false;
+        if (std::coroutine_handle<> h = std::exchange(s->waiter, {})) h.resume();
+      },
+      Qt::QueuedConnection);
+}
+
+void Window::State::display(int n) {
+  QWidget* w = control(n);
+  const ControlDef* d = control_def(n);
+  if (!w || !d) return;
+  const UseVariable& var = vars[static_cast<std::size_t>(n)];
+  const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
+  const auto shown = [&]() -> std::string {
+    if (const auto* p = std::get_if<std::string*>(&var)) {
+      return pic.valid() ? runtime::format_picture(pic, std::string_view(**p)) : **p;
+    }
+    double v = 0;
+    if (const auto* p = std::get_if<std::int32_t*>(&var)) v = **p;
+    else if (const auto* p = std::get_if<double*>(&var)) v = **p;
+    else return {};
+    return pic.valid() ? runtime::format_picture(pic, v) : number_text(v);
+  };
+  const auto int_value = [&]() -> int {
+    if (const auto* p = std::get_if<std::int32_t*>(&var)) return **p;
+    if (const auto* p = std::get_if<double*>(&var)) return static_cast<int>(std::lround(**p));
+    if (const auto* p = std::get_if<std::string*>(&var)) return to_int(**p, 0);
+    return 0;
+  };
+  if (std::holds_alternative<std::monostate>(var)) return;
+  switch (d->kind) {
+    case ControlKind::String:
+      static_cast<QLabel*>(w)->setText(to_qstring(shown()));
+      break;
+    case ControlKind::Entry: {
+      auto* edit = static_cast<QLineEdit*>(w);
+      edit->setText(to_qstring(trim(shown())));
+      edit->setModified(false);
+      break;
+    }
+    case ControlKind::Spin: {
+      auto* spin = static_cast<QSpinBox*>(w);
+      const QSignalBlocker block(spin);
+      spin->setValue(int_value());
+      break;
+    }
+    case ControlKind::Check:
+      static_cast<QCheckBox*>(w)->setChecked(int_value() != 0);
+      break;
+    case ControlKind::Progress:
+      static_cast<QProgressBar*>(w)->setValue(std::clamp(int_value(), 0, 100));
+      break;
+    case ControlKind::Option: {
+      const std::string* as_text = nullptr;
+      if (const auto* p = std::get_if<std::string*>(&var)) as_text = *p;
+      const int chosen = as_text ? 0 : int_value();
+      for (std::size_t r = 1; r < controls.size(); ++r) {
+        if (option_of[r] != n || !controls[r]) continue;
+        auto* radio = static_cast<QRadioButton*>(controls[r].data());
+        const bool on = as_text ? menu_label(control_def(static_cast<int>(r))->text) == trim(*as_text)
+                                : radio_position[r] == chosen;
+        radio->setAutoExclusive(false);  // lets "none chosen" be shown
+        radio->setChecked(on);
+        radio->setAutoExclusive(true);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void Window::State::accept_entry(int n) {
+  auto* edit = static_cast<QLineEdit*>(control(n));
+  if (!edit || !edit->isModified()) return;
+  edit->setModified(false);
+  const std::string typed = from_qstring(edit->text());
+  const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
+  UseVariable& var = vars[static_cast<std::size_t>(n)];
+  double number = 0;
+  std::string text = typed;
+  if (pic.valid()) {
+    const std::optional<runtime::PictureValue> v = runtime::deformat_picture(pic, typed);
+    if (!v) {
+      push(with_mouse(events::kRejected, n));
+      return;
+    }
+    number = v->number;
+    text = v->text;
+  } else if (!std::holds_alternative<std::string*>(var)) {
+    const std::string_view t = trim(typed);
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), number);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
+      if (!t.empty()) {
+        push(with_mouse(events::kRejected, n));
+        return;
+      }
+      number = 0;
+    }
+  }
+  if (auto* p = std::get_if<std::string*>(&var)) **p = text;
+  else if (auto* p = std::get_if<std::int32_t*>(&var)) {
+    **p = static_cast<std::int32_t>(std::clamp<double>(std::llround(number), INT32_MIN, INT32_MAX));
+  } else if (auto* p = std::get_if<double*>(&var)) **p = number;
+  push(with_mouse(events::kAccepted, n));
+}
+
+// --------------------------------------------------------------------------
+
+Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
+  State& s = *s_;
+  s.owner = this;
+  s.def = &def;
+  const std::size_t n = def.controls.size() + 1;
+  s.controls.resize(n);
+  s.vars.resize(n);
+  s.pictures.resize(n);
+  s.list_columns.resize(n);
+  s.list_formats.resize(n);
+  s.list_rows.resize(n);
+  s.option_of.assign(n, 0);
+  s.radio_position.assign(n, 0);
+  s.colors.assign(n, kColorNone);
+
+  Qt::WindowFlags flags = Qt::Window;
+  if (def.flags & kNoCaption) {
+    flags |= Qt::FramelessWindowHint;
+  } else {
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (def.flags & kSystemMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (def.flags & kMinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
+    if (def.flags & kMaximizeBox) flags |= Qt::WindowMaximizeButtonHint;
+  }
+  if (def.flags & kAlwaysOnTop) flags |= Qt::WindowStaysOnTopHint;
+
+  auto* top = new WindowWidget(s_, flags);
+  s.widget = top;
+  top->setObjectName(to_qstring(def.name));
+  top->setWindowTitle(to_qstring(def.caption));
+  if (!def.icon.empty()) top->setWindowIcon(load_icon(def.icon));
+  s.font = make_font(def.font, QApplication::font());
+  top->setFont(s.font);
+  s.base = base_of(s.font);
+  top->installEventFilter(new ControlFilter(top, s_, 0));
+
+  int option = 0;
+  int radio_count = 0;
+  QButtonGroup* group = nullptr;
+  for (std::size_t i = 1; i < n; ++i) {
+    const ControlDef& d = def.controls[i - 1];
+    const int number = static_cast<int>(i);
+    QWidget* w = nullptr;
+    const QString text = to_qstring(d.text);
+    std::weak_ptr<State> weak = s_;
+    switch (d.kind) {
+      case ControlKind::Button: {
+        auto* b = new QPushButton(text, top);
+        if (!d.icon.empty()) b->setIcon(load_icon(d.icon));
+        b->setFlat((d.flags & kFlat) != 0);
+        b->setDefault((d.flags & kDefaultButton) != 0);
+        b->setAutoDefault(false);
+        QObject::connect(b, &QPushButton::clicked, b, [weak, number] {
+          if (auto st = weak.lock()) st->push(st->with_mouse(events::kAccepted, number));
+        });
+        w = b;
+        break;
+      }
+      case ControlKind::Prompt:
+      case ControlKind::String: {
+        auto* l = new QLabel(top);
+        const bool buddy = d.kind == ControlKind::Prompt && i < def.controls.size();
+        l->setText(buddy ? text : to_qstring(menu_label(d.text)));
+        l->setTextFormat(Qt::PlainText);
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        Qt::Alignment a = Qt::AlignLeft;
+        Qt::Alignment v = Qt::AlignTop;
+        if (d.flags & kCentred) {
+          a = Qt::AlignHCenter;
+          v = Qt::AlignVCenter;  // a small text in a strip sits in its middle
+        }
+        if (d.flags & kRightAligned) a = Qt::AlignRight;
+        l->setAlignment(a | v);
+        w = l;
+        break;
+      }
+      case ControlKind::Entry: {
+        auto* e = new QLineEdit(top);
+        e->setReadOnly((d.flags & kReadOnly) != 0);
+        QObject::connect(e, &QLineEdit::editingFinished, e, [weak, number] {
+          if (auto st = weak.lock()) st->accept_entry(number);
+        });
+        w = e;
+        break;
+      }
+      case ControlKind::Spin: {
+        auto* sp = new QSpinBox(top);
+        sp->setRange(d.range_low, std::max(d.range_low, d.range_high));
+        QObject::connect(sp, &QSpinBox::editingFinished, sp, [weak, number, sp] {
+          auto st = weak.lock();
+          if (!st) return;
+          if (auto* p = std::get_if<std::int32_t*>(&st->vars[static_cast<std::size_t>(number)])) {
+            if (**p == sp->value()) return;
+            **p = sp->value();
+          }
+          st->push(st->with_mouse(events::kAccepted, number));
+        });
+        w = sp;
+        break;
+      }
+      case ControlKind::Check: {
+        auto* c = new QCheckBox(text, top);
+        QObject::connect(c, &QCheckBox::clicked, c, [weak, number](bool on) {
+          auto st = weak.lock();
+          if (!st) return;
+          if (auto* p = std::get_if<std::int32_t*>(&st->vars[static_cast<std::size_t>(number)])) **p = on ? 1 : 0;
+          st->push(st->with_mouse(events::kAccepted, number));
+        });
+        w = c;
+        break;
+      }
+      case ControlKind::Option: {
+        auto* g = new QGroupBox(to_qstring(menu_label(d.text)), top);
+        g->setFocusPolicy(Qt::NoFocus);
+        option = number;
+        radio_count = 0;
+        group = new QButtonGroup(g);
+        w = g;
+        break;
+      }
+      case ControlKind::Radio: {
+        auto* r = new QRadioButton(text, top);
+        s.option_of[i] = option;
+        s.radio_position[i] = ++radio_count;
+        if (group) group->addButton(r);
+        const int opt = option;
+        const int position = radio_count;
+        QObject::connect(r, &QRadioButton::clicked, r, [weak, opt, position, number] {
+          auto st = weak.lock();
+          if (!st || opt == 0) return;
+          UseVariable& var = st->vars[static_cast<std::size_t>(opt)];
+          if (auto* p = std::get_if<std::int32_t*>(&var)) **p = position;
+          else if (auto* p = std::get_if<std::string*>(&var)) **p = menu_label(st->control_def(number)->text);
+          st->push(st->with_mouse(events::kAccepted, opt));
+        });
+        w = r;
+        break;
+      }
+      case ControlKind::List: {
+        auto* t = new QTreeWidget(top);
+        t->setRootIsDecorated(false);
+        t->setUniformRowHeights(true);
+        t->setSelectionMode(QAbstractItemView::SingleSelection);
+        t->setContextMenuPolicy(Qt::CustomContextMenu);
+        ListFormatParse parsed = parse_list_format(d.format);
+        s.list_formats[i] = std::move(parsed.format);
+        s.list_columns[i] = list_columns(s.list_formats[i]);
+        const auto& cols = s.list_columns[i];
+        t->setColumnCount(std::max<int>(1, static_cast<int>(cols.size())));
+        QStringList headers;
+        bool any_header = false;
+        for (const ListColumn* c : cols) {
+          headers << to_qstring(c->header);
+          any_header = any_header || c->has_header;
+        }
+        t->setHeaderLabels(headers);
+        t->setHeaderHidden(!any_header);
+        for (std::size_t c = 0; c < cols.size(); ++c) {
+          t->setColumnWidth(static_cast<int>(c), du_to_px_x(std::abs(cols[c]->width), s.base));
+          t->headerItem()->setTextAlignment(static_cast<int>(c), alignment_of(cols[c]->header_justification_or_column()));
+        }
+        QObject::connect(t, &QTreeWidget::currentItemChanged, t, [weak, number] {
+          if (auto st = weak.lock()) st->push(st->with_mouse(events::kNewSelection, number));
+        });
+        const auto armed = [](const State& st, int control, std::int32_t key) {
+          return std::any_of(st.alerts.begin(), st.alerts.end(), [&](const auto& a) {
+            return a.second == key && (a.first == 0 || a.first == control);
+          });
+        };
+        QObject::connect(t, &QTreeWidget::itemDoubleClicked, t, [weak, number, armed] {
+          auto st = weak.lock();
+          if (!st) return;
+          if (armed(*st, number, keys::kMouseLeft2)) {
+            Event ev = st->with_mouse(events::kAlertKey, number);
+            ev.key = keys::kMouseLeft2;
+            st->push(ev);
+          } else {
+            st->push(st->with_mouse(events::kAccepted, number));
+          }
+        });
+        QObject::connect(t, &QTreeWidget::customContextMenuRequested, t, [weak, number, armed, t](const QPoint& p) {
+          auto st = weak.lock();
+          if (!st || !st->widget || !armed(*st, number, keys::kMouseRight)) return;
+          const QPoint at = t->viewport()->mapTo(st->widget.data(), p);
+          st->last_mouse.mouse_x = at.x();
+          st->last_mouse.mouse_y = at.y();
+          Event ev = st->with_mouse(events::kAlertKey, number);
+          ev.key = keys::kMouseRight;
+          st->push(ev);
+        });
+        w = t;
+        break;
+      }
+      case ControlKind::Progress: {
+        auto* p = new QProgressBar(top);
+        p->setRange(0, 100);
+        p->setTextVisible(false);
+        w = p;
+        break;
+      }
+      case ControlKind::Region: {
+        auto* r = new RegionWidget(top, s_, number);
+        if (d.pointer == Pointer::Hand) r->setCursor(Qt::PointingHandCursor);
+        w = r;
+        break;
+      }
+      case ControlKind::Image: {
+        auto* l = new QLabel(top);
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        l->setAlignment(Qt::AlignCenter);
+        w = l;
+        break;
+      }
+      case ControlKind::Box: {
+        if (d.text.empty() && d.h > 0 && d.h <= 2) {  // as thin as a line: drawn as one
+          auto* line = new QFrame(top);
+          line->setFrameShape(QFrame::HLine);
+          line->setFrameShadow(QFrame::Sunken);
+          w = line;
+        } else {
+          w = new QGroupBox(to_qstring(menu_label(d.text)), top);
+        }
+        w->setAttribute(Qt::WA_TransparentForMouseEvents);
+        w->setFocusPolicy(Qt::NoFocus);
+        break;
+      }
+    }
+    w->setObjectName(QStringLiteral("control%1").arg(number));
+    s.controls[i] = w;
+    if (!d.format.empty() && d.kind != ControlKind::List) s.pictures[i] = runtime::compile_picture(d.format);
+    if (d.font != FontSpec{}) w->setFont(make_font(d.font, s.font));
+    if (!d.tip.empty()) w->setToolTip(to_qstring(d.tip));
+    if (d.color != kColorNone) {
+      s.colors[i] = d.color;
+      QPalette pal = w->palette();
+      pal.setColor(QPalette::WindowText, qcolor(d.color));
+      pal.setColor(QPalette::Text, qcolor(d.color));
+      pal.setColor(QPalette::ButtonText, qcolor(d.color));
+      w->setPalette(pal);
+    }
+    if (d.flags & kSkip) w->setFocusPolicy(Qt::ClickFocus);
+    if (d.flags & kDisabled) w->setEnabled(false);
+
+    QSize size(du_to_px_x(d.w, s.base), du_to_px_y(d.h, s.base));
+    if (d.w <= 0 || d.h <= 0) {
+      const QSize hint = w->sizeHint();
+      if (d.w <= 0) size.setWidth(hint.width());
+      if (d.h <= 0) size.setHeight(hint.height());
+    }
+    w->setGeometry(du_to_px_x(d.x, s.base), du_to_px_y(d.y, s.base), size.width(), size.height());
+    if (d.kind == ControlKind::Button && !d.icon.empty()) {
+      const int side = std::max(8, std::min(size.width(), size.height()) - 6);
+      static_cast<QPushButton*>(w)->setIconSize(QSize(side, side));
+    }
+    if (d.kind == ControlKind::Image && !d.icon.empty()) {
+      const int side = std::min(size.width(), size.height());
+      static_cast<QLabel*>(w)->setPixmap(load_icon(d.icon).pixmap(QSize(side, side)));
+    }
+    w->installEventFilter(new ControlFilter(w, s_, number));
+    if (d.flags & kHidden) w->setVisible(false);
+  }
+  // Prompts name the control after them: their access key moves there.
+  for (std::size_t i = 1; i + 1 < n; ++i) {
+    if (def.controls[i - 1].kind == ControlKind::Prompt) {
+      static_cast<QLabel*>(s.controls[i].data())->setBuddy(s.controls[i + 1].data());
+    }
+  }
+
+  const QSize size(du_to_px_x(def.w, s.base), du_to_px_y(def.h, s.base));
+  if (def.flags & kResizable) top->resize(size);
+  else top->setFixedSize(size);
+  QPoint at(du_to_px_x(def.x, s.base), du_to_px_y(def.y, s.base));
+  if (def.flags & kCentre) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      at = screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2);
+    }
+  }
+  top->move(at);
+
+  registry().push_back(this);
+  s.push(Event{events::kOpenWindow, 0, 0, 0, 0});
+}
+
+Window::~Window() {
+  close();
+  s_->owner = nullptr;
+  if (s_->timer) delete s_->timer.data();
+}
+
+Window::NextEvent Window::next_event() {
+  State& s = *s_;
+  if (!s.shown_once && s.open) {
+    s.shown_once = true;
+    if (!s.start_hidden && s.widget) s.widget->show();
+  }
+  return NextEvent(this);
+}
+
+bool Window::NextEvent::await_ready() const {
+  const State& s = *window_->s_;
+  return !s.open || s.ended || s.close_pending || !s.queue.empty();
+}
+
+void Window::NextEvent::await_suspend(std::coroutine_handle<> waiter) { window_->s_->waiter = waiter; }
+
+bool Window::NextEvent::await_resume() {
+  State& s = *window_->s_;
+  if (s.close_pending) s.ended = true;
+  s.close_pending = false;
+  if (!s.open || s.ended || s.queue.empty()) {
+    s.current = Event{};
+    return false;
+  }
+  s.current = s.queue.front();
+  s.queue.pop_front();
+  const std::int32_t code = s.current.code;
+  if (code == events::kCloseWindow || code == events::kCloseDown) s.close_pending = true;
+  if (code == events::kRejected) {
+    beep();
+    s.display(s.current.control);
+    window_->select(s.current.control);
+  }
+  return true;
+}
+
+std::int32_t Window::event() const { return s_->current.code; }
+int Window::field() const { return s_->current.control; }
+std::int32_t Window::keycode() const { return s_->current.key; }
+int Window::mouse_x() const { return s_->current.mouse_x; }
+int Window::mouse_y() const { return s_->current.mouse_y; }
+void Window::keep_open() { s_->close_pending = false; }
+
+void Window::use(int control, UseVariable variable) {
+  if (control < 1 || control >= static_cast<int>(s_->vars.size())) return;
+  s_->vars[static_cast<std::size_t>(control)] = variable;
+}
+
+void Window::select(int control) {
+  if (QWidget* w = s_->control(control); w && control > 0) w->setFocus(Qt::OtherFocusReason);
+}
+
+void Window::display(int control) {
+  if (control != 0) {
+    s_->display(control);
+    return;
+  }
+  for (int i = 1; i < static_cast<int>(s_->controls.size()); ++i) s_->display(i);
+}
+
+void Window::post(std::int32_t code, int control) { s_->push(s_->with_mouse(code, control)); }
+
+void Window::set_property(int control, std::int32_t property, std::string_view value) {
+  State& s = *s_;
+  QWidget* w = s.control(control);
+  if (!w) return;
+  const int number = to_int(value, 0);
+  switch (property) {
+    case props::kXPos: set_position(control, number, kUnchanged); break;
+    case props::kYPos: set_position(control, kUnchanged, number); break;
+    case props::kWidth: set_position(control, kUnchanged, kUnchanged, number, kUnchanged); break;
+    case props::kHeight: set_position(control, kUnchanged, kUnchanged, kUnchanged, number); break;
+    case props::kFontColor: {
+      const std::int32_t color = value.empty() ? kColorNone : number;
+      if (control > 0) s.colors[static_cast<std::size_t>(control)] = color;
+      QPalette pal = w->palette();
+      const QColor c = color == kColorNone ? QApplication::palette().color(QPalette::WindowText) : qcolor(color);
+      pal.setColor(QPalette::WindowText, c);
+      pal.setColor(QPalette::Text, c);
+      pal.setColor(QPalette::ButtonText, c);
+      w->setPalette(pal);
+      break;
+    }
+    case props::kDisable: w->setEnabled(!truthy(value)); break;
+    case props::kHide:
+      if (control == 0 && !s.shown_once) s.start_hidden = truthy(value);
+      else w->setVisible(!truthy(value));
+      break;
+    case props::kIcon: {
+      const QIcon icon = load_icon(value);
+      if (control == 0) w->setWindowIcon(icon);
+      else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setIcon(icon);
+      else if (auto* l = qobject_cast<QLabel*>(w)) l->setPixmap(icon.pixmap(l->size()));
+      break;
+    }
+    case props::kIconize:
+      if (control == 0) {
+        const Qt::WindowStates st = w->windowState();
+        w->setWindowState(truthy(value) ? (st | Qt::WindowMinimized) : (st & ~Qt::WindowMinimized));
+      }
+      break;
+    case props::kMaximize:
+      if (control == 0) {
+        const Qt::WindowStates st = w->windowState();
+        w->setWindowState(truthy(value) ? (st | Qt::WindowMaximized) : (st & ~Qt::WindowMaximized));
+      }
+      break;
+    case props::kSelected:
+      if (auto* t = qobject_cast<QTreeWidget*>(w)) {
+        const QSignalBlocker block(t);
+        if (number >= 1 && number <= t->topLevelItemCount()) t->setCurrentItem(t->topLevelItem(number - 1));
+        else t->setCurrentItem(nullptr);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+std::string Window::property(int control, std::int32_t property) const {
+  const State& s = *s_;
+  QWidget* w = s.control(control);
+  if (!w) return {};
+  const QRect g = w->geometry();
+  switch (property) {
+    case props::kXPos: return std::to_string(g.x());
+    case props::kYPos: return std::to_string(g.y());
+    case props::kWidth: return std::to_string(g.width());
+    case props::kHeight: return std::to_string(g.height());
+    case props::kFontColor:
+      return std::to_string(control == 0 ? kColorNone : s.colors[static_cast<std::size_t>(control)]);
+    case props::kResize: return control == 0 && (s.def->flags & kResizable) ? "1" : "";
+    case props::kDisable: return w->isEnabled() ? "" : "1";
+    case props::kHide:
+      if (control == 0) return (s.shown_once ? w->isHidden() : s.start_hidden) ? "1" : "";
+      return w->isHidden() ? "1" : "";
+    case props::kIconize: return control == 0 && w->isMinimized() ? "1" : "";
+    case props::kMaximize: return control == 0 && (w->windowState() & Qt::WindowMaximized) ? "1" : "";
+    case props::kSelected:
+      if (auto* t = qobject_cast<QTreeWidget*>(w)) {
+        QTreeWidgetItem* item = t->currentItem();
+        return std::to_string(item ? t->indexOfTopLevelItem(item) + 1 : 0);
+      }
+      return "0";
+    case props::kHandle: return control == 0 ? std::to_string(static_cast<unsigned long long>(w->winId())) : "";
+    case props::kAcceptAll: return "";  // windows here never accept all their fields in one sweep
+    default: return {};
+  }
+}
+
+void Window::set_position(int control, int x, int y, int width, int height) {
+  QWidget* w = s_->control(control);
+  if (!w) return;
+  const QRect g = w->geometry();
+  const QRect r(x == kUnchanged ? g.x() : x, y == kUnchanged ? g.y() : y,
+                width == kUnchanged ? g.width() : std::max(0, width),
+                height == kUnchanged ? g.height() : std::max(0, height));
+  if (control == 0 && !(s_->def->flags & kResizable)) w->setFixedSize(r.size());
+  w->setGeometry(r);
+}
+
+void Window::set_text(int control, std::string_view text) {
+  QWidget* w = s_->control(control);
+  if (!w) return;
+  const QString t = to_qstring(text);
+  if (control == 0) w->setWindowTitle(t);
+  else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(t);
+  else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(t);
+  else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(t);
+  else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
+}
+
+std::string Window::text(int control) const {
+  QWidget* w = s_->control(control);
+  if (!w) return {};
+  if (control == 0) return from_qstring(w->windowTitle());
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return from_qstring(b->text());
+  if (auto* l = qobject_cast<QLabel*>(w)) return from_qstring(l->text());
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return from_qstring(e->text());
+  if (auto* g = qobject_cast<QGroupBox*>(w)) return from_qstring(g->title());
+  return {};
+}
+
+void Window::alert(std::int32_t key, int control) { s_->alerts.emplace_back(control, key); }
+
+void Window::set_list_rows(int control, std::vector<std::vector<std::string>> rows) {
+  State& s = *s_;
+  auto* t = qobject_cast<QTreeWidget*>(s.control(control));
+  if (!t) return;
+  const auto& cols = s.list_columns[static_cast<std::size_t>(control)];
+  const QSignalBlocker block(t);
+  t->clear();
+  QList<QTreeWidgetItem*> items;
+  for (const auto& row : rows) {
+    auto* item = new QTreeWidgetItem;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      std::string shown = row[c];
+      if (c < cols.size()) {
+        if (cols[c]->picture.valid()) shown = runtime::format_picture(cols[c]->picture, std::string_view(row[c]));
+        item->setTextAlignment(static_cast<int>(c), alignment_of(cols[c]->justification));
+      }
+      item->setText(static_cast<int>(c), to_qstring(shown));
+    }
+    items << item;
+  }
+  t->addTopLevelItems(items);
+  s.list_rows[static_cast<std::size_t>(control)] = std::move(rows);
+}
+
+int Window::list_row_count(int control) const {
+  auto* t = qobject_cast<QTreeWidget*>(s_->control(control));
+  return t ? t->topLevelItemCount() : 0;
+}
+
+void Window::set_timer(int hundredths) {
+  State& s = *s_;
+  if (hundredths <= 0) {
+    if (s.timer) s.timer->stop();
+    return;
+  }
+  if (!s.timer) {
+    s.timer = new QTimer;
+    QObject::connect(s.timer.data(), &QTimer::timeout, s.timer.data(), [weak = std::weak_ptr<State>(s_)] {
+      if (auto st = weak.lock()) st->push(st->with_mouse(events::kTimer, 0));
+    });
+  }
+  s.timer->start(hundredths * 10);
+}
+
+void Window::close() {
+  State& s = *s_;
+  if (!s.open) return;
+  s.open = false;
+  s.queue.clear();
+  auto& reg = registry();
+  reg.erase(std::remove(reg.begin(), reg.end(), this), reg.end());
+  if (s.timer) s.timer->stop();
+  if (s.widget) {
+    s.widget->hide();
+    s.widget->deleteLater();  // we may be inside one of its handlers
+    s.widget = nullptr;
+  }
+  s.schedule_resume();
+}
+
+bool Window::is_open() const { return s_->open; }
+int Window::du_x(int units) const { return du_to_px_x(units, s_->base); }
+int Window::du_y(int units) const { return du_to_px_y(units, s_->base); }
+DialogBase Window::dialog_base() const { return s_->base; }
+int Window::control_count() const { return static_cast<int>(s_->def->controls.size()); }
+const WindowDef& Window::definition() const { return *s_->def; }
+QWidget* Window::widget(int control) const { return s_->open ? s_->control(control) : nullptr; }
+
+std::vector<Window*> Window::open_windows() { return registry(); }
+
+bool post_to_first_thread(std::int32_t code, int control) {
+  const auto& reg = registry();
+  if (reg.empty()) return false;
+  reg.front()->post(code, control);
+  return true;
+}
+
+void close_down_all() {
+  for (Window* w : registry()) w->post(events::kCloseDown, 0);
+}
+
+}  // namespace ui

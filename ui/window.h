@@ -1,0 +1,174 @@
+// Windows opened from their definitions (window_definition.h) and run by a
+// procedure's event loop:
+//
+//   ui::Window window(kMyWindow);
+//   window.use(3, &name);                       // use variables, by control
+//   while (co_await window.next_event()) {
+//     switch (window.event()) { ... }           // act on (event, field)
+//   }
+//   save_placement(...); window.close();
+//
+// The window opens hidden; the first next_event() shows it, so that the
+// procedure can restore its placement before the user sees it. OpenWindow
+// is always its first event.
+//
+// Units: the definitions are in dialog units of the window's font; every
+// position, size and mouse coordinate at this interface (set_position, the
+// position properties, mouse_x/mouse_y) is in pixels. Window positions are
+// the screen position of the window's client area, control positions are
+// relative to it. du_x()/du_y() convert a definition's units.
+//
+// Ending the loop: next_event() returns false once the window is closed, or
+// on the call after a CloseWindow or CloseDown event unless the procedure
+// called keep_open() while handling it. The widget stays until close() (or
+// the Window's destruction), so the procedure can still save its placement.
+//
+// Rejected is answered by the engine itself before the procedure sees it:
+// a beep, the control redisplayed and selected again.
+//
+// Events come in through the Qt event loop and are handed to the procedure
+// from a queued call, never from inside a widget's own handler; a procedure
+// that is busy (in a message box, or waiting for a procedure it called)
+// finds them queued when it asks again. Consecutive MouseMove, Moved, Sized
+// and Timer events of one control are merged into the latest.
+//
+// Not thread-safe: the UI thread only. Needs a QApplication.
+#pragma once
+
+#include <climits>
+#include <coroutine>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "ui/dialog_units.h"
+#include "ui/engine_codes.h"
+#include "ui/window_definition.h"
+
+class QWidget;
+
+namespace ui {
+
+struct Event {
+  std::int32_t code = events::kNone;
+  int control = 0;
+  std::int32_t key = 0;  // AlertKey: the key code
+  int mouse_x = 0;       // the mouse relative to the window's client area
+  int mouse_y = 0;       // when the event happened, pixels
+};
+
+// The variable a control shows and edits; the window does not own it and
+// it must outlive the window.
+//   String, Entry: std::string (ANSI) or a number, through the picture
+//   Check, Spin, Progress: std::int32_t
+//   Option: std::int32_t (the 1-based position of the chosen radio) or
+//           std::string (the chosen radio's text without its "&" marks)
+using UseVariable = std::variant<std::monostate, std::string*, std::int32_t*, double*>;
+
+// The key code (engine_codes.h) of a Qt key with its modifiers; 0 for a
+// key that has none.
+std::int32_t key_code_from_qt(int qt_key, int qt_modifiers);
+
+class Window {
+ public:
+  static constexpr int kUnchanged = INT_MIN;
+
+  // Opens the window (hidden) from `def`, which must outlive the window.
+  explicit Window(const WindowDef& def);
+  ~Window();  // closes the window when still open
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  class [[nodiscard]] NextEvent {
+   public:
+    bool await_ready() const;
+    void await_suspend(std::coroutine_handle<> waiter);
+    bool await_resume();
+
+   private:
+    friend class Window;
+    explicit NextEvent(Window* w) : window_(w) {}
+    Window* window_;
+  };
+  // Waits for the next event and makes it current; false when the loop is
+  // over (see the top of this file).
+  NextEvent next_event();
+
+  // The current event.
+  std::int32_t event() const;
+  int field() const;
+  std::int32_t keycode() const;
+  int mouse_x() const;
+  int mouse_y() const;
+
+  // Vetoes the end of the loop that the current CloseWindow or CloseDown
+  // would bring.
+  void keep_open();
+
+  void use(int control, UseVariable variable);
+  // Moves the focus to the control.
+  void select(int control);
+  // Redraws the control from its use variable; 0 redraws every control.
+  void display(int control = 0);
+  // Queues an event for this window.
+  void post(std::int32_t code, int control = 0);
+
+  // Properties by number (engine_codes.h), values as text. Unknown numbers
+  // and controls read "" and ignore writes.
+  void set_property(int control, std::int32_t property, std::string_view value);
+  std::string property(int control, std::int32_t property) const;
+
+  // Pixels; kUnchanged keeps a value.
+  void set_position(int control, int x, int y, int width = kUnchanged, int height = kUnchanged);
+
+  void set_text(int control, std::string_view text);
+  std::string text(int control) const;
+
+  // Arms a key: pressing it while `control` (0: any control) has the focus
+  // gives AlertKey with that control and keycode(). The mouse keys
+  // keys::kMouseLeft2 (double click) and keys::kMouseRight (right click)
+  // are armed the same way on lists.
+  void alert(std::int32_t key, int control = 0);
+
+  // The rows of a list: each row's cells in column order, as values that the
+  // column pictures format (numbers as decimal text).
+  void set_list_rows(int control, std::vector<std::vector<std::string>> rows);
+  int list_row_count(int control) const;
+
+  // Timer events every `hundredths` of a second; 0 stops them.
+  void set_timer(int hundredths);
+
+  // Closes the window now. The loop's next next_event() returns false.
+  void close();
+  bool is_open() const;
+
+  int du_x(int units) const;
+  int du_y(int units) const;
+  DialogBase dialog_base() const;
+  int control_count() const;
+  const WindowDef& definition() const;
+
+  // The Qt widgets, for tests and the screenshot run: 0 is the window.
+  // nullptr once closed or for a control number out of range.
+  QWidget* widget(int control = 0) const;
+
+  // The windows still open, in the order they were opened.
+  static std::vector<Window*> open_windows();
+
+  struct State;  // internal
+
+ private:
+  std::shared_ptr<State> s_;
+};
+
+// Queues an event for the program's first thread: the window opened first
+// that is still open (the toolbox). False when no window is open.
+bool post_to_first_thread(std::int32_t code, int control = 0);
+
+// Posts CloseDown to every open window.
+void close_down_all();
+
+}  // namespace ui
