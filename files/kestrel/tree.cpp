@@ -1,0 +1,400 @@
+#include "files/kestrel/tree.h"
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+namespace files::kestrel {
+
+using namespace layout;
+
+namespace {
+
+// A tree deeper than this cannot come from pages of at least two separators
+// each; meeting it means the pages point in a circle.
+constexpr std::size_t kMaxDepth = 64;
+
+Status broken() { return Status::corruption(kErrPageLength); }
+
+// Index of the first record whose key part is >= key (> key when strict).
+std::size_t position(const Page& p, ByteView key, bool strict) {
+  auto it = std::partition_point(p.records.begin(), p.records.end(), [&](const Record& r) {
+    const int c = compare_keys(r.key(), key);
+    return strict ? c <= 0 : c < 0;
+  });
+  return static_cast<std::size_t>(it - p.records.begin());
+}
+
+bool needs_split(std::size_t bound, std::size_t count) {
+  return bound > kSplitHard || (bound > kSplitSoft && count > kSplitSoftRecords);
+}
+
+// The shortest prefix of `high` that sorts above `low` (low < high).
+Bytes separator(ByteView low, ByteView high) {
+  std::size_t n = 0;
+  while (n < low.size() && n < high.size() && low[n] == high[n]) ++n;
+  return Bytes(high.begin(), high.begin() + static_cast<std::ptrdiff_t>(std::min(n + 1, high.size())));
+}
+
+}  // namespace
+
+Status Tree::fail(Status s) { return s.is_internal() ? pager_.note_failure(s) : s; }
+
+Status Tree::check_record(const Record& r) {
+  if (r.key_length == 0) throw std::logic_error("kestrel tree: a record needs a key part");
+  if (r.size() >= kRecordLimit || r.size() > kMaxRecordInPage || r.key_length > kMaxKeyPart) {
+    return fail(Status::corruption(kErrRecordTooLarge));
+  }
+  return Status::success();
+}
+
+// --- Descent ---------------------------------------------------------------------------
+
+Status Tree::descend(ByteView key, std::vector<Step>* path) {
+  path->clear();
+  std::uint32_t n = pager_.root();
+  if (n == kNoRoot) return Status::not_found();
+  int expected = -1;
+  for (;;) {
+    if (path->size() >= kMaxDepth) return fail(broken());
+    Page* p = nullptr;
+    if (Status s = pager_.page(n, &p); !s.ok()) return s;
+    if (expected >= 0 && p->level != expected) return fail(broken());
+    if (p->is_leaf()) {
+      path->push_back({n, p, 0});
+      return Status::success();
+    }
+    if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
+    const std::size_t after = position(*p, key, /*strict=*/true);
+    const std::size_t idx = after == 0 ? 0 : after - 1;
+    path->push_back({n, p, idx});
+    expected = p->level - 1;
+    n = p->children[idx];
+  }
+}
+
+// Extends path[0 .. from) down the leftmost or rightmost edge below the
+// child chosen at path[from - 1].
+Status Tree::descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from) {
+  path->resize(from);
+  std::uint32_t n = from == 0 ? pager_.root() : path->back().page->children[path->back().index];
+  int expected = from == 0 ? -1 : path->back().page->level - 1;
+  if (n == kNoRoot) return Status::not_found();
+  for (;;) {
+    if (path->size() >= kMaxDepth) return fail(broken());
+    Page* p = nullptr;
+    if (Status s = pager_.page(n, &p); !s.ok()) return s;
+    if (expected >= 0 && p->level != expected) return fail(broken());
+    if (p->is_leaf()) {
+      path->push_back({n, p, 0});
+      return Status::success();
+    }
+    if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
+    const std::size_t idx = leftmost ? 0 : p->records.size() - 1;
+    path->push_back({n, p, idx});
+    expected = p->level - 1;
+    n = p->children[idx];
+  }
+}
+
+// Moves path to the next (or previous) leaf; not_found at the end.
+Status Tree::step_leaf(bool forward, std::vector<Step>* path) {
+  for (std::size_t level = path->size() - 1; level-- > 0;) {
+    Step& s = (*path)[level];
+    if (forward ? s.index + 1 < s.page->records.size() : s.index > 0) {
+      s.index = forward ? s.index + 1 : s.index - 1;
+      return descend_edge(forward, path, level + 1);
+    }
+  }
+  return Status::not_found();
+}
+
+// --- Reading -----------------------------------------------------------------------------
+
+Status Tree::find(ByteView key, Record* out) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(key, &path); !s.ok()) return s;
+  const Page& leaf = *path.back().page;
+  const std::size_t pos = position(leaf, key, false);
+  if (pos == leaf.records.size() || compare_keys(leaf.records[pos].key(), key) != 0) return Status::not_found();
+  *out = leaf.records[pos];
+  return Status::success();
+}
+
+Status Tree::seek(ByteView key, bool strict, Record* out) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(key, &path); !s.ok()) return s;
+  std::size_t pos = position(*path.back().page, key, strict);
+  // Every record of a later leaf sorts above key; an empty leaf (there
+  // should be none) is stepped over.
+  while (pos == path.back().page->records.size()) {
+    if (Status s = step_leaf(true, &path); !s.ok()) return s;
+    pos = 0;
+  }
+  *out = path.back().page->records[pos];
+  return Status::success();
+}
+
+Status Tree::lower_bound(ByteView key, Record* out) { return seek(key, false, out); }
+Status Tree::next(ByteView key, Record* out) { return seek(key, true, out); }
+
+Status Tree::prev(ByteView key, Record* out) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(key, &path); !s.ok()) return s;
+  std::size_t pos = position(*path.back().page, key, false);
+  while (pos == 0) {
+    if (Status s = step_leaf(false, &path); !s.ok()) return s;
+    pos = path.back().page->records.size();
+  }
+  *out = path.back().page->records[pos - 1];
+  return Status::success();
+}
+
+Status Tree::first(Record* out) { return next(ByteView(), out); }
+
+Status Tree::last(Record* out) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend_edge(false, &path, 0); !s.ok()) return s;
+  while (path.back().page->records.empty()) {
+    if (Status s = step_leaf(false, &path); !s.ok()) return s;
+  }
+  *out = path.back().page->records.back();
+  return Status::success();
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+Status Tree::insert(const Record& record) {
+  if (Status s = check_record(record); !s.ok()) return s;
+  pager_.trim_cache();
+  std::vector<Step> path;
+  Status s = descend(record.key(), &path);
+  if (s.is(Code::not_found)) {
+    std::uint32_t n = 0;
+    Page* p = nullptr;
+    if (s = pager_.new_page(0, &n, &p); !s.ok()) return s;
+    p->records.push_back(record);
+    pager_.set_root(n);
+    return Status::success();
+  }
+  if (!s.ok()) return s;
+  Step& leaf = path.back();
+  const std::size_t pos = position(*leaf.page, record.key(), false);
+  if (pos < leaf.page->records.size() && compare_keys(leaf.page->records[pos].key(), record.key()) == 0) {
+    return Status::exists();
+  }
+  leaf.page->records.insert(leaf.page->records.begin() + static_cast<std::ptrdiff_t>(pos), record);
+  pager_.mark_dirty(leaf.number);
+  return grow(&path);
+}
+
+Status Tree::replace(const Record& record) {
+  if (Status s = check_record(record); !s.ok()) return s;
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(record.key(), &path); !s.ok()) return s;
+  Step& leaf = path.back();
+  const std::size_t pos = position(*leaf.page, record.key(), false);
+  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), record.key()) != 0) {
+    return Status::not_found();
+  }
+  leaf.page->records[pos] = record;
+  pager_.mark_dirty(leaf.number);
+  return grow(&path);
+}
+
+// Splits the pages of path bottom-up while they call for it.
+Status Tree::grow(std::vector<Step>* path) {
+  std::size_t level = path->size() - 1;
+  for (;;) {
+    Step current = (*path)[level];
+    Page& page = *current.page;
+    const std::size_t per = kBoundPerRecord + (page.is_leaf() ? 0 : kBoundPerChild);
+    if (!needs_split(size_bound(page), page.records.size())) return Status::success();
+
+    // Cut the records into pieces that need no split, halving by size bound.
+    std::vector<std::size_t> prefix(page.records.size() + 1, 0);  // bound contribution of records [0, k)
+    for (std::size_t k = 0; k < page.records.size(); ++k) prefix[k + 1] = prefix[k] + page.records[k].size() + per;
+    std::vector<std::size_t> cuts;  // starts of the pieces after the first
+    std::vector<std::pair<std::size_t, std::size_t>> todo{{0, page.records.size()}};
+    while (!todo.empty()) {
+      const auto [a, b] = todo.back();
+      todo.pop_back();
+      if (!needs_split(kPageHeaderSize + prefix[b] - prefix[a], b - a)) continue;
+      if (b - a < 2) return fail(Status::corruption(kErrSplitTooFew));
+      std::size_t best = a + 1;
+      std::size_t best_gap = SIZE_MAX;
+      for (std::size_t m = a + 1; m < b; ++m) {
+        const std::size_t left = prefix[m] - prefix[a];
+        const std::size_t right = prefix[b] - prefix[m];
+        const std::size_t gap = left > right ? left - right : right - left;
+        if (gap < best_gap) {
+          best_gap = gap;
+          best = m;
+        }
+      }
+      cuts.push_back(best);
+      todo.emplace_back(a, best);
+      todo.emplace_back(best, b);
+    }
+    std::sort(cuts.begin(), cuts.end());
+
+    // The first piece stays; every other piece becomes a new page whose
+    // separator goes up.
+    std::vector<std::pair<Record, std::uint32_t>> ups;
+    for (std::size_t c = 0; c < cuts.size(); ++c) {
+      const std::size_t a = cuts[c];
+      const std::size_t b = c + 1 < cuts.size() ? cuts[c + 1] : page.records.size();
+      std::uint32_t n = 0;
+      Page* fresh = nullptr;
+      if (Status s = pager_.new_page(page.level, &n, &fresh); !s.ok()) return s;
+      fresh->records.assign(page.records.begin() + static_cast<std::ptrdiff_t>(a),
+                            page.records.begin() + static_cast<std::ptrdiff_t>(b));
+      Bytes sep;
+      if (page.is_leaf()) {
+        sep = separator(page.records[a - 1].key(), page.records[a].key());
+      } else {
+        fresh->children.assign(page.children.begin() + static_cast<std::ptrdiff_t>(a),
+                               page.children.begin() + static_cast<std::ptrdiff_t>(b));
+        const ByteView k = fresh->records.front().key();
+        sep.assign(k.begin(), k.end());
+        fresh->records.front() = Record();
+      }
+      const std::size_t sep_length = sep.size();
+      ups.emplace_back(Record(std::move(sep), sep_length), n);
+    }
+    page.records.resize(cuts.front());
+    if (!page.is_leaf()) page.children.resize(cuts.front());
+    pager_.mark_dirty(current.number);
+
+    if (level == 0) {
+      std::uint32_t n = 0;
+      Page* root = nullptr;
+      if (Status s = pager_.new_page(static_cast<std::uint8_t>(page.level + 1), &n, &root); !s.ok()) return s;
+      root->records.push_back(Record());
+      root->children.push_back(current.number);
+      for (auto& [sep, child] : ups) {
+        root->records.push_back(std::move(sep));
+        root->children.push_back(child);
+      }
+      pager_.set_root(n);
+      path->insert(path->begin(), Step{n, root, 0});
+      continue;  // the new root may itself be too big
+    }
+    Step& parent = (*path)[level - 1];
+    auto at = static_cast<std::ptrdiff_t>(parent.index + 1);
+    for (auto& [sep, child] : ups) {
+      parent.page->records.insert(parent.page->records.begin() + at, std::move(sep));
+      parent.page->children.insert(parent.page->children.begin() + at, child);
+      ++at;
+    }
+    pager_.mark_dirty(parent.number);
+    --level;
+  }
+}
+
+Status Tree::erase(ByteView key) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(key, &path); !s.ok()) return s;
+  Step& leaf = path.back();
+  const std::size_t pos = position(*leaf.page, key, false);
+  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), key) != 0) {
+    return Status::not_found();
+  }
+  leaf.page->records.erase(leaf.page->records.begin() + static_cast<std::ptrdiff_t>(pos));
+  pager_.mark_dirty(leaf.number);
+
+  // Give back emptied pages, bottom-up.
+  std::size_t level = path.size() - 1;
+  while (level > 0 && path[level].page->records.empty()) {
+    pager_.free_page(path[level].number);
+    Step& parent = path[level - 1];
+    Page& pp = *parent.page;
+    pp.records.erase(pp.records.begin() + static_cast<std::ptrdiff_t>(parent.index));
+    pp.children.erase(pp.children.begin() + static_cast<std::ptrdiff_t>(parent.index));
+    // The first separator of an inner page is always empty: the child that
+    // now comes first takes over everything below its old separator.
+    if (parent.index == 0 && !pp.records.empty()) pp.records.front() = Record();
+    pager_.mark_dirty(parent.number);
+    --level;
+  }
+  if (path[0].page->records.empty()) {
+    pager_.free_page(path[0].number);
+    pager_.set_root(kNoRoot);
+    return Status::success();
+  }
+  // A root with one child makes the tree a level too deep.
+  std::uint32_t root = path[0].number;
+  Page* rp = path[0].page;
+  while (!rp->is_leaf() && rp->records.size() == 1) {
+    const std::uint32_t child = rp->children.front();
+    pager_.free_page(root);
+    pager_.set_root(child);
+    root = child;
+    if (Status s = pager_.page(root, &rp); !s.ok()) return s;
+  }
+  return Status::success();
+}
+
+Status Tree::next_number(std::uint32_t* out) {
+  std::array<std::uint8_t, 4> c = pager_.number_counter();
+  for (std::size_t i = 4; i-- > 0;) {
+    if (++c[i] != 0) break;
+  }
+  if (c[0] >= kCounterLimit) return fail(Status::corruption(kErrCounterExhausted));
+  pager_.set_number_counter(c);
+  *out = get_be32(c, 0);
+  return Status::success();
+}
+
+// --- Checking ---------------------------------------------------------------------------------
+
+Status Tree::check(Shape* shape) {
+  *shape = Shape();
+  const std::uint32_t root = pager_.root();
+  if (root == kNoRoot) return Status::success();
+  Page* p = nullptr;
+  if (Status s = pager_.page(root, &p); !s.ok()) return s;
+  shape->height = p->level + 1;
+  return visit(root, p->level, nullptr, nullptr, shape);
+}
+
+// Checks the subtree at `number`: its keys lie in [low, high) (no bound
+// when null). Copies what it needs before descending, so the cache may be
+// trimmed on the way.
+Status Tree::visit(std::uint32_t number, int level, const Bytes* low, const Bytes* high, Shape* shape) {
+  pager_.trim_cache();
+  Page* p = nullptr;
+  if (Status s = pager_.page(number, &p); !s.ok()) return s;
+  if (p->level != level || p->records.empty()) return fail(broken());
+  ++shape->pages;
+  for (std::size_t k = 0; k < p->records.size(); ++k) {
+    const ByteView key = p->records[k].key();
+    if (k > 0 && compare_keys(p->records[k - 1].key(), key) >= 0) return fail(broken());
+    if (p->is_leaf() || k > 0) {
+      if (low && compare_keys(key, *low) < 0) return fail(broken());
+      if (high && compare_keys(key, *high) >= 0) return fail(broken());
+    }
+  }
+  if (p->is_leaf()) {
+    shape->records += p->records.size();
+    return Status::success();
+  }
+  if (p->children.size() != p->records.size()) return fail(broken());
+  const std::vector<std::uint32_t> children = p->children;
+  std::vector<Bytes> seps;
+  for (const Record& r : p->records) seps.emplace_back(r.key().begin(), r.key().end());
+  for (std::size_t k = 0; k < children.size(); ++k) {
+    const Bytes* lo = k == 0 ? low : &seps[k];
+    const Bytes* hi = k + 1 < children.size() ? &seps[k + 1] : high;
+    if (Status s = visit(children[k], level - 1, lo, hi, shape); !s.ok()) return s;
+  }
+  return Status::success();
+}
+
+}  // namespace files::kestrel

@@ -1,0 +1,111 @@
+// Layer 3 of the keyed-file engine: the one balanced tree over every record
+// of a file, ordered by key part (compare_keys: bytewise, a prefix first).
+//
+// A Tree is a light view over a Pager; make one per operation or keep one
+// per table, as convenient. Every call needs an access of the pager
+// (begin_access / end_access); the writing calls need an update access.
+// Calls return copies of records, never pointers into pages, and start by
+// trimming the page cache, so nothing a caller holds goes stale between
+// calls.
+//
+// Separators. Inner page record k carries the separator of child k: the
+// first record of every inner page has an empty key part, and separator k
+// (k >= 1) is the shortest prefix of the lowest key of child k's subtree
+// that sorts above the highest key of child k - 1. A search descends into
+// the child of the last record whose key part is not above the searched
+// key, so every key has exactly one leaf that can hold it.
+//
+// Splits. After a record is added or replaced, a page whose size bound
+// exceeds 15094, or exceeds 4096 while it holds more than 20 records, is
+// divided where the two halves' size bounds come closest (again, while a
+// half still calls for a split). A split root gets a new root one level up.
+//
+// Giving pages back. When a delete empties a leaf, the leaf is freed
+// (Pager::free_page: its block slot is released and the block compacts at
+// the next flush) and its entry leaves the parent; a parent emptied that way
+// goes the same way up. A root left with a single child is replaced by that
+// child, and a tree without records has no page at all (root 0xFFFFFFFF).
+// Pages that merely shrink are not merged.
+//
+// Errors: corruption 824 for a record of 15094 bytes or more, one too large
+// to sit alone in a page (over 15076), or a key part over 15063 (too long
+// to serve as a separator); 1364 for a split of a page with fewer than two
+// records; 1173 when the number counter is exhausted; 1602 for a tree whose
+// pages do not fit together (wrong levels, an inner page without records);
+// and whatever the pager reports for reading pages. Internal errors are
+// recorded in the pager (sticky) before they are returned. After any error
+// the operation has stopped; an update access that got one should be
+// abandoned (the pager drops its changes itself for internal errors).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "files/kestrel/format.h"
+#include "files/kestrel/pager.h"
+
+namespace files::kestrel {
+
+class Tree {
+ public:
+  explicit Tree(Pager& pager) : pager_(pager) {}
+
+  // --- Reading ---------------------------------------------------------------------
+  // not_found when there is no such record.
+
+  Status find(ByteView key, Record* out);         // the record whose key part equals key
+  Status lower_bound(ByteView key, Record* out);  // the first record whose key part is >= key
+  Status next(ByteView key, Record* out);         // the first record whose key part is > key
+  Status prev(ByteView key, Record* out);         // the last record whose key part is < key
+  Status first(Record* out);
+  Status last(Record* out);
+
+  // --- Writing (update access) ----------------------------------------------------------
+
+  // Adds a record; exists() when a record with that key part is present
+  // (the table layer decides what a duplicate means). Requires a key part
+  // of at least one byte (std::logic_error otherwise).
+  Status insert(const Record& record);
+  // Removes the record with that key part; not_found when there is none.
+  Status erase(ByteView key);
+  // Replaces the record with the same key part (its data may change
+  // length); not_found when there is none.
+  Status replace(const Record& record);
+
+  // Issues the next number of the file's number counter (big-endian
+  // increment; 1173 once its first byte would reach 0xFE).
+  Status next_number(std::uint32_t* out);
+
+  // --- Checking -------------------------------------------------------------------------
+
+  struct Shape {
+    std::size_t records = 0;
+    std::size_t pages = 0;
+    int height = 0;  // 0 for an empty tree
+  };
+  // Walks the whole tree: levels step down by one, keys are ordered within
+  // and between pages, every key lies inside its separators, no page is
+  // empty. 1602 when something does not hold.
+  Status check(Shape* shape);
+
+ private:
+  struct Step {
+    std::uint32_t number = 0;
+    Page* page = nullptr;
+    std::size_t index = 0;  // inner pages: the child taken
+  };
+
+  Status descend(ByteView key, std::vector<Step>* path);
+  Status descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from);
+  Status step_leaf(bool forward, std::vector<Step>* path);
+  Status seek(ByteView key, bool strict, Record* out);
+  Status grow(std::vector<Step>* path);
+  Status check_record(const Record& record);
+  Status fail(Status s);
+  Status visit(std::uint32_t number, int level, const Bytes* low, const Bytes* high, Shape* shape);
+
+  Pager& pager_;
+};
+
+}  // namespace files::kestrel
