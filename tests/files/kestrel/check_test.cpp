@@ -1,0 +1,355 @@
+#include "files/kestrel/check.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "files/kestrel/format.h"
+#include "files/kestrel/pager.h"
+#include "files/kestrel/tree.h"
+#include "platform/memory_env.h"
+
+namespace files::kestrel {
+namespace {
+
+using namespace layout;
+
+constexpr const char* kPath = "/people.ksf";
+
+// What the writer below leaves out or gets wrong on purpose.
+struct Damage {
+  std::uint32_t skip_entry_of = 0;      // record number whose name-key entry is left out
+  int data_count_delta = 0;             // added to the data records' statistics count
+  bool index_key_stale_from_10 = false; // the third key is an INDEX, stale from record 10, entries left out from there
+  bool memo_of_missing_record = false;
+  bool counter_behind = false;          // the number counter is set back below the numbers in use
+};
+
+// A table PEOPLE (LONG id, STRING(10) name, a text memo) with a unique key
+// on id, a NOCASE key with duplicates on name and an INDEX on name, written
+// record by record through the tree as a careful table layer would.
+class CheckTest : public ::testing::Test {
+ protected:
+  static Definition people() {
+    Definition def;
+    def.record_length = 14;
+    FieldDef id;
+    id.type = 6;
+    id.offset = 0;
+    id.name = "PEO:ID";
+    id.length = 4;
+    FieldDef name;
+    name.type = 18;
+    name.offset = 4;
+    name.name = "PEO:NAME";
+    name.length = 10;
+    name.string_length = 10;
+    def.fields = {id, name};
+    MemoDef notes;
+    notes.name = "PEO:NOTES";
+    notes.length = 2000;
+    def.memos = {notes};
+    KeyDef by_id{std::nullopt, "PEO:IDKEY", kKeyFlagPrimary, {{0, 0}}};
+    KeyDef by_name{std::nullopt, "PEO:NAMEKEY", kKeyFlagDup | kKeyFlagNocase, {{1, 0}}};
+    KeyDef index{std::nullopt, "PEO:NAMEINDEX", kKeyFlagIndex, {{1, 1}}};
+    def.keys = {by_id, by_name, index};
+    return def;
+  }
+
+  static Bytes image(std::uint32_t id) {
+    Bytes b(14, ' ');
+    put_le32(b.data(), id);
+    const std::string name = "Name" + std::to_string(id % 37);
+    std::copy(name.begin(), name.end(), b.begin() + 4);
+    return b;
+  }
+
+  Status write(int records, const Damage& damage = {}, OpenOptions options = {}) {
+    options.truncate = true;
+    std::shared_ptr<Pager> pager;
+    if (Status s = Pager::open(&env_, kPath, options, &pager); !s.ok()) return s;
+    if (Status s = pager->begin_access(AccessKind::update, true); !s.ok()) return s;
+    Tree tree(*pager);
+    const Definition def = people();
+    const runtime::CharTables tables = runtime::CharTables::defaults();
+    const Collation collation{&tables, false};
+    std::uint32_t t = 0;
+    Status s = tree.next_number(&t);
+    auto insert = [&](const Record& r) {
+      if (s.ok()) s = tree.insert(r);
+    };
+    insert(table_name_record("PEOPLE", t));
+    std::vector<Record> blocks;
+    if (s.ok()) s = definition_records(t, encode_definition(def), &blocks);
+    for (const Record& r : blocks) insert(r);
+    insert(extra_record(t, false, tables));
+    std::uint32_t entries[3] = {0, 0, 0};
+    std::uint32_t last = 0;
+    for (int i = 0; i < records && s.ok(); ++i) {
+      std::uint32_t r = 0;
+      s = tree.next_number(&r);
+      last = r;
+      const Bytes img = image(r);
+      insert(data_record(t, r, img));
+      for (std::uint8_t k = 0; k < 3; ++k) {
+        if (k == 1 && r == damage.skip_entry_of) continue;
+        if (k == 2 && damage.index_key_stale_from_10 && r >= 10) continue;
+        Bytes value;
+        if (s.ok()) s = encode_key_value(def, def.keys[k], img, collation, &value);
+        insert(index_entry(t, k, value, r, k != 0));
+        ++entries[k];
+      }
+      if (r % 3 == 0) {
+        std::vector<Record> segments;
+        const std::string text(r % 700, static_cast<char>('a' + r % 26));
+        if (s.ok()) s = memo_segments(t, r, 0, view_of(text), false, &segments);
+        for (const Record& seg : segments) insert(seg);
+      }
+    }
+    if (damage.memo_of_missing_record) {
+      std::vector<Record> segments;
+      if (s.ok()) s = memo_segments(t, last + 1000, 0, view_of(std::string("orphan")), false, &segments);
+      for (const Record& seg : segments) insert(seg);
+    }
+    insert(statistics_record(t, kTagData, static_cast<std::uint32_t>(records + damage.data_count_delta), 0));
+    insert(statistics_record(t, 0, entries[0], 0));
+    insert(statistics_record(t, 1, entries[1], 0));
+    insert(statistics_record(t, 2, entries[2], damage.index_key_stale_from_10 ? 10 : 0));
+    if (s.ok() && damage.counter_behind) pager->set_number_counter({0, 0, 0, 2});
+    if (!s.ok()) {
+      pager->abandon_access();
+      return s;
+    }
+    return pager->end_access();
+  }
+
+  std::string bytes() {
+    std::string b;
+    EXPECT_TRUE(env_.read_file(kPath, &b));
+    return b;
+  }
+  CheckReport check(const std::optional<std::string>& password = std::nullopt) {
+    return check_file(&env_, kPath, password);
+  }
+
+  // The file offset and stored size of the first page found in the block
+  // tables that satisfies `want`.
+  bool find_page(const std::function<bool(const PageHeaderFields&)>& want, std::size_t* offset,
+                 PageHeaderFields* fields) {
+    const std::string b = bytes();
+    Header h;
+    if (!decode_header(view_of(b), &h).ok()) return false;
+    for (std::size_t i = 1; i <= kMaxClass; ++i) {
+      for (std::uint32_t p = h.block_start[i]; p < h.block_end[i]; p += static_cast<std::uint32_t>(i)) {
+        auto f = peek_page_header(view_of(b).subspan(page_offset(p), i * kPageUnit));
+        if (f && want(*f)) {
+          *offset = page_offset(p);
+          *fields = *f;
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  void patch(std::size_t at, std::uint8_t value) {
+    std::string b = bytes();
+    b[at] = static_cast<char>(value);
+    ASSERT_TRUE(env_.write_file(kPath, b).ok());
+  }
+
+  static bool mentions(const CheckReport& r, const std::string& what) {
+    for (const std::string& f : r.faults) {
+      if (f.find(what) != std::string::npos) return true;
+    }
+    return false;
+  }
+  static std::string all(const CheckReport& r) {
+    std::string s;
+    for (const std::string& f : r.faults) s += f + "\n";
+    return s;
+  }
+
+  platform::MemoryEnv env_;
+};
+
+TEST_F(CheckTest, SoundFilesHaveNoFaults) {
+  ASSERT_TRUE(write(2000).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(r.clean()) << all(r);
+  EXPECT_GT(r.pages, 3u);  // inner pages and several leaves
+  EXPECT_EQ(r.tables, std::vector<std::string>{"PEOPLE"});
+  EXPECT_TRUE(r.notes.empty());
+}
+
+TEST_F(CheckTest, EmptyAndNewFilesAreNotFaulty) {
+  ASSERT_TRUE(env_.write_file(kPath, "").ok());
+  CheckReport r = check();
+  EXPECT_TRUE(r.clean());
+  EXPECT_EQ(r.notes.size(), 1u);
+  ASSERT_TRUE(write(0).ok());
+  r = check();
+  EXPECT_TRUE(r.clean()) << all(r);
+}
+
+TEST_F(CheckTest, CheckLeavesEveryByteAsItWas) {
+  ASSERT_TRUE(write(300).ok());
+  const std::string before = bytes();
+  (void)check();
+  EXPECT_EQ(bytes(), before);
+  patch(600, 0x77);
+  const std::string damaged = bytes();
+  (void)check();
+  EXPECT_EQ(bytes(), damaged);
+}
+
+TEST_F(CheckTest, MissingFileIsUnreadableNotFaulty) {
+  CheckReport r = check();
+  EXPECT_FALSE(r.readable);
+  EXPECT_EQ(r.system_error, 2);
+}
+
+TEST_F(CheckTest, ForeignOrShortHeaderIsAFault) {
+  ASSERT_TRUE(env_.write_file(kPath, std::string(512, 'x')).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(r.readable);
+  EXPECT_TRUE(mentions(r, "magic")) << all(r);
+  ASSERT_TRUE(env_.write_file(kPath, "kEsT").ok());
+  EXPECT_TRUE(mentions(check(), "fewer than the 512"));
+}
+
+TEST_F(CheckTest, EveryByteOfAPageHeaderIsChecked) {
+  ASSERT_TRUE(write(400).ok());
+  std::size_t at = 0;
+  PageHeaderFields f;
+  ASSERT_TRUE(find_page([](const PageHeaderFields& p) { return p.level == 0 && p.record_count > 5; }, &at, &f));
+  const std::string good = bytes();
+  for (std::size_t i = 0; i < kPageHeaderSize; ++i) {
+    ASSERT_TRUE(env_.write_file(kPath, good).ok());
+    patch(at + i, static_cast<std::uint8_t>(good[at + i] ^ 0x01));
+    CheckReport r = check();
+    EXPECT_GT(r.fault_count, 0u) << "byte " << i;
+    EXPECT_TRUE(mentions(r, "page ")) << "byte " << i << "\n" << all(r);
+  }
+}
+
+TEST_F(CheckTest, BadPaddingIsAFault) {
+  ASSERT_TRUE(write(400).ok());
+  std::size_t at = 0;
+  PageHeaderFields f;
+  ASSERT_TRUE(find_page([](const PageHeaderFields& p) { return p.stored_size % kPageUnit != 0; }, &at, &f));
+  patch(at + round_to_unit(f.stored_size) - 1, 0x00);
+  CheckReport r = check();
+  EXPECT_EQ(r.fault_count, 1u) << all(r);
+  EXPECT_TRUE(mentions(r, "padding")) << all(r);
+}
+
+TEST_F(CheckTest, KeyOutOfOrderInALeafIsAFault) {
+  ASSERT_TRUE(write(400).ok());
+  std::size_t at = 0;
+  PageHeaderFields f;
+  // An uncompressed leaf: its first record's key part starts right after
+  // the flag byte and the two lengths.
+  ASSERT_TRUE(find_page([](const PageHeaderFields& p) { return p.level == 0 && p.stored_size == p.unpacked_size; },
+                        &at, &f));
+  patch(at + kPageHeaderSize + 5, 0xEE);  // the table number's first byte
+  CheckReport r = check();
+  EXPECT_GT(r.fault_count, 0u);
+  EXPECT_TRUE(mentions(r, "sort")) << all(r);
+}
+
+TEST_F(CheckTest, WrongStatisticsCountIsAFault) {
+  ASSERT_TRUE(write(50, Damage{.data_count_delta = 1}).ok());
+  CheckReport r = check();
+  EXPECT_EQ(r.fault_count, 1u) << all(r);
+  EXPECT_TRUE(mentions(r, "statistics count 51 data records, the file holds 50")) << all(r);
+}
+
+TEST_F(CheckTest, MissingIndexEntryIsFoundAndCounted) {
+  ASSERT_TRUE(write(50, Damage{.skip_entry_of = 7}).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(mentions(r, "record 7 has no entry in key PEO:NAMEKEY")) << all(r);
+  // The writer counted the entries it wrote, so the counts agree.
+  EXPECT_EQ(r.fault_count, 1u) << all(r);
+}
+
+TEST_F(CheckTest, EntriesFromTheStaleMarkOnMayBeMissing) {
+  ASSERT_TRUE(write(50, Damage{.index_key_stale_from_10 = true}).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(r.clean()) << all(r);
+}
+
+TEST_F(CheckTest, EntryHoldingAnotherValueIsAFault) {
+  ASSERT_TRUE(write(30).ok());
+  // Change record 5's name in place, leaving its entries as they were.
+  std::shared_ptr<Pager> pager;
+  ASSERT_TRUE(Pager::open(&env_, kPath, OpenOptions{}, &pager).ok());
+  ASSERT_TRUE(pager->begin_access(AccessKind::update, true).ok());
+  Tree tree(*pager);
+  Bytes img = image(5);
+  img[4] = 'Q';
+  ASSERT_TRUE(tree.replace(data_record(1, 5, img)).ok());
+  ASSERT_TRUE(pager->end_access().ok());
+  pager.reset();
+  CheckReport r = check();
+  EXPECT_TRUE(mentions(r, "the entry of key PEO:NAMEKEY for record 5 does not hold the record's value")) << all(r);
+  EXPECT_TRUE(mentions(r, "the entry of key PEO:NAMEINDEX for record 5")) << all(r);
+  EXPECT_EQ(r.fault_count, 2u) << all(r);
+}
+
+TEST_F(CheckTest, MemoOfAMissingRecordAndAStaleCounterAreFaults) {
+  ASSERT_TRUE(write(20, Damage{.memo_of_missing_record = true}).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(mentions(r, "segments of a record that does not exist")) << all(r);
+  ASSERT_TRUE(write(20, Damage{.counter_behind = true}).ok());
+  r = check();
+  EXPECT_TRUE(mentions(r, "number counter 2 is below number 21")) << all(r);
+}
+
+TEST_F(CheckTest, EncipheredFileNeedsItsPassword) {
+  OpenOptions options;
+  options.password = "Secret";
+  ASSERT_TRUE(write(100, {}, options).ok());
+  EXPECT_TRUE(check("Secret").clean()) << all(check("Secret"));
+  CheckReport wrong = check("secret");
+  EXPECT_TRUE(mentions(wrong, "another owner password")) << all(wrong);
+  EXPECT_TRUE(mentions(check(), "give its owner password"));
+}
+
+TEST_F(CheckTest, PlainFileCheckedWithAPasswordSaysSo) {
+  ASSERT_TRUE(write(5).ok());
+  EXPECT_TRUE(mentions(check("pw"), "not enciphered"));
+}
+
+TEST_F(CheckTest, ReaderIsRefusedWhileAnOpenerDeniesReading) {
+  ASSERT_TRUE(write(5).ok());
+  std::shared_ptr<Pager> owner;
+  OpenOptions exclusive;
+  exclusive.sharing = Sharing::deny_all;
+  ASSERT_TRUE(Pager::open(&env_, kPath, exclusive, &owner).ok());
+  CheckReport r = check();
+  EXPECT_FALSE(r.readable);
+  EXPECT_EQ(r.system_error, 5);
+  owner.reset();
+  EXPECT_TRUE(check().clean());
+}
+
+TEST_F(CheckTest, ArbitraryDamageNeverCrashes) {
+  ASSERT_TRUE(write(120).ok());
+  const std::string good = bytes();
+  std::uint32_t seed = 12345;
+  for (int round = 0; round < 60; ++round) {
+    std::string b = good;
+    for (int flips = 0; flips < 1 + round % 5; ++flips) {
+      seed = seed * 1103515245u + 12345u;
+      b[(seed >> 8) % b.size()] = static_cast<char>(seed >> 24);
+    }
+    ASSERT_TRUE(env_.write_file(kPath, b).ok());
+    CheckReport r = check();
+    EXPECT_TRUE(r.readable);
+  }
+}
+
+}  // namespace
+}  // namespace files::kestrel
