@@ -39,6 +39,13 @@ constexpr std::uint32_t kBufferBlock = 512;
 // (8,388,607 blocks, just under 4 GiB) would let one option text take all
 // memory, so the buffer stops at 16 MiB; larger requests get that.
 constexpr std::uint32_t kMaxBufferBlocks = 32768;
+// With quick scan on the buffer caches the file between operations, so it
+// may as well read and write in large strides: the window then holds at
+// least this many bytes, whatever the buffer size says. The buffer size
+// ("FILEBUFFERS") stays what the options set and report; only the stride of
+// the system calls grows. With quick scan off every read goes to the file
+// anyway, and a large window would only read bytes nobody uses.
+constexpr std::uint32_t kQuickScanWindow = 64 * 1024;
 
 // Sharing between openers. Linux does not enforce the sharing bits of an
 // open mode, so every opener of a text file records, with shared OFD locks

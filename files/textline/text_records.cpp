@@ -159,9 +159,10 @@ std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::
   const std::uint64_t needed = static_cast<std::uint64_t>(fcb.record_length) + s.eor_length;
   const std::uint64_t ceiling = std::max<std::uint64_t>(std::uint64_t{kMaxBufferBlocks} * kBufferBlock, needed);
   bytes = std::clamp<std::uint64_t>(bytes, needed, ceiling);
-  std::unique_ptr<std::uint8_t[]> fresh(new (std::nothrow) std::uint8_t[bytes]);
+  const std::uint64_t window = s.quick() ? std::max<std::uint64_t>(bytes, kQuickScanWindow) : bytes;
+  std::unique_ptr<std::uint8_t[]> fresh(new (std::nothrow) std::uint8_t[window]);
   if (!fresh) return 8;  // "Insufficient Memory"
-  if (const Status st = s.file.set_buffer(fresh.get(), bytes); !st.ok()) return denied(st);
+  if (const Status st = s.file.set_buffer(fresh.get(), window); !st.ok()) return denied(st);
   s.buffer = std::move(fresh);
   s.buffer_size = static_cast<std::uint32_t>(bytes);
   return 0;

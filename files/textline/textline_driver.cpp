@@ -178,13 +178,13 @@ std::int32_t open_file(Driver& driver, FileControlBlock& fcb, std::uint32_t mode
 
   const bool exclusive = mode::exclusive_sharing(mode_word);
   const std::uint64_t default_size = exclusive ? 1024 : 512;
+  if (exclusive) s.flags |= tf::quick_scan;
+  s.file.set_buffering(exclusive);
   if (const std::int32_t rc =
           replace_buffer(s, fcb, std::max<std::uint64_t>(default_size, 2ull * fcb.record_length));
       rc != 0) {
     return fail(rc);
   }
-  if (exclusive) s.flags |= tf::quick_scan;
-  s.file.set_buffering(exclusive);
   if (fcb.attributes & attr::OEM) s.conversion.resize(fcb.record_length);
 
   if (!fcb.options.empty()) {
@@ -342,7 +342,7 @@ struct Token {
 
 std::string on_off(bool on) { return on ? "ON" : "OFF"; }
 
-std::int32_t switch_quick_scan(TextFileState& s, bool on) {
+std::int32_t switch_quick_scan(TextFileState& s, const FileControlBlock& fcb, bool on) {
   if (on) {
     s.flags |= tf::quick_scan;
   } else {
@@ -355,7 +355,8 @@ std::int32_t switch_quick_scan(TextFileState& s, bool on) {
   }
   s.file.invalidate();
   s.file.set_buffering(on);
-  return 0;
+  // The window's stride follows the setting (see kQuickScanWindow).
+  return replace_buffer(s, fcb, s.buffer_size);
 }
 
 std::int32_t set_end_of_record(TextFileState& s, const FileControlBlock& fcb, std::string_view value) {
@@ -442,8 +443,8 @@ std::int32_t TextLineDriver::apply_option(FileControlBlock& fcb, std::string_vie
   }
   if (t.names("QUICKSCAN")) {
     *answer = on_off(s.quick());
-    if (t.value == "ON") return switch_quick_scan(s, true);
-    if (t.value == "OFF") return switch_quick_scan(s, false);
+    if (t.value == "ON") return switch_quick_scan(s, fcb, true);
+    if (t.value == "OFF") return switch_quick_scan(s, fcb, false);
     return 0;
   }
   if (t.names("ENDOFRECORD")) {
