@@ -5,8 +5,10 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "app/about_markfit.h"
 #include "app/globals.h"
@@ -276,14 +278,25 @@ ui::Task main_procedure(bool* finished) {
 }  // namespace
 
 int run_toolbox(int argc, char** argv, const StartOptions& options) {
+  // The platform goes in as Qt's own "-platform" argument rather than into
+  // QT_QPA_PLATFORM: the environment would pass on to every program we
+  // start (the web browser of the About link) and force them onto X too.
+  std::vector<char*> args(argv, argv + std::max(argc, 0));
+  static char platform_flag[] = "-platform";
+  static char xcb[] = "xcb";
   switch (choose_platform(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
-    case PlatformChoice::UseXcb: qputenv("QT_QPA_PLATFORM", "xcb"); break;
+    case PlatformChoice::UseXcb:
+      args.push_back(platform_flag);
+      args.push_back(xcb);
+      break;
     case PlatformChoice::NoDisplay:
       std::fputs("markfit: no display to open the toolbox on (DISPLAY is not set); see --help\n", stderr);
       return 1;
     case PlatformChoice::AsChosen: break;
   }
-  QApplication application(argc, argv);
+  int qt_argc = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  QApplication application(qt_argc, args.data());
   QApplication::setApplicationName(QStringLiteral("markfit"));
   QGuiApplication::setDesktopFileName(QStringLiteral("markfit"));
   QApplication::setQuitOnLastWindowClosed(false);  // the toolbox may be in the tray

@@ -75,7 +75,8 @@ struct StartOptions {
 
 // Which Qt platform to run on. Always-on-top and the tray work on X11, not
 // reliably on a native Wayland session, so with no platform chosen by the
-// user and an X display given, xcb (XWayland on a Wayland desktop).
+// user (QT_QPA_PLATFORM) and an X display given, xcb (XWayland on a Wayland
+// desktop). With no display at all, the toolbox cannot start.
 enum class PlatformChoice { AsChosen, UseXcb, NoDisplay };
 PlatformChoice choose_platform(const char* qt_qpa_platform, const char* display, const char* wayland_display);
 
