@@ -200,23 +200,6 @@ TEST_F(TreeTest, SplitRuleFollowsSizeBoundAndRecordCount) {
   EXPECT_EQ(shape.records, 3 + 21u);
 }
 
-TEST_F(TreeTest, DuplicatesMissingKeysAndPrefixOrder) {
-  ASSERT_TRUE(put("ab", "1").ok());
-  ASSERT_TRUE(put("a", "2").ok());
-  ASSERT_TRUE(put("abc", "3").ok());
-  EXPECT_EQ(put("ab", "again"), Status::exists());
-  EXPECT_EQ(run(AccessKind::update, [&](Tree& t) { return t.erase(view_of(std::string("zz"))); }),
-            Status::not_found());
-  EXPECT_EQ(run(AccessKind::update, [&](Tree& t) { return t.replace(rec("b", "")); }), Status::not_found());
-  Record r;
-  ASSERT_TRUE(run(AccessKind::read, [&](Tree& t) { return t.next(view_of(std::string("a")), &r); }).ok());
-  EXPECT_EQ(to_string(r.key()), "ab");
-  ASSERT_TRUE(run(AccessKind::read, [&](Tree& t) { return t.last(&r); }).ok());
-  EXPECT_EQ(to_string(r.key()), "abc");
-  EXPECT_EQ(run(AccessKind::read, [&](Tree& t) { return t.prev(view_of(std::string("a")), &r); }),
-            Status::not_found());
-}
-
 TEST_F(TreeTest, OversizedRecordIsInternalErrorThatSticks) {
   ASSERT_TRUE(put("k", "v").ok());
   EXPECT_EQ(put("big", std::string(15094, 'x')), Status::corruption(824));
