@@ -90,6 +90,9 @@ class Pager {
   static Status open(platform::Env* env, const std::string& path, const OpenOptions& options,
                      std::shared_ptr<Pager>* out);
 
+  // Closes the file (dropping every lock it holds). Changes still held
+  // back by a transaction that was neither committed nor rolled back are
+  // dropped: the file keeps its committed state.
   ~Pager();
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;

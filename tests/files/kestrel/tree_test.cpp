@@ -144,7 +144,8 @@ TEST_F(TreeTest, RandomOperationsAgreeWithStdMapThroughThreeLevels) {
   EXPECT_LE(pager_->cached_pages(), pager_->cache_bound());
 
   // Deleting everything gives every page back.
-  for (const auto& [k, d] : model) {
+  for (const auto& entry : model) {
+    const std::string& k = entry.first;
     ASSERT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.erase(view_of(k)); }).ok());
   }
   const Tree::Shape empty = checked_shape();
