@@ -1,0 +1,239 @@
+#include "files/kestrel/transaction.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "files/driver/error_state.h"
+#include "files/driver/op_rules.h"
+#include "files/kestrel/tree.h"
+
+namespace files::kestrel {
+namespace {
+
+constexpr int kUnableToLog = 48;
+constexpr int kRetriesOnDenied = 50;
+constexpr auto kRetryPause = std::chrono::milliseconds(100);
+
+struct Member {
+  FileControlBlock* fcb = nullptr;
+  std::shared_ptr<Pager> pager;
+};
+
+std::vector<Member>& members() {
+  static std::vector<Member> m;
+  return m;
+}
+
+std::string default_control_file() {
+  std::string full;
+  if (!platform::Env::posix()->full_path("kestrel.tcf", &full).ok()) full = "kestrel.tcf";
+  return full;
+}
+
+std::string& control_file_name() {
+  static std::string name = default_control_file();
+  return name;
+}
+
+Bytes transaction_key(std::uint32_t value) { return transaction_record(value).bytes; }
+
+// The pagers of the transaction, each once.
+std::vector<std::shared_ptr<Pager>> pagers() {
+  std::vector<std::shared_ptr<Pager>> out;
+  for (const Member& m : members()) {
+    if (std::find(out.begin(), out.end(), m.pager) == out.end()) out.push_back(m.pager);
+  }
+  return out;
+}
+
+// Ends the transaction: flushes go back to normal and every enlisted
+// file's T flag goes (the dispatch clears the caller's own).
+void end_transaction() {
+  for (const auto& p : pagers()) p->hold_flushes(false);
+  for (Member& m : members()) m.fcb->state &= ~state::T;
+  members().clear();
+}
+
+int code_of(Status s, int* internal) {
+  if (s.is(Code::corruption)) {
+    *internal = s.number;
+    return 90;
+  }
+  if (s.is(Code::io_error)) set_system_error(s.number);
+  return kUnableToLog;
+}
+
+// Adds (add true) or deletes the transaction record of the control file and
+// flushes it.
+Status log_record(Pager& control, std::uint32_t* value, bool add) {
+  if (Status s = control.begin_access(AccessKind::update, true); !s.ok()) return s;
+  Tree tree(control);
+  Status s;
+  if (add) {
+    for (;;) {
+      Record r;
+      s = tree.find(transaction_key(*value), &r);
+      if (s.is(Code::not_found)) break;
+      if (!s.ok()) break;
+      ++*value;
+    }
+    if (s.is(Code::not_found)) s = tree.insert(transaction_record(*value));
+  } else {
+    s = tree.erase(transaction_key(*value));
+  }
+  if (!s.ok()) {
+    control.abandon_access();
+    return s;
+  }
+  return control.end_access();
+}
+
+Status mark_file(Pager& pager, std::uint32_t value, const std::string& control) {
+  if (Status s = pager.begin_access(AccessKind::update, false); !s.ok()) return s;
+  Tree tree(pager);
+  const Record mark = transaction_mark(value, control);
+  Status s = tree.replace(mark);
+  if (s.is(Code::not_found)) s = tree.insert(mark);
+  if (!s.ok()) {
+    pager.abandon_access();
+    return s;
+  }
+  return pager.end_access();
+}
+
+}  // namespace
+
+const std::string& control_file() { return control_file_name(); }
+void set_control_file(std::string name) { control_file_name() = std::move(name); }
+
+int logout(FileControlBlock& fcb, std::shared_ptr<Pager> pager) {
+  if (!enlisted(fcb)) {
+    pager->hold_flushes(true);
+    members().push_back(Member{&fcb, std::move(pager)});
+  }
+  return 0;
+}
+
+bool enlisted(const FileControlBlock& fcb) {
+  return std::any_of(members().begin(), members().end(), [&](const Member& m) { return m.fcb == &fcb; });
+}
+
+void forget(const FileControlBlock& fcb) {
+  auto& m = members();
+  m.erase(std::remove_if(m.begin(), m.end(), [&](const Member& x) { return x.fcb == &fcb; }), m.end());
+}
+
+int rollback() {
+  for (const auto& p : pagers()) p->rollback();
+  end_transaction();
+  return 0;
+}
+
+int commit(platform::Env* env, FileRegistry& registry, int* internal_error) {
+  std::vector<std::shared_ptr<Pager>> changed;
+  for (const auto& p : pagers()) {
+    if (p->has_changes()) changed.push_back(p);
+  }
+  auto drop_all = [&] {
+    for (const auto& p : pagers()) p->rollback();
+  };
+
+  if (changed.size() <= 1) {
+    Status s;
+    if (!changed.empty()) {
+      s = changed[0]->journal_pass();
+      if (s.ok()) s = changed[0]->home_pass();
+    }
+    if (!s.ok()) {
+      drop_all();
+      return code_of(s, internal_error);
+    }
+    end_transaction();
+    return 0;
+  }
+
+  const std::string control_name = control_file();
+  OpenOptions options;
+  options.writable = true;
+  options.sharing = Sharing::deny_none;
+  std::shared_ptr<Pager> control;
+  Status s = registry.open(env, control_name, options, &control);
+  auto value = static_cast<std::uint32_t>(env->now());
+  if (s.ok()) s = log_record(*control, &value, true);
+  if (!s.ok()) {
+    drop_all();
+    return code_of(s, internal_error);
+  }
+
+  std::size_t journaled = 0;
+  for (; journaled < changed.size(); ++journaled) {
+    Pager& p = *changed[journaled];
+    s = mark_file(p, value, control_name);
+    if (s.ok()) s = p.journal_pass();
+    if (!s.ok()) break;
+  }
+  if (s.ok()) {
+    // The moment of commit.
+    s = log_record(*control, &value, false);
+  }
+  if (!s.ok()) {
+    for (std::size_t i = 0; i < journaled; ++i) (void)changed[i]->discard_journal();
+    drop_all();
+    return code_of(s, internal_error);
+  }
+
+  Status home;
+  for (const auto& p : changed) {
+    Status h = p->home_pass();
+    if (home.ok()) home = h;
+  }
+  end_transaction();
+  // The transaction is committed even when a home pass failed: the journal
+  // left behind is replayed by the next updater. The failure is still told.
+  if (!home.ok()) {
+    if (home.is(Code::corruption)) *internal_error = home.number;
+    if (home.is(Code::io_error)) {
+      set_system_error(home.number);
+      return home.number >= 2 && home.number <= 5 ? home.number : 300 + home.number;
+    }
+    return home.is(Code::corruption) ? 90 : 5;
+  }
+  return 0;
+}
+
+Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, JournalVerdict* verdict) {
+  *verdict = JournalVerdict::replay;
+  Tree tree(pager);
+  Record r;
+  Status s = tree.find(transaction_mark_key(), &r);
+  if (s.is(Code::not_found)) return Status::success();
+  if (!s.ok()) return s;
+  const auto mark = parse_transaction_mark(r);
+  if (!mark) return Status::success();
+
+  // An uncommitted transaction's record is still in its control file; a
+  // control file that cannot be read leaves the question open, and then the
+  // old state is the safe answer.
+  *verdict = JournalVerdict::discard;
+  if (!env->exists(mark->control_file)) return Status::success();
+  OpenOptions options;
+  options.writable = false;
+  options.sharing = Sharing::deny_none;
+  std::shared_ptr<Pager> control;
+  for (int tries = 0;; ++tries) {
+    s = registry.open(env, mark->control_file, options, &control);
+    if (!(s.is(Code::io_error) && s.number == 5) || tries >= kRetriesOnDenied) break;
+    std::this_thread::sleep_for(kRetryPause);
+  }
+  if (!s.ok()) return Status::success();
+  if (s = control->begin_access(AccessKind::read, true); !s.ok()) return Status::success();
+  Tree control_tree(*control);
+  s = control_tree.find(transaction_key(mark->value), &r);
+  control->abandon_access();
+  if (s.is(Code::not_found)) *verdict = JournalVerdict::replay;
+  return Status::success();
+}
+
+}  // namespace files::kestrel
