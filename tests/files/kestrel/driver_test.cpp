@@ -5,6 +5,7 @@
 #include "files/kestrel/format.h"
 #include "files/kestrel/layout.h"
 #include "files/kestrel/table_names.h"
+#include "platform/fault_env.h"
 #include "tests/files/kestrel/kestrel_fixture.h"
 
 namespace files::kestrel_test {
@@ -221,6 +222,299 @@ TEST_F(KestrelTest, ADuplicateInAUniqueKeyStoresNothing) {
   get(d.fd, d.k(ka));
   EXPECT_EQ(ERRORCODE(), 35);
   EXPECT_EQ(records(d.fd), 1);
+}
+
+// --- Several tables in one file -----------------------------------------------------------
+
+TEST_F(KestrelTest, CreateReplacesOnlyItsOwnTableAndPnmListsTables) {
+  People a("multi\\!alpha");
+  People b("multi\\!beta");
+  People g("multi\\!gamma");
+  for (People* p : {&a, &b, &g}) {
+    create_open(*p);
+    p->set(1, "x");
+    add(p->fd);
+  }
+  EXPECT_EQ(send(a.fd, "PNM="), "ALPHA");
+  EXPECT_EQ(send(a.fd, "PNM=BETA"), "BETA");
+  EXPECT_EQ(send(a.fd, "PNM=BETB"), "GAMMA");
+  EXPECT_EQ(send(a.fd, "PNM=H"), "");
+  EXPECT_EQ(name(b.fd), "/data/multi.KSF\\!BETA");
+  EXPECT_EQ(send(b.fd, "FLAGS=7"), "0");
+  close(b.fd);
+  create(b.fd);  // beta again, empty; alpha and gamma keep their records
+  open(b.fd);
+  EXPECT_EQ(records(b.fd), 0);
+  EXPECT_EQ(send(b.fd, "FLAGS"), "0");
+  EXPECT_EQ(records(a.fd), 1);
+  EXPECT_EQ(records(g.fd), 1);
+  EXPECT_EQ(send(b.fd, "NOSUCH"), "");
+  EXPECT_EQ(ERRORCODE(), 80);
+
+  // REMOVE of a named table leaves the others.
+  close(g.fd);
+  remove(g.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  open(g.fd);
+  EXPECT_EQ(ERRORCODE(), 2);
+  EXPECT_EQ(records(a.fd), 1);
+}
+
+TEST_F(KestrelTest, CopyAndRenameMoveATableWithItsRecords) {
+  People src("src\\!t");
+  create_open(src);
+  for (int i = 1; i <= 30; ++i) {
+    src.set(i, "n" + std::to_string(31 - i), "c");
+    src.set_memo(0, "memo " + std::to_string(i));
+    add(src.fd);
+  }
+  People other("dst\\!other");  // the target's counter is ahead of the source's
+  create_open(other);
+  for (int i = 0; i < 50; ++i) {
+    other.set(i, "o");
+    add(other.fd);
+  }
+  close(src.fd);
+  copy(src.fd, "dst\\!t");
+  ASSERT_EQ(ERRORCODE(), 0) << ERROR();
+  rename(src.fd, "dst\\!other");
+  EXPECT_EQ(ERRORCODE(), 5);  // renaming never replaces a table
+  rename(src.fd, "dst\\!moved");
+  ASSERT_EQ(ERRORCODE(), 0);
+  open(src.fd);
+  EXPECT_EQ(ERRORCODE(), 2);
+
+  for (const char* n : {"dst\\!t", "dst\\!moved"}) {
+    People c(n);
+    open(c.fd);
+    ASSERT_EQ(ERRORCODE(), 0) << n;
+    EXPECT_EQ(records(c.fd), 30);
+    set(c.k(c.by_name));
+    next(c.fd);
+    EXPECT_EQ(c.get_long(c.id), 30);
+    EXPECT_EQ(c.memo_text(0), "memo 30");
+    c.set(99, "new");  // new records get numbers above every copied one
+    add(c.fd);
+    EXPECT_EQ(ERRORCODE(), 0);
+  }
+  EXPECT_EQ(records(other.fd), 50);
+}
+
+// --- Failures ---------------------------------------------------------------------------------
+
+TEST_F(KestrelTest, AnInternalErrorAnswers90UntilClose) {
+  People p("broken");
+  create_open(p);
+  for (int i = 0; i < 100; ++i) {
+    p.set(i, "name");
+    add(p.fd);
+  }
+  // Every page garbled, and the change counter moved so the cache goes.
+  std::string bytes = bytes_of("/data/broken.KSF");
+  for (std::size_t i = 512; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13);
+  bytes[24] = static_cast<char>(bytes[24] + 1);
+  ASSERT_TRUE(env_->write_file("/data/broken.KSF", bytes).ok());
+
+  set(p.fd);
+  next(p.fd);
+  EXPECT_EQ(ERRORCODE(), 90);
+  const std::string number = FILEERRORCODE();
+  EXPECT_EQ(FILEERROR(), "Possible data corruption in file /data/broken.KSF (" + number + ")");
+  EXPECT_EQ(records(p.fd), 0);
+  EXPECT_EQ(ERRORCODE(), 90);
+  p.set(500, "new");
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 90);
+  close(p.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_FALSE(p.is_open());
+}
+
+TEST_F(KestrelTest, AnOwnerPasswordEnciphersTheFile) {
+  People p("secret");
+  p.fd.owner = TextSource("Pa55word");
+  create_open(p);
+  p.set(1, "VisibleName");
+  add(p.fd);
+  close(p.fd);
+  EXPECT_EQ(bytes_of("/data/secret.KSF").find("VisibleName"), std::string::npos);
+  EXPECT_EQ(bytes_of("/data/secret.KSF").find("kEsT"), std::string::npos);
+
+  People wrong("secret");
+  wrong.fd.owner = TextSource("other");
+  open(wrong.fd);
+  EXPECT_EQ(ERRORCODE(), 36);
+  People none("secret");
+  open(none.fd);
+  EXPECT_EQ(ERRORCODE(), 36);
+  open(p.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(p.get_string(p.name_field), "VisibleName");
+}
+
+TEST_F(KestrelTest, WriteFailuresAreReportedAndLeaveTheOldState) {
+  platform::FaultEnv faults(env_.get());
+  set_kestrel_env(&faults);
+  People p("faulty");
+  create_open(p);
+  p.set(1, "first");
+  add(p.fd);
+  faults.short_write_nth(1, 10);
+  p.set(2, "second");
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 5);  // a short write
+  faults.fail_nth(1, platform::fault_op::write, 39);
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 339);
+  EXPECT_EQ(records(p.fd), 1);
+  close(p.fd);
+  open(p.fd);
+  EXPECT_EQ(records(p.fd), 1);
+  add(p.fd);  // the file object is usable again
+  EXPECT_EQ(ERRORCODE(), 0);
+}
+
+// --- Two programs ------------------------------------------------------------------------------
+
+class TwoProgramsTest : public KestrelTest {
+ protected:
+  // Opens `p` as the second program: its file objects are its own.
+  void open_as_other(Declared& p) {
+    set_kestrel_registry(&other_);
+    open(p.fd, 0x42);
+    set_kestrel_registry(nullptr);
+    ASSERT_EQ(ERRORCODE(), 0);
+  }
+  kestrel::FileRegistry other_;
+};
+
+TEST_F(TwoProgramsTest, HoldWatchAndLockMeetTheOtherProgram) {
+  People one("shared");
+  create_open(one);
+  one.set(1, "original");
+  add(one.fd);
+  People two("shared");
+  open_as_other(two);
+
+  two.set_long(two.id, 1);
+  get(two.fd, two.k(two.by_id));
+  ASSERT_EQ(ERRORCODE(), 0);
+  hold(one.fd);
+  get(one.fd, one.k(one.by_id));
+  ASSERT_EQ(ERRORCODE(), 0);
+  put(two.fd);
+  EXPECT_EQ(ERRORCODE(), 5);  // the record's byte is the other program's
+  hold(two.fd);
+  get(two.fd, two.k(two.by_id));
+  EXPECT_EQ(ERRORCODE(), 43);
+  release(one.fd);
+  get(two.fd, two.k(two.by_id));  // the hold request stands until a read succeeds
+  EXPECT_EQ(ERRORCODE(), 0);
+  release(two.fd);
+
+  // WATCH: a record changed by the other program since it was read.
+  watch(one.fd);
+  get(one.fd, one.k(one.by_id));
+  two.set_string(two.name_field, "changed");
+  put(two.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  one.set_string(one.name_field, "mine");
+  put(one.fd);
+  EXPECT_EQ(ERRORCODE(), 89);
+  get(one.fd, one.k(one.by_id));
+  EXPECT_EQ(one.get_string(one.name_field), "changed");
+
+  lock(one.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  lock(two.fd);
+  EXPECT_EQ(ERRORCODE(), 32);
+  unlock(one.fd);
+  lock(two.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+}
+
+// --- Transactions --------------------------------------------------------------------------------
+
+TEST_F(KestrelTest, RollbackDropsAndCommitKeepsChangesOfEveryFile) {
+  People a("ta");
+  People b("tb");
+  create_open(a);
+  create_open(b);
+  for (bool keep : {false, true}) {
+    logout(a.fd);
+    logout(b.fd);
+    ASSERT_EQ(ERRORCODE(), 0);
+    a.set(keep ? 2 : 1, "a");
+    add(a.fd);
+    b.set(keep ? 2 : 1, "b");
+    add(b.fd);
+    EXPECT_EQ(records(a.fd), 1);  // the program sees its own changes
+    keep ? commit(a.fd) : rollback(b.fd);
+    ASSERT_EQ(ERRORCODE(), 0) << ERROR();
+    EXPECT_EQ(a.fd.fcb->state & state::T, 0u);
+    EXPECT_EQ(b.fd.fcb->state & state::T, 0u);
+  }
+  close(a.fd);
+  close(b.fd);
+  for (People* p : {&a, &b}) {
+    open(p->fd);
+    EXPECT_EQ(records(p->fd), 1);
+    p->set_long(p->id, 2);
+    get(p->fd, p->k(p->by_id));
+    EXPECT_EQ(ERRORCODE(), 0);
+  }
+}
+
+// A crash at any write of a two-file commit leaves both files with the
+// change or neither, once an updater has looked at the journals.
+TEST_F(KestrelTest, ACommitAcrossTwoFilesIsAllOrNothingAtEveryCrashPoint) {
+  int crash_points = 0;
+  for (std::uint64_t crash_at = 1;; ++crash_at) {
+    platform::MemoryEnv disk;
+    ASSERT_TRUE(disk.make_directory("/d").ok());
+    platform::FaultEnv faults(&disk, crash_at);
+    faults.set_names_need_directory_sync(false);
+    set_kestrel_env(&faults);
+    kestrel::set_control_file("/d/kestrel.tcf");
+    People a("/d/a");
+    People b("/d/b");
+    create_open(a);
+    create_open(b);
+    logout(a.fd);
+    logout(b.fd);
+    a.set(1, "a");
+    add(a.fd);
+    b.set(1, "b");
+    add(b.fd);
+    faults.fail_nth(crash_at, platform::fault_op::mutating, 0, true);
+    commit(a.fd);
+    const bool crashed = faults.faults_fired() > 0;
+    if (crashed) ++crash_points;
+    if (ERRORCODE() != 0) rollback(a.fd);
+    close(a.fd);
+    close(b.fd);
+    ASSERT_TRUE(faults.power_cut(platform::PowerCut::drop_unsynced).ok());
+
+    std::int32_t counts[2];
+    People* files[2] = {&a, &b};
+    for (int i = 0; i < 2; ++i) {
+      open(files[i]->fd);
+      ASSERT_EQ(ERRORCODE(), 0) << crash_at;
+      files[i]->set(9, "probe");  // an update decides a pending journal
+      add(files[i]->fd);
+      counts[i] = records(files[i]->fd) - 1;
+      close(files[i]->fd);
+    }
+    EXPECT_EQ(counts[0], counts[1]) << "crash at write " << crash_at;
+    if (!crashed) {
+      EXPECT_EQ(counts[0], 1);
+      EXPECT_GT(crash_points, 10);
+      break;
+    }
+    ASSERT_LT(crash_at, 200u);
+  }
+  set_kestrel_env(env_.get());
 }
 
 }  // namespace
