@@ -28,10 +28,10 @@ using ui::ControlKind;
 using ui::control;
 
 constexpr ControlDef kToolboxControls[] = {
-    control(ControlKind::Button, "", 0, 10, 20, 12).with_icon("code"),
+    control(ControlKind::Button, "", 0, 10, 20, 12).with_icon("code").with_flags(ui::kOwnIcon),
     // A thin line between the two buttons; no behaviour.
     control(ControlKind::Box, "", 3, 24, 14, 1),
-    control(ControlKind::Button, "", 0, 27, 20, 12).with_icon("ok"),
+    control(ControlKind::Button, "", 0, 27, 20, 12).with_icon("ok").with_flags(ui::kOwnIcon),
     control(ControlKind::Region, "", 0, 0, 20, 7),
     // Outside the visible area: it takes the focus so that no visible button
     // shows a focus frame.
@@ -300,7 +300,7 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   QApplication::setApplicationName(QStringLiteral("markfit"));
   QGuiApplication::setDesktopFileName(QStringLiteral("markfit"));
   QApplication::setQuitOnLastWindowClosed(false);  // the toolbox may be in the tray
-  QApplication::setWindowIcon(ui::load_icon("markfit"));
+  QApplication::setWindowIcon(ui::builtin_icon("markfit"));
 
   runtime::start_runtime(argc > 0 && argv[0] ? argv[0] : "markfit");
   files::clear_error();

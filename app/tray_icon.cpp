@@ -9,13 +9,29 @@ namespace {
 
 class DesktopTray final : public TrayIcon {
  public:
-  DesktopTray() {
-    icon_.setIcon(ui::load_icon("markfit"));
-    icon_.setToolTip(QStringLiteral("Double-click to restore"));
+  bool add() override {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    // Made on first use: asking the desktop for its notification area costs
+    // start-up time, and most runs never minimise the toolbox.
+    if (!icon_) make_icon();
+    icon_->show();
+    return icon_->isVisible();
+  }
+
+  bool remove() override {
+    if (!icon_) return true;
+    icon_->hide();
+    return !icon_->isVisible();
+  }
+
+ private:
+  void make_icon() {
+    icon_ = std::make_unique<QSystemTrayIcon>(ui::load_icon("markfit"));
+    icon_->setToolTip(QStringLiteral("Double-click to restore"));
     // Queued: the icon's own widget sends the signal, and a restore removes
     // that widget.
     QObject::connect(
-        &icon_, &QSystemTrayIcon::activated, &icon_,
+        icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
         [this](QSystemTrayIcon::ActivationReason reason) {
           switch (reason) {
             case QSystemTrayIcon::Trigger: clicked(Click::LeftUp); break;
@@ -27,19 +43,7 @@ class DesktopTray final : public TrayIcon {
         Qt::QueuedConnection);
   }
 
-  bool add() override {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
-    icon_.show();
-    return icon_.isVisible();
-  }
-
-  bool remove() override {
-    icon_.hide();
-    return !icon_.isVisible();
-  }
-
- private:
-  QSystemTrayIcon icon_;
+  std::unique_ptr<QSystemTrayIcon> icon_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 #include <string>
+#include <unordered_map>
 
 #include "ui/file_names.h"
 #include "ui/text.h"
@@ -17,8 +18,6 @@ struct ThemeName {
 
 // Theme names of the freedesktop naming scheme that stand for our icons.
 constexpr ThemeName kThemeNames[] = {
-    {"markfit", "markfit"},
-    {"code", "applications-development"},
     {"ok", "dialog-ok"},
 };
 
@@ -39,12 +38,17 @@ QIcon builtin_icon(std::string_view name) {
 }
 
 QIcon load_icon(std::string_view name) {
+  // A theme lookup reads the theme's index files; the same few icons are
+  // asked for again and again (every toolbox open, every About window).
+  static std::unordered_map<std::string, QIcon> cache;
   const std::string bare = bare_name(name);
-  const QIcon ours = builtin_icon(bare);
+  if (const auto it = cache.find(bare); it != cache.end()) return it->second;
+  QIcon icon = builtin_icon(bare);
   for (const ThemeName& t : kThemeNames) {
-    if (t.name == bare) return QIcon::fromTheme(QString::fromLatin1(t.theme), ours);
+    if (t.name == bare) icon = QIcon::fromTheme(QString::fromLatin1(t.theme), icon);
   }
-  return ours;
+  cache.emplace(bare, icon);
+  return icon;
 }
 
 }  // namespace ui

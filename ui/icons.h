@@ -1,10 +1,17 @@
-// Icons by name. Every icon is our own: the desktop's theme icon where the
-// theme has one, else a small SVG drawn for this program and built into it
-// (ui/resources/icons). The SVGs need Qt's SVG image plugin at run time.
+// Icons by name: the desktop's theme icon where the theme has one, else a
+// small SVG drawn for this program and built into it (ui/resources/icons).
+// The SVGs need Qt's SVG icon plugin at run time.
 //
-//   "markfit"  the program (window, tray, desktop file)
-//   "code"     the tools button
-//   "ok"       the application button, the About window's "&Close"
+//   "markfit"  the program (window, tray, desktop file): always ours
+//   "code"     the tools button: always ours
+//   "ok"       the application button, the About window's "&Close"; theme
+//              name "dialog-ok"
+//
+// A control can ask for our own drawing whatever the theme has (kOwnIcon in
+// window_definition.h). The toolbox does: it is on screen from the first
+// moment, and the first theme lookup reads the theme's index files (some
+// milliseconds, a large part of the start), while its icons are the
+// program's own look anyway.
 #pragma once
 
 #include <QIcon>
@@ -16,6 +23,8 @@ namespace ui {
 // The icon of `name`; a null icon for a name we do not have. Names are
 // matched as written ("code"; a name with a path or an extension, as the
 // definitions of old wrote "c:\icon\ok.ico", is cut to its bare name).
+// Looked up once per name and program run; a theme changed while the
+// program runs shows from its next start.
 QIcon load_icon(std::string_view name);
 
 // Our own drawing of `name` only, never the theme's (the About picture,

@@ -508,7 +508,7 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     switch (d.kind) {
       case ControlKind::Button: {
         auto* b = new QPushButton(text, top);
-        if (!d.icon.empty()) b->setIcon(load_icon(d.icon));
+        if (!d.icon.empty()) b->setIcon((d.flags & kOwnIcon) ? builtin_icon(d.icon) : load_icon(d.icon));
         b->setFlat((d.flags & kFlat) != 0);
         b->setDefault((d.flags & kDefaultButton) != 0);
         b->setAutoDefault(false);
@@ -716,7 +716,8 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     }
     if (d.kind == ControlKind::Image && !d.icon.empty()) {
       const int side = std::min(size.width(), size.height());
-      static_cast<QLabel*>(w)->setPixmap(load_icon(d.icon).pixmap(QSize(side, side)));
+      const QIcon icon = (d.flags & kOwnIcon) ? builtin_icon(d.icon) : load_icon(d.icon);
+      static_cast<QLabel*>(w)->setPixmap(icon.pixmap(QSize(side, side)));
     }
     w->installEventFilter(new ControlFilter(w, s_, number));
     if (d.flags & kHidden) w->setVisible(false);

@@ -51,6 +51,7 @@ inline constexpr std::uint32_t kTransparent = 1u << 5;    // no background of it
 inline constexpr std::uint32_t kCentred = 1u << 6;        // text centred, across and down
 inline constexpr std::uint32_t kRightAligned = 1u << 7;   // text right-aligned
 inline constexpr std::uint32_t kReadOnly = 1u << 8;       // entry shows, does not edit
+inline constexpr std::uint32_t kOwnIcon = 1u << 9;        // our drawing of the icon, never the theme's
 
 // Mouse pointers a control may ask for.
 enum class Pointer : std::uint8_t { Normal, Hand };
