@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/toolbox_window.h"
+#include "cli/ksf_command.h"
 
 #ifndef MARKFIT_VERSION
 #define MARKFIT_VERSION "1.04"
@@ -19,6 +20,9 @@ void print_help(std::FILE* out) {
       "Utility program for Netloom developers.\n"
       "\n"
       "Without a command, markfit opens its toolbox window.\n"
+      "\n"
+      "Commands:\n"
+      "  ksf          check, dump and load keyed data files (markfit ksf --help)\n"
       "\n"
       "Options:\n"
       "  --help       show this text and exit\n"
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
       std::printf("markfit %s\n", MARKFIT_VERSION);
       return 0;
     }
+    if (arg == "ksf") return cli::run_ksf(argc, argv);
     app::StartOptions options;
     if (parse_toolbox_flags(argc, argv, &options)) return app::run_toolbox(1, argv, options);
     std::fprintf(stderr, "markfit: unknown command '%s'\n\n", arg.c_str());

@@ -1,0 +1,359 @@
+// The data-file commands end to end, on real files in a fresh directory.
+//
+// One test runs two loads as two real processes, so it forks; that is the
+// only reason this file reaches for <unistd.h> and <sys/wait.h>.
+#include "cli/ksf_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "cli/json.h"
+#include "tests/platform/temp_dir.h"
+
+namespace cli {
+namespace {
+
+struct Outcome {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+// Every field type, an array, a group with an array of groups, an OVER
+// field, a string declared by picture, text and binary memos and a BLOB, an
+// INDEX and external names; a second table kept in OEM text; characters
+// from the whole Windows-1252 set, the undefined bytes included.
+const char* const kAllTypes = R"({"tables": [
+ {"name": "UNNAMED", "oem": false,
+  "fields": [
+   {"name": "ALL:ID", "type": "LONG"},
+   {"name": "ALL:B", "type": "BYTE"}, {"name": "ALL:S", "type": "SHORT"}, {"name": "ALL:US", "type": "USHORT"},
+   {"name": "ALL:D", "type": "DATE"}, {"name": "ALL:T", "type": "TIME"}, {"name": "ALL:UL", "type": "ULONG"},
+   {"name": "ALL:SR", "type": "SREAL"}, {"name": "ALL:R", "type": "REAL"},
+   {"name": "ALL:DEC", "type": "DECIMAL", "digits": 9, "places": 3},
+   {"name": "ALL:DEC2", "type": "DECIMAL", "digits": 4, "places": 0},
+   {"name": "ALL:STR", "type": "STRING", "length": 12},
+   {"name": "ALL:PIC", "type": "STRING", "picture": "@s6", "size": 6},
+   {"name": "ALL:CS", "type": "CSTRING", "length": 8}, {"name": "ALL:PS", "type": "PSTRING", "length": 8},
+   {"name": "ALL:LIST", "type": "SHORT", "dim": [3]},
+   {"name": "ALL:LISTBYTES", "type": "STRING", "length": 6, "over": "ALL:LIST"},
+   {"name": "ALL:ADDR", "type": "GROUP", "fields": [
+     {"name": "ALL:STREET", "type": "STRING", "length": 10},
+     {"name": "ALL:PHONES", "type": "GROUP", "dim": [2], "fields": [
+       {"name": "ALL:KIND", "type": "BYTE"}, {"name": "ALL:NUMBER", "type": "CSTRING", "length": 6}]}]}],
+  "keys": [
+   {"name": "ALL:IDKEY", "external": "IDX_ID", "primary": true, "dup": false, "opt": false, "nocase": false,
+    "components": [{"field": "ALL:ID", "descending": false}]},
+   {"name": "ALL:STRKEY", "primary": false, "dup": true, "opt": true, "nocase": true,
+    "components": [{"field": "ALL:STR", "descending": true}, {"field": "ALL:DEC", "descending": false}]},
+   {"name": "ALL:STREETINDEX", "primary": false, "dup": true, "opt": false, "nocase": false, "index": true,
+    "components": [{"field": "ALL:STREET", "descending": false}]}],
+  "memos": [
+   {"name": "ALL:NOTES", "type": "MEMO", "size": 600, "binary": false},
+   {"name": "ALL:RAW", "external": "RAWDATA", "type": "MEMO", "size": 40, "binary": true},
+   {"name": "ALL:BLOB", "type": "BLOB", "binary": true}],
+  "records": [
+   {"ALL:ID": 1, "ALL:B": 255, "ALL:S": -32768, "ALL:US": 65535, "ALL:D": 80000, "ALL:T": 8640000,
+    "ALL:UL": 4294967295, "ALL:SR": 3.1415927, "ALL:R": -2.5e-300, "ALL:DEC": -123456.789, "ALL:DEC2": 9999,
+    "ALL:STR": "Ärger € \u0081\u009d ", "ALL:PIC": "pic", "ALL:CS": "c-str", "ALL:PS": "p\u0000s",
+    "ALL:LIST": [1, -2, 3],
+    "ALL:ADDR": {"ALL:STREET": "Main", "ALL:PHONES": [{"ALL:KIND": 1, "ALL:NUMBER": "12345"}, {"ALL:KIND": 2}]},
+    "ALL:NOTES": "line one\nline two\twith tab, and a long tail ................................................................................................................................................................................................................................................................ end",
+    "ALL:RAW": "AAECAwQFBgcICQ==", "ALL:BLOB": "3q2+7w=="},
+   {"ALL:ID": 2, "ALL:DEC": 0.5, "ALL:STR": "b"},
+   {"ALL:ID": -7, "ALL:R": {"bytes": "AAAAAAAA8H8="}, "ALL:STR": "   "}]},
+ {"name": "OEMTABLE", "oem": true,
+  "fields": [{"name": "OEM:NAME", "type": "STRING", "length": 10}],
+  "keys": [{"name": "OEM:NAMEKEY", "primary": false, "dup": false, "opt": false, "nocase": true,
+            "components": [{"field": "OEM:NAME", "descending": false}]}],
+  "memos": [{"name": "OEM:TEXT", "type": "MEMO", "size": 30, "binary": false}],
+  "records": [{"OEM:NAME": "Straße", "OEM:TEXT": "ÄÉÖüñ"}, {"OEM:NAME": "Zoë"}]}
+]})";
+
+class KsfCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    ::setenv("MARKFIT_PROFILE", dir_.file("profile.ini").c_str(), 1);
+  }
+
+  std::string path(const std::string& name) const { return dir_.file(name); }
+
+  Outcome ksf(const std::vector<std::string>& args, const std::string& input = {}) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    Outcome r;
+    r.status = run_ksf(args, in, out, err, platform::Env::posix());
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+  }
+
+  std::string dump_json(const std::string& file, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"dump", file, "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Outcome r = ksf(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+
+  static json::Value parsed(const std::string& text) {
+    json::ParseError e;
+    auto v = json::parse(text, &e);
+    EXPECT_TRUE(v.has_value()) << e.describe();
+    return v.value_or(json::Value());
+  }
+  static const json::Value& table(const json::Value& doc, std::size_t i) { return doc.find("tables")->items()[i]; }
+  static const json::Value& record(const json::Value& doc, std::size_t t, std::size_t r) {
+    return table(doc, t).find("records")->items()[r];
+  }
+
+  static std::string read(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static void write(const std::string& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  }
+
+  platform_test::TempDir dir_;
+};
+
+TEST_F(KsfCommandTest, DumpLoadDumpGivesTheSameJsonForEveryType) {
+  Outcome load = ksf({"load", path("first")}, kAllTypes);
+  ASSERT_EQ(load.status, 0) << load.err;
+  EXPECT_EQ(load.out, "5 records added to " + path("first.KSF") + "\n");
+  const std::string once = dump_json(path("first"));
+  ASSERT_EQ(ksf({"load", path("second.ksf")}, once).status, 0);
+  EXPECT_EQ(dump_json(path("second.ksf")), once);
+
+  const json::Value doc = parsed(once);
+  ASSERT_EQ(doc.find("tables")->items().size(), 2u);
+  EXPECT_EQ(table(doc, 0).find("name")->text(), "OEMTABLE");  // tables come in name order
+  EXPECT_TRUE(table(doc, 0).find("oem")->as_bool());
+  EXPECT_EQ(record(doc, 0, 0).find("OEM:NAME")->text(), "Straße    ");
+  EXPECT_EQ(record(doc, 0, 0).find("OEM:TEXT")->text(), "ÄÉÖüñ");  // all of them in code page 437
+  const json::Value& first = record(doc, 1, 0);
+  EXPECT_EQ(first.find("ALL:S")->text(), "-32768");
+  EXPECT_EQ(first.find("ALL:UL")->text(), "4294967295");
+  EXPECT_EQ(first.find("ALL:SR")->text(), "3.1415927");
+  EXPECT_EQ(first.find("ALL:R")->text(), "-2.5e-300");
+  EXPECT_EQ(first.find("ALL:DEC")->text(), "-123456.789");
+  EXPECT_EQ(first.find("ALL:STR")->text(), "Ärger € \u0081\u009d  ");  // blanks kept, undefined bytes as C1
+  EXPECT_EQ(first.find("ALL:CS")->text(), "c-str");
+  EXPECT_EQ(first.find("ALL:PS")->text(), std::string("p\0s", 3));
+  EXPECT_EQ(json::write(*first.find("ALL:LIST")), "[1,-2,3]");
+  EXPECT_EQ(first.find("ALL:LISTBYTES"), nullptr);  // its bytes are ALL:LIST's
+  EXPECT_EQ(json::write(*first.find("ALL:ADDR")),
+            R"({"ALL:STREET":"Main      ","ALL:PHONES":[{"ALL:KIND":1,"ALL:NUMBER":"12345"},{"ALL:KIND":2,"ALL:NUMBER":""}]})");
+  EXPECT_EQ(first.find("ALL:RAW")->text(), "AAECAwQFBgcICQ==");
+  EXPECT_EQ(first.find("ALL:BLOB")->text(), "3q2+7w==");
+  EXPECT_EQ(*first.find("ALL:NOTES"), *record(parsed(kAllTypes), 0, 0).find("ALL:NOTES"));
+  // A field left out is blank or zero; a REAL that is no number stays bytes.
+  EXPECT_EQ(record(doc, 1, 1).find("ALL:DEC")->text(), "0.500");
+  EXPECT_EQ(record(doc, 1, 1).find("ALL:B")->text(), "0");
+  EXPECT_EQ(json::write(*record(doc, 1, 2).find("ALL:R")), R"({"bytes":"AAAAAAAA8H8="})");
+  const json::Value& keys = *table(doc, 1).find("keys");
+  EXPECT_EQ(keys.items()[0].find("external")->text(), "IDX_ID");
+  EXPECT_TRUE(keys.items()[2].find("index")->as_bool());
+
+  Outcome check = ksf({"check", path("second.ksf")});
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_NE(check.out.find("no faults"), std::string::npos);
+}
+
+TEST_F(KsfCommandTest, OneTableDumpsAloneAndReadably) {
+  ASSERT_EQ(ksf({"load", path("f")}, kAllTypes).status, 0);
+  const json::Value doc = parsed(dump_json(path("f") + "\\!oemtable"));
+  ASSERT_EQ(doc.find("tables")->items().size(), 1u);
+  EXPECT_EQ(table(doc, 0).find("records")->items().size(), 2u);
+  Outcome text = ksf({"dump", path("f")});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("TABLE OEMTABLE  (OEM)"), std::string::npos) << text.out;
+  const std::string key_line = "    ALL:STRKEY" + std::string(20, ' ') + " KEY(-ALL:STR,+ALL:DEC), DUP, OPT, NOCASE\n";
+  EXPECT_NE(text.out.find(key_line), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("    2: OEM:NAME=\"Zoë       \" OEM:TEXT=\"\""), std::string::npos) << text.out;
+  EXPECT_EQ(ksf({"dump", path("f") + "\\!NOSUCH"}).status, 2);
+  EXPECT_EQ(ksf({"dump", path("nofile")}).status, 2);
+  EXPECT_FALSE(std::ifstream(path("nofile.KSF")).good());  // a dump makes no file
+}
+
+TEST_F(KsfCommandTest, OwnerPasswordEnciphersAndIsNeededToRead) {
+  ASSERT_EQ(ksf({"load", path("secret"), "--owner", "Swordfish"}, kAllTypes).status, 0);
+  const std::string dump = dump_json(path("secret"), {"--owner", "Swordfish"});
+  EXPECT_EQ(parsed(dump).find("tables")->items().size(), 2u);
+  EXPECT_EQ(read(path("secret.KSF")).find("ALL:ID"), std::string::npos);  // nothing readable on disk
+  EXPECT_EQ(ksf({"dump", path("secret"), "--json"}).status, 2);
+  EXPECT_EQ(ksf({"check", path("secret"), "--owner", "Swordfish"}).status, 0);
+  Outcome wrong = ksf({"check", path("secret"), "--owner", "swordfish"});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("another owner password"), std::string::npos);
+  // Loading the dump into a plain file gives the same JSON.
+  ASSERT_EQ(ksf({"load", path("plain")}, dump).status, 0);
+  EXPECT_EQ(dump_json(path("plain")), dump);
+}
+
+TEST_F(KsfCommandTest, RefusedRecordIsReportedByItsPlaceAndTheRestAreAdded) {
+  const std::string json = R"({"tables": [{"name": "UNNAMED",
+    "fields": [{"name": "U:ID", "type": "LONG"}, {"name": "U:NAME", "type": "STRING", "length": 4}],
+    "keys": [{"name": "U:IDKEY", "components": [{"field": "U:ID"}]}],
+    "records": [{"U:ID": 1}, {"U:ID": 2}, {"U:ID": 1, "U:NAME": "dup"}, {"U:ID": 3}, {"U:ID": 2}]}]})";
+  write(path("in.json"), json);
+  Outcome r = ksf({"load", path("u"), path("in.json")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "3 records added to " + path("u.KSF") + ", 2 refused\n");
+  EXPECT_NE(r.err.find("tables[0].records[2] (table UNNAMED): refused: Creates Duplicate Key"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("tables[0].records[4]"), std::string::npos) << r.err;
+  const json::Value doc = parsed(dump_json(path("u")));
+  ASSERT_EQ(table(doc, 0).find("records")->items().size(), 3u);
+  EXPECT_EQ(record(doc, 0, 2).find("U:ID")->text(), "3");
+  EXPECT_EQ(ksf({"check", path("u")}).status, 0);
+}
+
+TEST_F(KsfCommandTest, JsonItCannotUseWritesNothing) {
+  const struct {
+    const char* json;
+    const char* message;
+  } cases[] = {
+      {R"({"tables": [}})", "line 1, column 13"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "LONG"}],
+          "records": [{"T:A": 1}, {"T:A": 2147483648}]}]})",
+       "tables[0].records[1].T:A: a whole number from -2147483648 to 2147483647 is expected"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "STRING", "length": 2}],
+          "records": [{"T:A": "abc"}]}]})",
+       "3 characters, the field holds 2"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "STRING", "length": 2}],
+          "records": [{"T:B": "a"}]}]})",
+       "no field or memo is named \"T:B\""},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "STRING", "length": 2}],
+          "records": [{"T:A": "\u4e2d"}]}]})",
+       "Windows-1252"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "MEMO"}]}]})", "not a field type"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "DECIMAL", "digits": 5, "places": 2}],
+          "records": [{"T:A": 1234.5}]}]})",
+       "more digits than DECIMAL(5,2) holds"},
+  };
+  for (const auto& c : cases) {
+    Outcome r = ksf({"load", path("never")}, c.json);
+    EXPECT_EQ(r.status, 2) << c.json;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(path("never.KSF")).good()) << c.json;
+  }
+}
+
+TEST_F(KsfCommandTest, LoadIntoATableOfAnotherDefinitionIsRefused) {
+  ASSERT_EQ(ksf({"load", path("f")}, kAllTypes).status, 0);
+  Outcome r = ksf({"load", path("f")}, R"({"tables": [{"name": "OEMTABLE", "fields": [{"name": "X", "type": "BYTE"}]}]})");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("another definition"), std::string::npos) << r.err;
+  // The same definition takes more records.
+  ASSERT_EQ(ksf({"load", path("f")}, R"({"tables": [{"name": "OEMTABLE", "oem": true,
+    "fields": [{"name": "OEM:NAME", "type": "STRING", "length": 10}],
+    "keys": [{"name": "OEM:NAMEKEY", "nocase": true, "components": [{"field": "OEM:NAME"}]}],
+    "memos": [{"name": "OEM:TEXT", "type": "MEMO", "size": 30}],
+    "records": [{"OEM:NAME": "Third"}]}]})").status, 0);
+  EXPECT_EQ(table(parsed(dump_json(path("f") + "\\!OEMTABLE")), 0).find("records")->items().size(), 3u);
+}
+
+TEST_F(KsfCommandTest, CheckReportsFaultsWithItsExitStatus) {
+  ASSERT_EQ(ksf({"load", path("c")}, kAllTypes).status, 0);
+  Outcome good = ksf({"check", path("c")});
+  EXPECT_EQ(good.status, 0);
+  std::string bytes = read(path("c.KSF"));
+  const std::string before = bytes;
+  bytes[512 + 4] ^= 0x40;  // the first page's stored size
+  write(path("c.KSF"), bytes);
+  Outcome bad = ksf({"check", path("c")});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("page 0"), std::string::npos) << bad.out;
+  EXPECT_EQ(read(path("c.KSF")), bytes);  // the check wrote nothing
+  write(path("c.KSF"), "MZ" + std::string(600, '\0'));
+  Outcome foreign = ksf({"check", path("c")});
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.out.find("magic"), std::string::npos);
+  EXPECT_EQ(ksf({"check", path("missing")}).status, 2);
+}
+
+TEST_F(KsfCommandTest, WrongUsageIsStatusTwo) {
+  EXPECT_EQ(ksf({}).status, 2);
+  EXPECT_EQ(ksf({"frobnicate", "x"}).status, 2);
+  EXPECT_EQ(ksf({"check"}).status, 2);
+  EXPECT_EQ(ksf({"check", "a", "b"}).status, 2);
+  EXPECT_EQ(ksf({"dump", "a", "--owner"}).status, 2);
+  EXPECT_EQ(ksf({"load", "a", "--json"}).status, 2);
+  EXPECT_EQ(ksf({"load", path("x") + "\\!T"}, "{}").status, 2);
+  Outcome help = ksf({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("JSON shape"), std::string::npos);
+}
+
+// Each child loads its own records into the same new file: half of them
+// into a table both create, half into a table of its own.
+json::Value records_for(int writer, int from, int count) {
+  json::Value records = json::Value::array();
+  for (int n = from; n < from + count; ++n) {
+    json::Value r = json::Value::object();
+    r.set("W:ID", json::Value::number(writer * 100000 + n));
+    r.set("W:TEXT", json::Value::string("writer " + std::to_string(writer)));
+    records.push(std::move(r));
+  }
+  return records;
+}
+
+std::string load_text(int writer, int count) {
+  auto table = [&](const std::string& name, int from) {
+    json::Value t = json::Value::object();
+    t.set("name", json::Value::string(name));
+    t.set("fields", *json::parse(R"([{"name": "W:ID", "type": "LONG"}, {"name": "W:TEXT", "type": "STRING", "length": 12}])", nullptr));
+    t.set("keys", *json::parse(R"([{"name": "W:IDKEY", "components": [{"field": "W:ID"}]}])", nullptr));
+    t.set("records", records_for(writer, from, count));
+    return t;
+  };
+  json::Value doc = json::Value::object();
+  json::Value& tables = doc.set("tables", json::Value::array());
+  tables.push(table("COMMON", 0));
+  tables.push(table("OWN" + std::to_string(writer), count));
+  return json::write(doc);
+}
+
+TEST_F(KsfCommandTest, TwoLoadsAtOnceBothLand) {
+  constexpr int kCount = 700;
+  const std::string file = path("shared");
+  std::vector<pid_t> children;
+  for (int writer = 1; writer <= 2; ++writer) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::istringstream in(load_text(writer, kCount));
+      std::ostringstream out, err;
+      const int status = run_ksf({"load", file}, in, out, err, platform::Env::posix());
+      if (status != 0) std::fprintf(stderr, "writer %d: %s", writer, err.str().c_str());
+      ::_exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  const json::Value doc = parsed(dump_json(file));
+  ASSERT_EQ(doc.find("tables")->items().size(), 3u);
+  EXPECT_EQ(table(doc, 0).find("name")->text(), "COMMON");
+  EXPECT_EQ(table(doc, 0).find("records")->items().size(), 2u * kCount);
+  EXPECT_EQ(table(doc, 1).find("records")->items().size(), std::size_t{kCount});
+  EXPECT_EQ(table(doc, 2).find("records")->items().size(), std::size_t{kCount});
+  Outcome check = ksf({"check", file});
+  EXPECT_EQ(check.status, 0) << check.out;
+}
+
+}  // namespace
+}  // namespace cli
