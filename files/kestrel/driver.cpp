@@ -55,6 +55,12 @@ std::string& current_file_name() {
 }
 
 struct KestrelState final : DriverState {
+  explicit KestrelState(const FileControlBlock* block) : owner(block) {}
+  // A block that goes away inside a transaction (its descriptor destroyed)
+  // must not stay enlisted.
+  ~KestrelState() override { forget(*owner); }
+
+  const FileControlBlock* owner;
   std::unique_ptr<Table> table;
   std::vector<int> key_map;       // declared key -> definition key (-1: dynamic index)
   bool full_build = false;
@@ -64,7 +70,7 @@ struct KestrelState final : DriverState {
 };
 
 KestrelState& state_of(FileControlBlock& fcb) {
-  if (!fcb.driver) fcb.driver = std::make_unique<KestrelState>();
+  if (!fcb.driver) fcb.driver = std::make_unique<KestrelState>(&fcb);
   return *fcb.driver_state<KestrelState>();
 }
 
@@ -188,10 +194,7 @@ KestrelDriver::KestrelDriver()
   (void)control_file();  // the default is the working directory at start
 }
 
-void KestrelDriver::release(FileControlBlock& fcb) {
-  forget(fcb);
-  fcb.driver.reset();
-}
+void KestrelDriver::release(FileControlBlock& fcb) { fcb.driver.reset(); }
 
 // The definition key a key operand stands for; -1 for none of this file's
 // stored keys.
@@ -217,6 +220,9 @@ std::int32_t KestrelDriver::open_table(FileDescriptor& file, FileControlBlock& f
 
   std::vector<int> key_map;
   if (file.fields.empty()) {
+    // A buffer the program gave must hold the stored record.
+    const bool own_buffer = file.record == nullptr || file.record == file.owned_record.data();
+    if (!own_buffer && file.record_length < table->record_length()) return kBadDeclaration;
     declaration_from_definition(table->definition(), name.table, &file);
     for (std::size_t k = 0; k < file.keys.size(); ++k) key_map.push_back(static_cast<int>(k));
   } else {

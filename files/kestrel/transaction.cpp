@@ -122,7 +122,23 @@ bool enlisted(const FileControlBlock& fcb) {
 
 void forget(const FileControlBlock& fcb) {
   auto& m = members();
-  m.erase(std::remove_if(m.begin(), m.end(), [&](const Member& x) { return x.fcb == &fcb; }), m.end());
+  std::vector<std::shared_ptr<Pager>> left;
+  for (auto it = m.begin(); it != m.end();) {
+    if (it->fcb == &fcb) {
+      left.push_back(it->pager);
+      it = m.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  // A file that leaves the transaction with nobody else enlisted on it
+  // drops what the transaction held back, as a rollback would.
+  for (const auto& p : left) {
+    if (std::none_of(m.begin(), m.end(), [&](const Member& x) { return x.pager == p; })) {
+      p->rollback();
+      p->hold_flushes(false);
+    }
+  }
 }
 
 int rollback() {

@@ -42,7 +42,9 @@ int logout(FileControlBlock& fcb, std::shared_ptr<Pager> pager);
 // commit could not be logged, 90 with *internal_error set).
 int commit(platform::Env* env, FileRegistry& registry, int* internal_error);
 int rollback();
-// Whether `fcb` is enlisted; forget drops it (its block is going away).
+// Whether `fcb` is enlisted; forget drops it (its block is going away),
+// rolling back what the transaction held for its file unless another
+// enlisted block shares the file object. `fcb` is only compared, never read.
 bool enlisted(const FileControlBlock& fcb);
 void forget(const FileControlBlock& fcb);
 
