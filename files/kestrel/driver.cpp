@@ -602,8 +602,19 @@ std::int32_t KestrelDriver::apply_option(FileControlBlock& fcb, std::string_view
     return st.table->set_flags(v);
   }
   if (name == "PNM") {
-    if (!st.table || !has_value) return kUnsupported;
-    const int rc = Table::table_at_or_after(st.table->pager(), raw, answer, &internal);
+    if (!has_value) return kUnsupported;
+    // A closed file is looked into for this question alone, so that a
+    // program can list the tables of a file it knows no table of.
+    std::shared_ptr<Pager> pager = st.table ? st.table->shared_pager() : nullptr;
+    if (!pager) {
+      TableName file;
+      if (const std::int32_t rc = resolve(fcb.name, &file); rc != 0) return rc;
+      if (!kestrel_env()->exists(file.path)) return system_code(2);
+      if (const std::int32_t rc = open_pager(file.path, options_for(mode::deny_none, fcb), &pager); rc != 0) {
+        return rc;
+      }
+    }
+    const int rc = Table::table_at_or_after(*pager, raw, answer, &internal);
     if (rc == kInternal) setDriverError(std::to_string(internal));
     return rc;
   }

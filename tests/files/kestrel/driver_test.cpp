@@ -239,6 +239,8 @@ TEST_F(KestrelTest, CreateReplacesOnlyItsOwnTableAndPnmListsTables) {
   EXPECT_EQ(send(a.fd, "PNM=BETA"), "BETA");
   EXPECT_EQ(send(a.fd, "PNM=BETB"), "GAMMA");
   EXPECT_EQ(send(a.fd, "PNM=H"), "");
+  People closed("multi");  // no table UNNAMED, yet its tables can be listed
+  EXPECT_EQ(send(closed.fd, "PNM=B"), "BETA");
   EXPECT_EQ(name(b.fd), "/data/multi.KSF\\!BETA");
   EXPECT_EQ(send(b.fd, "FLAGS=7"), "0");
   close(b.fd);

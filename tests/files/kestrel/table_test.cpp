@@ -129,6 +129,13 @@ TEST_F(KestrelTest, BuildRepairsKeysFromTheirStaleMarks) {
   EXPECT_EQ(bytes_of("/data/build.KSF"), before);
   EXPECT_EQ(send(p.fd, "FULLBUILD=ON"), "OFF");
   EXPECT_EQ(send(p.fd, "FULLBUILD"), "ON");
+
+  empty(p.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_EQ(records(p.fd), 0);
+  EXPECT_EQ(records(p.k(p.by_name)), 0);
+  close(p.fd);
+  EXPECT_TRUE(clean(env_.get(), "/data/build.KSF"));
 }
 
 TEST_F(KestrelTest, SequencesSkipAndReportTheirEnds) {
