@@ -453,8 +453,6 @@ void Table::bind(std::uint8_t* record, std::vector<MemoDescriptor>* memos) {
 
 int Table::fail(Status s) { return outcome_of(s, &internal_); }
 
-int Table::fail_internal(int number) { return fail(pager_->note_failure(Status::corruption(number))); }
-
 int Table::check_usable() const { return internal_ != 0 ? outcome::internal : outcome::ok; }
 
 bool Table::dup_key(int key) const { return entries_have_duplicates(def_.keys[static_cast<std::size_t>(key)]); }
@@ -703,16 +701,12 @@ Status Table::write_memos(Tree& tree, std::uint32_t record, bool only_changed) {
       if (!s.ok() && !s.is(Code::not_found)) return s;
       if (stored == segments) continue;
     }
-    if (Status s = erase_prefix(tree, prefix, nullptr); !s.ok()) return s;
+    if (Status s = erase_prefix_in(tree, prefix, nullptr); !s.ok()) return s;
     for (const Record& seg : segments) {
       if (Status s = tree.insert(seg); !s.ok()) return s.is(Code::exists) ? malformed(*pager_) : s;
     }
   }
   return Status::success();
-}
-
-Status Table::erase_prefix(Tree& tree, const Bytes& prefix, std::size_t* erased) {
-  return erase_prefix_in(tree, prefix, erased);
 }
 
 // --- Holding and delivering ------------------------------------------------------------------
@@ -847,11 +841,11 @@ int Table::get_by_number(std::uint32_t record, const ReadRequest& how) {
   return read_record(record, how, false);
 }
 
-int Table::put() { return put_record(current_, true); }
+int Table::put() { return put_record(current_); }
 
-int Table::put_at(std::uint32_t record) { return put_record(record, false); }
+int Table::put_at(std::uint32_t record) { return put_record(record); }
 
-int Table::put_record(std::uint32_t record, bool require_current) {
+int Table::put_record(std::uint32_t record) {
   if (record == 0 || !record_) return outcome::not_available;
   Access a(*this);
   if (const int c = a.begin(AccessKind::update); c != 0) return c;
@@ -907,7 +901,6 @@ int Table::put_record(std::uint32_t record, bool require_current) {
   watched_.reset();
   current_ = record;
   current_image_ = image;
-  (void)require_current;
   return outcome::ok;
 }
 
@@ -944,7 +937,7 @@ int Table::erase() {
   if (s.ok()) {
     Bytes memos = data_key(number_, record);
     memos[4] = layout::kTagMemo;
-    s = erase_prefix(tree, memos, nullptr);
+    s = erase_prefix_in(tree, memos, nullptr);
   }
   if (!s.ok()) {
     unlock();
@@ -965,11 +958,11 @@ int Table::empty() {
   Tree tree(*pager_);
   Bytes memos = data_prefix(number_);
   memos[4] = layout::kTagMemo;
-  Status s = erase_prefix(tree, data_prefix(number_), nullptr);
-  if (s.ok()) s = erase_prefix(tree, memos, nullptr);
+  Status s = erase_prefix_in(tree, data_prefix(number_), nullptr);
+  if (s.ok()) s = erase_prefix_in(tree, memos, nullptr);
   for (std::size_t k = 0; s.ok() && k < def_.keys.size(); ++k) {
     const auto which = static_cast<std::uint8_t>(k);
-    if (!skipped_key(static_cast<int>(k))) s = erase_prefix(tree, index_prefix(number_, which), nullptr);
+    if (!skipped_key(static_cast<int>(k))) s = erase_prefix_in(tree, index_prefix(number_, which), nullptr);
     if (s.ok()) s = write_stats(tree, which, Statistics{});
   }
   Statistics st;

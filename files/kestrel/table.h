@@ -223,7 +223,6 @@ class Table {
 
   // Turns an engine status into an outcome; an internal error sticks.
   int fail(Status s);
-  int fail_internal(int number);
   int check_usable() const;
 
   bool dup_key(int key) const;
@@ -244,7 +243,6 @@ class Table {
   Status read_memos(Tree& tree, std::uint32_t record);
   Status write_memos(Tree& tree, std::uint32_t record, bool only_changed);
   Status memo_content(std::size_t memo, Bytes* out) const;
-  Status erase_prefix(Tree& tree, const Bytes& prefix, std::size_t* erased);
 
   // Takes the record's lock byte for a read with hold (retrying as the
   // retry test allows): 0, 43 or another outcome.
@@ -257,7 +255,7 @@ class Table {
   Status seek(Tree& tree, const Sequence& seq, bool forward, Record* found);
   Status probe(Tree& tree, const Sequence& seq, bool forward, Record* entry, std::uint32_t* record, Bytes* stored);
   void place_after(const Bytes& key_part);
-  int put_record(std::uint32_t record, bool require_current);
+  int put_record(std::uint32_t record);
   Status build_key(Tree& tree, int key, bool full, int* outcome_code);
 
   std::shared_ptr<Pager> pager_;
