@@ -15,51 +15,28 @@ using kestrel::TableName;
 
 // --- Names -----------------------------------------------------------------------------
 
-TEST_F(KestrelTest, NamesSplitAtTheMarkerAndCompleteThePath) {
-  TableName n;
-  ASSERT_EQ(kestrel::split_table_name(env_.get(), "people\\!staff", &n), 0);
-  EXPECT_EQ(n.path, "/data/people.KSF");
-  EXPECT_EQ(n.table, "STAFF");
-  EXPECT_EQ(n.message_name(), "/data/people.KSF\\!STAFF");
-
-  ASSERT_EQ(kestrel::split_table_name(env_.get(), "TRANSLAT   ", &n), 0);
-  EXPECT_EQ(n.path, "/data/TRANSLAT.KSF");
-  EXPECT_EQ(n.table, "UNNAMED");
-  EXPECT_EQ(n.message_name(), "/data/TRANSLAT.KSF");
-
-  ASSERT_EQ(kestrel::split_table_name(env_.get(), "/data/x.dat", &n), 0);
-  EXPECT_EQ(n.path, "/data/x.dat");
-}
-
-TEST_F(KestrelTest, AMarkerAfterAnExistingDirectoryIsPartOfThePath) {
+TEST_F(KestrelTest, NamesSplitAtTheFirstMarkerNotAfterADirectory) {
   ASSERT_TRUE(env_->make_directory("/data/dir").ok());
   TableName n;
-  ASSERT_EQ(kestrel::split_table_name(env_.get(), "dir\\!sub/f\\!t", &n), 0);
-  EXPECT_EQ(n.path, "/data/dir\\!sub/f.KSF");
-  EXPECT_EQ(n.table, "T");
-}
-
-TEST_F(KestrelTest, NamesOf260CharactersOrMoreAreInvalid) {
-  TableName n;
+  ASSERT_EQ(kestrel::split_table_name(env_.get(), "dir\\!sub/people\\!staff", &n), 0);
+  EXPECT_EQ(n.path, "/data/dir\\!sub/people.KSF");
+  EXPECT_EQ(n.message_name(), "/data/dir\\!sub/people.KSF\\!STAFF");
+  ASSERT_EQ(kestrel::split_table_name(env_.get(), "TRANSLAT   ", &n), 0);
+  EXPECT_EQ(n.message_name(), "/data/TRANSLAT.KSF");
+  EXPECT_EQ(n.table, "UNNAMED");
+  ASSERT_EQ(kestrel::split_table_name(env_.get(), "/data/x.dat", &n), 0);
+  EXPECT_EQ(n.path, "/data/x.dat");
   EXPECT_EQ(kestrel::split_table_name(env_.get(), "   ", &n), 45);
   EXPECT_EQ(kestrel::split_table_name(env_.get(), std::string(250, 'a'), &n), 45);  // "/data/" + ".KSF" makes 260
   EXPECT_EQ(kestrel::split_table_name(env_.get(), std::string(249, 'a'), &n), 0);
-  People p(std::string(300, 'b'));
-  open(p.fd);
-  EXPECT_EQ(ERRORCODE(), 45);
 }
 
 // --- Open and create -------------------------------------------------------------------
 
-TEST_F(KestrelTest, OpenOfAMissingFileIsFileNotFoundAndMakesNoFile) {
-  People p("people");
+TEST_F(KestrelTest, OpenNeverMakesAFileAndCreateNeedsTheAttribute) {
+  People p("people", 0);
   open(p.fd);
   EXPECT_EQ(ERRORCODE(), 2);
-  EXPECT_FALSE(env_->exists("/data/people.KSF"));
-}
-
-TEST_F(KestrelTest, CreateNeedsTheCreateAttribute) {
-  People p("people", 0);
   create(p.fd);
   EXPECT_EQ(ERRORCODE(), 54);
   EXPECT_FALSE(env_->exists("/data/people.KSF"));
@@ -300,6 +277,21 @@ TEST_F(KestrelTest, CopyAndRenameMoveATableWithItsRecords) {
     EXPECT_EQ(ERRORCODE(), 0);
   }
   EXPECT_EQ(records(other.fd), 50);
+  People moved("dst\\!moved");
+  open(moved.fd);
+  moved.set(100, "one more");
+  add(moved.fd);
+  close(moved.fd);
+  copy(moved.fd, "dst\\!t");  // copying replaces the target table whole
+  ASSERT_EQ(ERRORCODE(), 0);
+  People t("dst\\!t");
+  open(t.fd);
+  EXPECT_EQ(records(t.fd), 32);
+  close(t.fd);
+  People whole("dst");  // without a marker REMOVE takes the whole file
+  remove(whole.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_FALSE(env_->exists("/data/dst.KSF"));
 }
 
 // --- Failures ---------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include "files/kestrel/check.h"
 #include "files/kestrel/format.h"
+#include "runtime/char_tables.h"
 #include "runtime/charset.h"
 #include "tests/files/kestrel/kestrel_fixture.h"
 
@@ -67,6 +68,24 @@ TEST_F(KestrelTest, MemosAndBlobsSpanSegmentsAndFollowTheirRecord) {
   erase(p.fd);
   close(p.fd);
   EXPECT_TRUE(clean(env_.get(), "/data/memos.KSF"));  // no segment outlives its record
+}
+
+// Keys keep the collation of the program that created the table.
+TEST_F(KestrelTest, KeyOrderFollowsTheTablesOwnCharacterTables) {
+  runtime::set_collating_sequence("ba", false);
+  People p("collate");
+  create_open(p);
+  runtime::reset_char_tables();
+  for (const char* n : {"a", "b", "c"}) {
+    p.set(n[0], n);
+    add(p.fd);
+  }
+  close(p.fd);
+  open(p.fd);
+  std::string order;
+  set(p.k(p.by_name));
+  for (next(p.fd); ERRORCODE() == 0; next(p.fd)) order += p.get_string(p.name_field);
+  EXPECT_EQ(order, "bac");
 }
 
 TEST_F(KestrelTest, AnOemTableStoresOemTextAndReadsAnsi) {
