@@ -155,6 +155,7 @@ class KestrelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("MARKFIT_PROFILE", profile_dir_.file("no-profile.ini").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", profile_dir_.path().c_str(), 1);
     env_ = std::make_unique<platform::MemoryEnv>();
     ASSERT_TRUE(env_->make_directory("/data").ok());
     ASSERT_TRUE(env_->set_current_directory("/data").ok());
