@@ -310,6 +310,50 @@ std::uint32_t members_span(const FileDescriptor& f, std::size_t g) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, UINT32_MAX));
 }
 
+// A table's layout, worked out once: where each field lies, each GROUP's
+// members (index 0 is the record) and each field's name as JSON text.
+struct Layout {
+  std::vector<Slot> slots;
+  std::vector<std::vector<std::size_t>> members;
+  std::vector<std::string> labels;
+};
+
+// How many values a record shows: every element of every field and group,
+// through the nesting. Saturates just above `cap`.
+std::uint64_t layout_values(const FileDescriptor& f, const Layout& l, std::size_t g, std::uint64_t cap) {
+  std::uint64_t n = 0;
+  for (std::size_t m : l.members[g]) {
+    if (f.fields[m].over >= 0) continue;
+    const std::uint64_t each = f.fields[m].type == FieldType::GROUP ? 1 + layout_values(f, l, m, cap) : 1;
+    n += std::min<std::uint64_t>(cap + 1, each * f.fields[m].element_count());
+    if (n > cap) return cap + 1;
+  }
+  return n;
+}
+
+std::string text_of(const std::string& ansi);
+
+Layout make_layout(const FileDescriptor& f) {
+  Layout l;
+  l.slots = layout_slots(f);
+  l.members.resize(f.fields.size());
+  l.labels.resize(f.fields.size());
+  for (std::size_t i = 0; i < f.fields.size(); ++i) {
+    if (i == 0 || f.fields[i].type == FieldType::GROUP) l.members[i] = members_of(f, i);
+    l.labels[i] = text_of(f.fields[i].label);
+  }
+  return l;
+}
+
+// A sound layout shows at most one value per byte of its record (each
+// element takes at least one byte, and overlays are left out); a damaged
+// one, with groups of many elements nested in each other, could make a dump
+// or a load run practically for ever. Allow some slack, refuse the rest.
+bool layout_is_sound(const FileDescriptor& f, const Layout& l) {
+  const std::uint64_t cap = 2 * std::uint64_t{f.record_length} + 64;
+  return !f.fields.empty() && layout_values(f, l, 0, cap) <= cap;
+}
+
 // The field types a data file can hold (the driver's list, less the memo
 // kinds, which are not fields here).
 const std::vector<FieldType>& record_field_types() {
@@ -495,7 +539,7 @@ Value scalar_value(const FieldDescriptor& d, const std::uint8_t* p, std::uint32_
 
 struct ImageView {
   const FileDescriptor& f;
-  const std::vector<Slot>& slots;
+  const Layout& layout;
   const std::uint8_t* image;
   std::size_t length;
 };
@@ -503,7 +547,7 @@ struct ImageView {
 Value group_value(const ImageView& v, std::size_t g, std::uint64_t shift);
 
 Value element_value(const ImageView& v, std::size_t i, std::uint64_t shift, std::uint32_t k) {
-  const Slot& s = v.slots[i];
+  const Slot& s = v.layout.slots[i];
   const std::uint64_t at = shift + s.offset + std::uint64_t{k} * s.size;
   if (v.f.fields[i].type == FieldType::GROUP) return group_value(v, i, shift + std::uint64_t{k} * s.size);
   if (at + s.size > v.length) return Value();
@@ -532,9 +576,9 @@ Value field_value(const ImageView& v, std::size_t i, std::uint64_t shift) {
 
 Value group_value(const ImageView& v, std::size_t g, std::uint64_t shift) {
   Value obj = Value::object();
-  for (std::size_t m : members_of(v.f, g)) {
+  for (std::size_t m : v.layout.members[g]) {
     if (v.f.fields[m].over >= 0) continue;
-    obj.set(text_of(v.f.fields[m].label), field_value(v, m, shift));
+    obj.set(v.layout.labels[m], field_value(v, m, shift));
   }
   return obj;
 }
@@ -545,8 +589,8 @@ std::string trimmed(const std::vector<std::uint8_t>& b) {
   return std::string(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-Value record_json(const FileDescriptor& f, const std::vector<Slot>& slots) {
-  const ImageView v{f, slots, f.record, f.record_length};
+Value record_json(const FileDescriptor& f, const Layout& layout) {
+  const ImageView v{f, layout, f.record, f.record_length};
   Value rec = group_value(v, 0, 0);
   for (const files::MemoDescriptor& m : f.memos) {
     if (m.blob || m.binary) {
@@ -615,10 +659,9 @@ class LayoutReader {
   }
 
   bool only_members(const Value& obj, const std::string& where, std::initializer_list<const char*> allowed) {
-    for (const auto& [name, value] : obj.members()) {
-      (void)value;
-      if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return name == a; })) {
-        return fail(where, "unknown member \"" + name + "\"");
+    for (const Value::Member& m : obj.members()) {
+      if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return m.first == a; })) {
+        return fail(where, "unknown member \"" + m.first + "\"");
       }
     }
     return true;
@@ -744,6 +787,9 @@ class LayoutReader {
     if (length == 0 || length > 0xFFFF) return fail(where_ + ".fields", "the record must hold 1 to 65535 bytes");
     f->record_length = static_cast<std::uint32_t>(length);
     f->fields[0].size = f->record_length;
+    if (!layout_is_sound(*f, make_layout(*f))) {
+      return fail(where_ + ".fields", "more elements than the record has bytes (a GROUP without members?)");
+    }
 
     if (const Value* keys = t.find("keys")) {
       if (!keys->is_array()) return fail(where_ + ".keys", "an array is expected");
@@ -838,7 +884,7 @@ class LayoutReader {
 // Turns a JSON record into a record image and memo contents.
 class RecordWriter {
  public:
-  RecordWriter(const FileDescriptor& f, const std::vector<Slot>& slots) : f_(f), slots_(slots) {}
+  RecordWriter(const FileDescriptor& f, const Layout& layout) : f_(f), layout_(layout), slots_(layout.slots) {}
 
   // False with *error set when the record does not fit the layout.
   bool make(const Value& rec, const std::string& where, std::vector<std::uint8_t>* image,
@@ -849,12 +895,11 @@ class RecordWriter {
     image->assign(f_.record_length, 0);
     if (!rec.is_object()) return fail(where, "a record object is expected");
     // Every member must name a field of the record or a memo.
-    for (const auto& [name, value] : rec.members()) {
-      (void)value;
+    for (const Value::Member& member : rec.members()) {
       bool known = false;
-      for (std::size_t m : members_of(f_, 0)) known = known || (f_.fields[m].over < 0 && text_of(f_.fields[m].label) == name);
-      for (const files::MemoDescriptor& m : f_.memos) known = known || text_of(m.label) == name;
-      if (!known) return fail(where, "no field or memo is named \"" + name + "\"");
+      for (std::size_t m : layout_.members[0]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == member.first);
+      for (const files::MemoDescriptor& m : f_.memos) known = known || text_of(m.label) == member.first;
+      if (!known) return fail(where, "no field or memo is named \"" + member.first + "\"");
     }
     if (!group(rec, 0, 0, where)) return false;
     memos->assign(f_.memos.size(), {});
@@ -898,15 +943,14 @@ class RecordWriter {
 
   bool group(const Value& obj, std::size_t g, std::uint64_t shift, const std::string& where) {
     if (!obj.is_object()) return fail(where, "an object is expected");
-    for (const auto& [name, value] : obj.members()) {
-      (void)value;
+    for (const Value::Member& member : obj.members()) {
       bool known = g == 0;  // the record's own members were checked with the memos
-      for (std::size_t m : members_of(f_, g)) known = known || (f_.fields[m].over < 0 && text_of(f_.fields[m].label) == name);
-      if (!known) return fail(where, "no member is named \"" + name + "\"");
+      for (std::size_t m : layout_.members[g]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == member.first);
+      if (!known) return fail(where, "no member is named \"" + member.first + "\"");
     }
-    for (std::size_t m : members_of(f_, g)) {
+    for (std::size_t m : layout_.members[g]) {
       if (f_.fields[m].over >= 0) continue;
-      const std::string label = text_of(f_.fields[m].label);
+      const std::string& label = layout_.labels[m];
       if (!field(obj.find(label), m, shift, where + "." + label)) return false;
     }
     return true;
@@ -1074,6 +1118,7 @@ class RecordWriter {
   }
 
   const FileDescriptor& f_;
+  const Layout& layout_;
   const std::vector<Slot>& slots_;
   std::string where_;
   InputError* error_ = nullptr;
@@ -1239,7 +1284,14 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
       err << "markfit ksf dump: " << tn.path << "\\!" << name << ": " << error_text() << "\n";
       return 2;
     }
-    const std::vector<Slot> slots = layout_slots(f);
+    const Layout layout = make_layout(f);
+    if (!layout_is_sound(f, layout)) {
+      files::close(f);
+      if (o.json) out << "\n  ]\n}\n";
+      err << "markfit ksf dump: " << tn.path << "\\!" << name
+          << ": the table's layout has more elements than its record has bytes: the file is damaged\n";
+      return 2;
+    }
     if (o.json) {
       Value head = Value::object();
       head.set("name", Value::string(text_of(name)));
@@ -1263,7 +1315,7 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
       files::next(f);
       rc = files::ERRORCODE();
       if (rc != 0) break;
-      const Value rec = record_json(f, slots);
+      const Value rec = record_json(f, layout);
       if (o.json) {
         out << (count ? ",\n        " : "\n        ") << json::write(rec, true, 4);
       } else {
@@ -1294,7 +1346,7 @@ struct LoadTable {
   bool oem = false;
   std::string where;
   std::unique_ptr<FileDescriptor> file;
-  std::vector<Slot> slots;
+  Layout layout;
   std::vector<std::vector<std::uint8_t>> images;
   std::vector<std::vector<std::vector<std::uint8_t>>> memos;
 };
@@ -1365,9 +1417,9 @@ int open_or_create(LoadTable& t, const std::string& path, std::string* why) {
   // The images were made with our own walk of the layout; it must be the
   // driver's.
   const std::vector<files::FieldEntry>& table = f.fcb->field_table;
-  for (std::size_t i = 0; i < t.slots.size() && i < table.size(); ++i) {
+  for (std::size_t i = 0; i < t.layout.slots.size() && i < table.size(); ++i) {
     if (f.fields[i].type == FieldType::END) continue;
-    if (table[i].offset != t.slots[i].offset || table[i].size != t.slots[i].size) {
+    if (table[i].offset != t.layout.slots[i].offset || table[i].size != t.layout.slots[i].size) {
       files::close(f);
       *why = "internal: the layout of field " + f.fields[i].label + " differs from the driver's";
       return 2;
@@ -1489,8 +1541,8 @@ int run_load(const Options& o, std::istream& in, std::ostream& out, std::ostream
         return 2;
       }
     }
-    t.slots = layout_slots(*t.file);
-    RecordWriter writer(*t.file, t.slots);
+    t.layout = make_layout(*t.file);
+    RecordWriter writer(*t.file, t.layout);
     if (const Value* records = tj.find("records")) {
       if (!records->is_array()) {
         err << "markfit ksf load: " << t.where << ".records: an array is expected\n";

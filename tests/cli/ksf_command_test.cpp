@@ -239,6 +239,10 @@ TEST_F(KsfCommandTest, JsonItCannotUseWritesNothing) {
       {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "DECIMAL", "digits": 5, "places": 2}],
           "records": [{"T:A": 1234.5}]}]})",
        "more digits than DECIMAL(5,2) holds"},
+      {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "BYTE"},
+          {"name": "T:G", "type": "GROUP", "dim": [60000], "fields": [
+            {"name": "T:H", "type": "GROUP", "dim": [60000], "fields": []}]}]}]})",
+       "more elements than the record has bytes"},
   };
   for (const auto& c : cases) {
     Outcome r = ksf({"load", path("never")}, c.json);

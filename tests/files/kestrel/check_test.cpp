@@ -307,6 +307,49 @@ TEST_F(CheckTest, MemoOfAMissingRecordAndAStaleCounterAreFaults) {
   EXPECT_TRUE(mentions(r, "number counter 2 is below number 21")) << all(r);
 }
 
+TEST_F(CheckTest, PendingJournalIsReadThroughAndATornOneIgnored) {
+  ASSERT_TRUE(write(200).ok());
+  {
+    // A second, empty table, written as far as the journal: a crash
+    // between the two passes of its flush.
+    std::shared_ptr<Pager> pager;
+    ASSERT_TRUE(Pager::open(&env_, kPath, OpenOptions{}, &pager).ok());
+    pager->hold_flushes(true);
+    ASSERT_TRUE(pager->begin_access(AccessKind::update, true).ok());
+    Tree tree(*pager);
+    std::uint32_t t = 0;
+    ASSERT_TRUE(tree.next_number(&t).ok());
+    Definition def = people();
+    def.keys.clear();
+    def.memos.clear();
+    std::vector<Record> records{table_name_record("EXTRA", t), extra_record(t, false, runtime::CharTables::defaults()),
+                                statistics_record(t, kTagData, 0, 0)};
+    std::vector<Record> blocks;
+    ASSERT_TRUE(definition_records(t, encode_definition(def), &blocks).ok());
+    records.insert(records.end(), blocks.begin(), blocks.end());
+    for (const Record& r : records) ASSERT_TRUE(tree.insert(r).ok());
+    ASSERT_TRUE(pager->end_access().ok());
+    ASSERT_TRUE(pager->journal_pass().ok());
+  }
+  CheckReport r = check();
+  EXPECT_TRUE(r.clean()) << all(r);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("complete journal"), std::string::npos);
+  EXPECT_EQ(r.tables, (std::vector<std::string>{"EXTRA", "PEOPLE"}));
+
+  std::string b = bytes();
+  Header h;
+  ASSERT_TRUE(decode_header(view_of(b), &h).ok());
+  ASSERT_NE(h.committed_end, h.journal_end);
+  b.resize(h.journal_end - kPageUnit);  // the header copy is lost
+  ASSERT_TRUE(env_.write_file(kPath, b).ok());
+  r = check();
+  EXPECT_TRUE(r.clean()) << all(r);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_NE(r.notes[0].find("torn journal"), std::string::npos);
+  EXPECT_EQ(r.tables, std::vector<std::string>{"PEOPLE"});
+}
+
 TEST_F(CheckTest, EncipheredFileNeedsItsPassword) {
   OpenOptions options;
   options.password = "Secret";
