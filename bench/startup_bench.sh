@@ -10,7 +10,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" --target markfit startup_bench >/dev/null
 if [ "${STARTUP_BENCH_XVFB:-0}" = 1 ]; then
-  unset QT_QPA_PLATFORM
+  export QT_QPA_PLATFORM=xcb
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$build/bench/startup_bench" --runs "${1:-15}"
 fi
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
