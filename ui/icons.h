@@ -1,6 +1,7 @@
 // Icons by name: the desktop's theme icon where the theme has one, else a
-// small SVG drawn for this program and built into it (ui/resources/icons).
-// The SVGs need Qt's SVG icon plugin at run time.
+// small SVG drawn for this program (ui/resources/icons) and built into it as
+// a recording of its drawing, which needs neither the SVG library nor its
+// icon plugin at run time (see ui/resources/record_icon.cpp).
 //
 //   "markfit"  the program (window, tray, desktop file): always ours
 //   "code"     the tools button: always ours
