@@ -66,7 +66,8 @@ const char* const kHelp =
     "      \"length\": the declared length of a STRING, CSTRING or PSTRING, or\n"
     "      \"picture\": \"@s20\" for one declared by picture (then \"size\" gives\n"
     "      its bytes); \"digits\", \"places\": of a DECIMAL;\n"
-    "      \"dim\": [3] or [2, 4]: an array of that many elements;\n"
+    "      \"dim\": [3] or [2, 4]: an array of that many elements (a file keeps\n"
+    "      only the number of elements, so a dump shows one dimension);\n"
     "      \"over\": \"PRE:OTHER\": the field overlays that earlier field;\n"
     "      \"size\": bytes of one element, given only where the type and the\n"
     "      members above do not already say it;\n"
@@ -1299,9 +1300,16 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
       head.set("fields", layout_fields_json(f));
       head.set("keys", keys_json(f));
       head.set("memos", memos_json(f));
-      head.set("records", Value::array());
+      // The records follow as a last member, one per line as they are read.
       std::string text = json::write(head, true, 2);
-      text.resize(text.size() - std::string("[]\n    }").size());  // reopen the empty records array
+      const std::string close = "\n    }";
+      if (text.size() >= close.size() && text.compare(text.size() - close.size(), close.size(), close) == 0) {
+        text.resize(text.size() - close.size());
+        text += ",\n      \"records\": ";
+      } else {
+        text.pop_back();  // a head short enough for one line: "{...}"
+        text += ", \"records\": ";
+      }
       out << (first_table ? "\n    " : ",\n    ") << text << "[";
     } else {
       print_table_readably(f, name, oem, out);

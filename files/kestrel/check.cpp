@@ -44,7 +44,6 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <unordered_set>
 
 #include "files/kestrel/format.h"
 

@@ -13,6 +13,8 @@
 #include <sstream>
 
 #include "cli/json.h"
+#include "files/kestrel/pager.h"
+#include "files/kestrel/tree.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
@@ -182,6 +184,31 @@ TEST_F(KsfCommandTest, OneTableDumpsAloneAndReadably) {
   EXPECT_EQ(ksf({"dump", path("f") + "\\!NOSUCH"}).status, 2);
   EXPECT_EQ(ksf({"dump", path("nofile")}).status, 2);
   EXPECT_FALSE(std::ifstream(path("nofile.KSF")).good());  // a dump makes no file
+}
+
+TEST_F(KsfCommandTest, TableWithoutFieldsStillDumpsValidJson) {
+  // Another writer's table whose definition has no field at all.
+  {
+    using namespace files::kestrel;
+    std::shared_ptr<Pager> pager;
+    ASSERT_TRUE(Pager::open(platform::Env::posix(), path("bare.KSF"), OpenOptions{}, &pager).ok());
+    ASSERT_TRUE(pager->begin_access(AccessKind::update, true).ok());
+    Tree tree(*pager);
+    std::uint32_t t = 0;
+    ASSERT_TRUE(tree.next_number(&t).ok());
+    std::vector<Record> records;
+    ASSERT_TRUE(definition_records(t, encode_definition(Definition{}), &records).ok());
+    records.push_back(table_name_record("BARE", t));
+    records.push_back(statistics_record(t, layout::kTagData, 0, 0));
+    records.push_back(extra_record(t, false, runtime::CharTables::defaults()));
+    for (const Record& r : records) ASSERT_TRUE(tree.insert(r).ok());
+    ASSERT_TRUE(pager->end_access().ok());
+  }
+  const Outcome dump = ksf({"dump", path("bare.KSF"), "--json"});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  const json::Value doc = parsed(dump.out);
+  EXPECT_EQ(table(doc, 0).find("name")->text(), "BARE");
+  EXPECT_TRUE(table(doc, 0).find("records")->items().empty());
 }
 
 TEST_F(KsfCommandTest, OwnerPasswordEnciphersAndIsNeededToRead) {
