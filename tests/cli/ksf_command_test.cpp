@@ -170,6 +170,42 @@ TEST_F(KsfCommandTest, DumpLoadDumpGivesTheSameJsonForEveryType) {
   EXPECT_NE(check.out.find("no faults"), std::string::npos);
 }
 
+TEST_F(KsfCommandTest, ValuesAtTheEdgesOfTheirFieldsRoundTrip) {
+  const std::string json = R"({"tables": [{"name": "EDGE",
+    "fields": [{"name": "E:D4", "type": "DECIMAL", "digits": 4, "places": 2},
+               {"name": "E:D1", "type": "DECIMAL", "digits": 1, "places": 1},
+               {"name": "E:CS", "type": "CSTRING", "length": 4}, {"name": "E:PS", "type": "PSTRING", "length": 4},
+               {"name": "E:SR", "type": "SREAL"}, {"name": "E:R", "type": "REAL"}, {"name": "E:US", "type": "USHORT"}],
+    "records": [{"E:D4": 99.99, "E:D1": -0.9, "E:CS": "full", "E:PS": "abc", "E:SR": 1e-45, "E:R": 1.7976931348623157e308},
+                {"E:D4": -0.00, "E:D1": 0, "E:CS": "", "E:PS": "", "E:SR": -3.4028235e38, "E:R": -0, "E:US": 65535},
+                {"E:D4": 5, "E:D1": 0.1, "E:CS": "a", "E:PS": "z", "E:SR": 0.3, "E:R": 0.3}]}]})";
+  ASSERT_EQ(ksf({"load", path("edge")}, json).status, 0);
+  const std::string once = dump_json(path("edge"));
+  const json::Value doc = parsed(once);
+  auto text = [&](std::size_t r, const char* field) { return record(doc, 0, r).find(field)->text(); };
+  EXPECT_EQ(text(0, "E:D4"), "99.99");
+  EXPECT_EQ(text(0, "E:D1"), "-0.9");
+  EXPECT_EQ(text(0, "E:CS"), "full");  // fills the field: no terminator
+  EXPECT_EQ(text(0, "E:SR"), "1e-45");
+  EXPECT_EQ(text(0, "E:R"), "1.7976931348623157e+308");
+  EXPECT_EQ(text(1, "E:D4"), "-0.00");
+  EXPECT_EQ(text(1, "E:SR"), "-3.4028235e+38");
+  EXPECT_EQ(text(1, "E:R"), "-0");
+  EXPECT_EQ(text(2, "E:D4"), "5.00");
+  EXPECT_EQ(text(2, "E:SR"), "0.3");
+  ASSERT_EQ(ksf({"load", path("edge2")}, once).status, 0);
+  EXPECT_EQ(dump_json(path("edge2")), once);
+  // Just past each edge the load refuses.
+  for (const char* bad : {R"("E:D4": 100)", R"("E:D4": 1.234)", R"("E:CS": "fives")", R"("E:PS": "four")",
+                          R"("E:SR": 1e39)", R"("E:US": -1)", R"("E:D1": 1e0)"}) {
+    const std::string one = std::string(R"({"tables": [{"name": "EDGE", "fields": [{"name": "E:D4", "type": "DECIMAL",
+      "digits": 4, "places": 2}, {"name": "E:D1", "type": "DECIMAL", "digits": 1, "places": 1}, {"name": "E:CS",
+      "type": "CSTRING", "length": 4}, {"name": "E:PS", "type": "PSTRING", "length": 4}, {"name": "E:SR", "type":
+      "SREAL"}, {"name": "E:R", "type": "REAL"}, {"name": "E:US", "type": "USHORT"}], "records": [{)") + bad + "}]}]}";
+    EXPECT_EQ(ksf({"load", path("edge3")}, one).status, 2) << bad;
+  }
+}
+
 TEST_F(KsfCommandTest, OneTableDumpsAloneAndReadably) {
   ASSERT_EQ(ksf({"load", path("f")}, kAllTypes).status, 0);
   const json::Value doc = parsed(dump_json(path("f") + "\\!oemtable"));

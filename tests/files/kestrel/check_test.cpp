@@ -24,6 +24,8 @@ struct Damage {
   bool index_key_stale_from_10 = false; // the third key is an INDEX, stale from record 10, entries left out from there
   bool memo_of_missing_record = false;
   bool counter_behind = false;          // the number counter is set back below the numbers in use
+  bool blank_name_entry = false;        // record 3 gets a blank name, yet keeps its (OPT) name-key entry
+  bool stray_records = false;           // records of a table number without a name, and of no known kind
 };
 
 // A table PEOPLE (LONG id, STRING(10) name, a text memo) with a unique key
@@ -51,7 +53,7 @@ class CheckTest : public ::testing::Test {
     notes.length = 2000;
     def.memos = {notes};
     KeyDef by_id{std::nullopt, "PEO:IDKEY", kKeyFlagPrimary, {{0, 0}}};
-    KeyDef by_name{std::nullopt, "PEO:NAMEKEY", kKeyFlagDup | kKeyFlagNocase, {{1, 0}}};
+    KeyDef by_name{std::nullopt, "PEO:NAMEKEY", kKeyFlagDup | kKeyFlagNocase | kKeyFlagOpt, {{1, 0}}};
     KeyDef index{std::nullopt, "PEO:NAMEINDEX", kKeyFlagIndex, {{1, 1}}};
     def.keys = {by_id, by_name, index};
     return def;
@@ -90,13 +92,14 @@ class CheckTest : public ::testing::Test {
       std::uint32_t r = 0;
       s = tree.next_number(&r);
       last = r;
-      const Bytes img = image(r);
+      Bytes img = image(r);
+      if (damage.blank_name_entry && r == 3) std::fill(img.begin() + 4, img.end(), ' ');
       insert(data_record(t, r, img));
       for (std::uint8_t k = 0; k < 3; ++k) {
         if (k == 1 && r == damage.skip_entry_of) continue;
         if (k == 2 && damage.index_key_stale_from_10 && r >= 10) continue;
         Bytes value;
-        if (s.ok()) s = encode_key_value(def, def.keys[k], img, collation, &value);
+        if (s.ok()) s = encode_key_value(def, def.keys[k], damage.blank_name_entry && r == 3 ? image(r) : img, collation, &value);
         insert(index_entry(t, k, value, r, k != 0));
         ++entries[k];
       }
@@ -116,6 +119,10 @@ class CheckTest : public ::testing::Test {
     insert(statistics_record(t, 0, entries[0], 0));
     insert(statistics_record(t, 1, entries[1], 0));
     insert(statistics_record(t, 2, entries[2], damage.index_key_stale_from_10 ? 10 : 0));
+    if (damage.stray_records) {
+      insert(statistics_record(t + 500, kTagData, 0, 0));
+      insert(Record::make(view_of(std::string("\x01\x02", 2)), view_of(std::string("x"))));
+    }
     if (s.ok() && damage.counter_behind) pager->set_number_counter({0, 0, 0, 2});
     if (!s.ok()) {
       pager->abandon_access();
@@ -296,6 +303,14 @@ TEST_F(CheckTest, EntryHoldingAnotherValueIsAFault) {
   EXPECT_TRUE(mentions(r, "the entry of key PEO:NAMEKEY for record 5 does not hold the record's value")) << all(r);
   EXPECT_TRUE(mentions(r, "the entry of key PEO:NAMEINDEX for record 5")) << all(r);
   EXPECT_EQ(r.fault_count, 2u) << all(r);
+}
+
+TEST_F(CheckTest, EntryOfABlankOptRecordAndStrayRecordsAreFaults) {
+  ASSERT_TRUE(write(20, Damage{.blank_name_entry = true, .stray_records = true}).ok());
+  CheckReport r = check();
+  EXPECT_TRUE(mentions(r, "record 3 is blank in OPT key PEO:NAMEKEY but has an entry")) << all(r);
+  EXPECT_TRUE(mentions(r, "table number 501: records without a name record")) << all(r);
+  EXPECT_TRUE(mentions(r, "record \\x01\\x02: a key part of no known kind")) << all(r);
 }
 
 TEST_F(CheckTest, MemoOfAMissingRecordAndAStaleCounterAreFaults) {
