@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   clang libclang-rt-14-dev
-  libqt6svg6 xvfb xauth fonts-dejavu-core
+  libqt6svg6 qt6-svg-dev xvfb xauth fonts-dejavu-core
 )
 
 missing=()
