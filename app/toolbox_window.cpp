@@ -15,6 +15,7 @@
 #include "app/placement.h"
 #include "app/screenshots.h"
 #include "files/driver/error_state.h"
+#include "platform/font_preload.h"
 #include "runtime/startup.h"
 #include "ui/icons.h"
 #include "ui/services.h"
@@ -294,6 +295,9 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
       return 1;
     case PlatformChoice::AsChosen: break;
   }
+  // Fonts are first needed by the toolbox's layout; their configuration
+  // loads meanwhile, beside the application object's own start.
+  platform::FontConfigPreload fonts;
   int qt_argc = static_cast<int>(args.size());
   args.push_back(nullptr);
   QApplication application(qt_argc, args.data());
@@ -305,6 +309,7 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   runtime::start_runtime(argc > 0 && argv[0] ? argv[0] : "markfit");
   files::clear_error();
   module_setup();
+  fonts.wait();
 
   FirstExposure watcher([&options] {
     if (options.quit_when_shown) {
