@@ -111,13 +111,13 @@ std::string read_table(const std::string& name, const std::optional<std::string>
   return listed ? next : std::string();
 }
 
-// The tree's next/previous take "a later leaf sorts above the key" on
-// trust: in a file whose separators or leaves are out of order they can
-// answer a record that does not move on, and a reader of memo segments or a
-// sequence then loops for ever (found by this target). Until the tree checks
-// its steps, files whose key order the checker refutes are not read through
-// the driver; set this to true to let them through.
-constexpr bool kTreeChecksItsSteps = false;
+// The tree's next/previous once took "a later leaf sorts above the key" on
+// trust, so a file whose separators or leaves were out of order could make a
+// reader of memo segments or a sequence loop for ever (found by this
+// target). The tree now refuses such a step with an internal error, so
+// every file is read through the driver; false would skip the files whose
+// key order the checker refutes.
+constexpr bool kTreeChecksItsSteps = true;
 
 bool key_order_refuted(const files::kestrel::CheckReport& r) {
   for (const std::string& f : r.faults) {

@@ -133,6 +133,11 @@ Status Tree::seek(ByteView key, bool strict, Record* out) {
     if (Status s = step_leaf(true, &path); !s.ok()) return s;
     pos = 0;
   }
+  // In a damaged file a later leaf may hold a record that does not sort
+  // after key; handing it out would let a caller that steps from record to
+  // record go round forever.
+  const int order = compare_keys(path.back().page->records[pos].key(), key);
+  if (strict ? order <= 0 : order < 0) return fail(broken());
   *out = path.back().page->records[pos];
   return Status::success();
 }
@@ -149,6 +154,9 @@ Status Tree::prev(ByteView key, Record* out) {
     if (Status s = step_leaf(false, &path); !s.ok()) return s;
     pos = path.back().page->records.size();
   }
+  // As in seek: a damaged file must not hand out a record that does not
+  // sort before key.
+  if (compare_keys(path.back().page->records[pos - 1].key(), key) >= 0) return fail(broken());
   *out = path.back().page->records[pos - 1];
   return Status::success();
 }
