@@ -603,10 +603,11 @@ void Pager::erase_cached(std::uint32_t number) {
 void Pager::drop_cache() {
   for (auto& chain : chains_) chain.clear();
   cache_count_ = 0;
+  trim_floor_ = 0;
 }
 
 void Pager::trim_cache() {
-  if (cache_count_ <= options_.cache_pages) return;
+  if (cache_count_ <= std::max(options_.cache_pages, trim_floor_)) return;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> clean;
   for (const auto& chain : chains_) {
     for (const auto& cp : chain) {
@@ -619,6 +620,11 @@ void Pager::trim_cache() {
     erase_cached(number);
     ++stats_.evictions;
   }
+  // Dirty pages cannot be evicted. When they alone keep the cache over its
+  // bound, scanning again at every call would make a long transaction cost
+  // the square of its size; the next scan waits until the cache has grown
+  // by a quarter of its bound.
+  trim_floor_ = cache_count_ > options_.cache_pages ? cache_count_ + options_.cache_pages / 4 : 0;
 }
 
 void Pager::touch_header() {
@@ -1049,6 +1055,7 @@ Status Pager::run_home_pass() {
   for (auto& chain : chains_) {
     for (auto& cp : chain) cp->dirty = false;
   }
+  trim_floor_ = 0;  // every page is clean again: the next trim may evict
   header_ = disk_header_ = committed;
   header_dirty_ = false;
   freed_.clear();

@@ -319,6 +319,9 @@ class Pager {
 
   std::array<std::vector<std::unique_ptr<CachedPage>>, layout::kCacheChains> chains_;
   std::size_t cache_count_ = 0;
+  // While dirty pages keep the cache above its bound (a long transaction),
+  // the next scan for clean pages waits until the cache has grown past this.
+  std::size_t trim_floor_ = 0;
   std::uint64_t use_clock_ = 0;
   std::vector<std::uint32_t> freed_;  // real page numbers given back since the last flush
   std::uint32_t next_temporary_;
