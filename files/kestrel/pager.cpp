@@ -69,6 +69,8 @@ bool is_temporary(std::uint32_t n) { return n >= kTemporaryBase && n != kNoRoot;
 
 bool denies_write(Sharing s) { return s == Sharing::deny_write || s == Sharing::deny_all; }
 bool denies_read(Sharing s) { return s == Sharing::deny_read || s == Sharing::deny_all; }
+// Every opener reads, so denying reads keeps everyone out as well.
+bool excludes_writers(Sharing s) { return s != Sharing::deny_none; }
 
 std::uint8_t stored_level(const Bytes& b) { return b[kPgLevel]; }
 std::uint16_t stored_count(const Bytes& b) { return get_le16(b, kPgRecordCount); }
@@ -307,6 +309,7 @@ Status Pager::refresh(AccessKind kind) {
   refreshed_once_ = true;
   from_journal_ = view;
   journal_pages_ = view ? scan.pages : decltype(journal_pages_){};
+  header_known_ = !view && excludes_writers(options_.sharing);
   return Status::success();
 }
 
@@ -461,7 +464,10 @@ Status Pager::begin_access(AccessKind kind, bool wait) {
     return Status::success();
   }
   if (Status s = acquire(kind, wait); !s.ok()) return s;
-  if (Status s = refresh(kind); !s.ok()) {
+  if (header_known_) {
+    // Nobody else can have written the file since we last saw its header.
+    header_current_ = true;
+  } else if (Status s = refresh(kind); !s.ok()) {
     release_access_lock();
     header_current_ = false;
     return s.is_internal() ? note_failure(s) : s;
@@ -509,6 +515,7 @@ Status Pager::note_failure(Status s) {
 }
 
 void Pager::discard_changes() {
+  header_known_ = false;  // the next access reads the header again
   admit_readers();
   drop_cache();
   freed_.clear();
@@ -572,59 +579,70 @@ void Pager::rollback() {
 // --- Pages ---------------------------------------------------------------------------------
 
 Pager::CachedPage* Pager::find_cached(std::uint32_t number) {
-  for (auto& cp : chains_[number % kCacheChains]) {
-    if (cp->number == number) return cp.get();
-  }
-  return nullptr;
+  auto& chain = chains_[number % kCacheChains];
+  auto it = chain.find(number);
+  return it == chain.end() ? nullptr : it->second.get();
+}
+
+void Pager::lru_unlink(CachedPage* cp) {
+  (cp->newer ? cp->newer->older : lru_newest_) = cp->older;
+  (cp->older ? cp->older->newer : lru_oldest_) = cp->newer;
+  cp->newer = cp->older = nullptr;
+  --clean_count_;
+}
+
+void Pager::lru_push_front(CachedPage* cp) {
+  cp->newer = nullptr;
+  cp->older = lru_newest_;
+  (lru_newest_ ? lru_newest_->newer : lru_oldest_) = cp;
+  lru_newest_ = cp;
+  ++clean_count_;
+}
+
+void Pager::set_dirty(CachedPage* cp) {
+  if (cp->dirty) return;
+  lru_unlink(cp);
+  cp->dirty = true;
 }
 
 Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
   auto cp = std::make_unique<CachedPage>();
   cp->number = number;
   cp->page = std::move(page);
-  cp->last_use = ++use_clock_;
   CachedPage* raw = cp.get();
-  chains_[number % kCacheChains].push_back(std::move(cp));
+  chains_[number % kCacheChains][number] = std::move(cp);
+  lru_push_front(raw);
   ++cache_count_;
   return raw;
 }
 
 void Pager::erase_cached(std::uint32_t number) {
   auto& chain = chains_[number % kCacheChains];
-  for (auto it = chain.begin(); it != chain.end(); ++it) {
-    if ((*it)->number == number) {
-      chain.erase(it);
-      --cache_count_;
-      return;
-    }
-  }
+  auto it = chain.find(number);
+  if (it == chain.end()) return;
+  if (!it->second->dirty) lru_unlink(it->second.get());
+  chain.erase(it);
+  --cache_count_;
 }
 
 void Pager::drop_cache() {
   for (auto& chain : chains_) chain.clear();
   cache_count_ = 0;
-  trim_floor_ = 0;
+  lru_newest_ = lru_oldest_ = nullptr;
+  clean_count_ = 0;
 }
 
+// Evicting the oldest clean page costs the same however large the cache
+// is; dirty pages are in no list, so a long transaction never rescans them.
+// While dirty pages alone fill the cache (a long transaction), a quarter of
+// the bound stays for clean pages, so that the inner pages every descent
+// passes are not read again at every operation.
 void Pager::trim_cache() {
-  if (cache_count_ <= std::max(options_.cache_pages, trim_floor_)) return;
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> clean;
-  for (const auto& chain : chains_) {
-    for (const auto& cp : chain) {
-      if (!cp->dirty) clean.emplace_back(cp->last_use, cp->number);
-    }
-  }
-  std::sort(clean.begin(), clean.end());
-  for (const auto& [use, number] : clean) {
-    if (cache_count_ <= options_.cache_pages) break;
-    erase_cached(number);
+  const std::size_t keep_clean = options_.cache_pages / 4;
+  while (cache_count_ > options_.cache_pages && clean_count_ > keep_clean) {
+    erase_cached(lru_oldest_->number);
     ++stats_.evictions;
   }
-  // Dirty pages cannot be evicted. When they alone keep the cache over its
-  // bound, scanning again at every call would make a long transaction cost
-  // the square of its size; the next scan waits until the cache has grown
-  // by a quarter of its bound.
-  trim_floor_ = cache_count_ > options_.cache_pages ? cache_count_ + options_.cache_pages / 4 : 0;
 }
 
 void Pager::touch_header() {
@@ -669,7 +687,10 @@ Status Pager::read_page_image(std::uint32_t number, Bytes* plain) {
 Status Pager::page(std::uint32_t number, Page** out) {
   require(depth_ > 0, "page outside an access");
   if (CachedPage* cp = find_cached(number)) {
-    cp->last_use = ++use_clock_;
+    if (!cp->dirty && cp != lru_newest_) {
+      lru_unlink(cp);
+      lru_push_front(cp);
+    }
     *out = &cp->page;
     return Status::success();
   }
@@ -688,7 +709,7 @@ Status Pager::new_page(std::uint8_t level, std::uint32_t* number, Page** out) {
   Page p;
   p.level = level;
   CachedPage* cp = insert_cached(next_temporary_++, std::move(p));
-  cp->dirty = true;
+  set_dirty(cp);
   *number = cp->number;
   *out = &cp->page;
   return Status::success();
@@ -698,7 +719,7 @@ void Pager::mark_dirty(std::uint32_t number) {
   require(depth_ > 0 && kind_ == AccessKind::update, "mark_dirty outside an update access");
   CachedPage* cp = find_cached(number);
   require(cp != nullptr, "mark_dirty of a page not in the cache");
-  cp->dirty = true;
+  set_dirty(cp);
   touch_header();
 }
 
@@ -709,25 +730,18 @@ void Pager::free_page(std::uint32_t number) {
   touch_header();
 }
 
-void Pager::rehash(CachedPage* cp, std::uint32_t new_number) {
-  auto& chain = chains_[cp->number % kCacheChains];
-  for (auto it = chain.begin(); it != chain.end(); ++it) {
-    if (it->get() == cp) {
-      std::unique_ptr<CachedPage> owned = std::move(*it);
-      chain.erase(it);
-      owned->number = new_number;
-      chains_[new_number % kCacheChains].push_back(std::move(owned));
-      return;
-    }
-  }
-}
-
 void Pager::check_invariants() const {
 #ifndef NDEBUG
-  std::size_t count = 0;
+  std::size_t count = 0, clean = 0;
+  for (const CachedPage* cp = lru_newest_; cp != nullptr; cp = cp->older) {
+    assert(!cp->dirty);
+    ++clean;
+  }
+  assert(clean == clean_count_);
   for (std::size_t c = 0; c < kCacheChains; ++c) {
-    for (const auto& cp : chains_[c]) {
+    for (const auto& [number, cp] : chains_[c]) {
       ++count;
+      assert(cp->number == number);
       assert(cp->number % kCacheChains == c);
       assert(!cp->dirty || header_dirty_);                  // M1
       assert(!is_temporary(cp->number) || cp->dirty);       // M2
@@ -782,7 +796,7 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
   std::vector<std::pair<std::size_t, std::uint32_t>> incoming;  // (class, identity)
   std::map<std::size_t, std::set<std::uint32_t>> leaving;       // class -> identities
   for (const auto& chain : chains_) {
-    for (const auto& cp : chain) {
+    for (const auto& [number, cp] : chain) {
       if (!cp->dirty) continue;
       Planned p;
       p.identity = p.number = cp->number;
@@ -971,13 +985,25 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
     }
   }
   if (h.root != kNoRoot) h.root = mapped(h.root);
-  std::vector<CachedPage*> all;
+  // A page may take the number another moved page still has: all moved
+  // pages leave their chains before any comes back under its new number.
+  std::vector<std::unique_ptr<CachedPage>> moved;
   for (auto& chain : chains_) {
-    for (auto& cp : chain) all.push_back(cp.get());
+    for (auto it = chain.begin(); it != chain.end();) {
+      for (std::uint32_t& child : it->second->page.children) child = mapped(child);
+      if (renumber.count(it->first) != 0) {
+        moved.push_back(std::move(it->second));
+        it = chain.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
-  for (CachedPage* cp : all) {
-    for (std::uint32_t& child : cp->page.children) child = mapped(child);
-    if (renumber.count(cp->number) != 0) rehash(cp, renumber[cp->number]);
+  for (auto& cp : moved) {
+    cp->number = renumber[cp->number];
+    auto& slot = chains_[cp->number % kCacheChains][cp->number];
+    require(slot == nullptr, "two cached pages renumbered to one number");
+    slot = std::move(cp);
   }
   std::sort(plan->begin(), plan->end(), [](const Planned& a, const Planned& b) { return a.number < b.number; });
   return Status::success();
@@ -1053,10 +1079,15 @@ Status Pager::run_home_pass() {
     return fail_flush(s);
   }
   for (auto& chain : chains_) {
-    for (auto& cp : chain) cp->dirty = false;
+    for (auto& [number, cp] : chain) {
+      if (cp->dirty) {
+        cp->dirty = false;
+        lru_push_front(cp.get());
+      }
+    }
   }
-  trim_floor_ = 0;  // every page is clean again: the next trim may evict
   header_ = disk_header_ = committed;
+  header_known_ = excludes_writers(options_.sharing);
   header_dirty_ = false;
   freed_.clear();
   plan_.clear();

@@ -41,6 +41,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -231,7 +232,10 @@ class Pager {
     std::uint32_t number = 0;
     Page page;
     bool dirty = false;
-    std::uint64_t last_use = 0;
+    // The list of clean pages, most recently used first (dirty pages are
+    // in no list: they cannot be evicted).
+    CachedPage* newer = nullptr;
+    CachedPage* older = nullptr;
   };
 
   // A page the running flush writes.
@@ -279,7 +283,9 @@ class Pager {
   CachedPage* insert_cached(std::uint32_t number, Page page);
   void erase_cached(std::uint32_t number);
   void drop_cache();
-  void rehash(CachedPage* cp, std::uint32_t new_number);
+  void set_dirty(CachedPage* cp);
+  void lru_unlink(CachedPage* cp);
+  void lru_push_front(CachedPage* cp);
   Status read_page_image(std::uint32_t number, Bytes* plain);
   void touch_header();
   void discard_changes();
@@ -317,12 +323,17 @@ class Pager {
   bool hold_ = false;
   bool journaled_ = false;  // between journal_pass and home_pass / discard_journal
 
-  std::array<std::vector<std::unique_ptr<CachedPage>>, layout::kCacheChains> chains_;
+  // Each chain maps page numbers to pages; a long transaction can hold
+  // thousands of dirty pages, so a chain is hashed rather than walked.
+  std::array<std::unordered_map<std::uint32_t, std::unique_ptr<CachedPage>>, layout::kCacheChains> chains_;
   std::size_t cache_count_ = 0;
-  // While dirty pages keep the cache above its bound (a long transaction),
-  // the next scan for clean pages waits until the cache has grown past this.
-  std::size_t trim_floor_ = 0;
-  std::uint64_t use_clock_ = 0;
+  CachedPage* lru_newest_ = nullptr;  // clean pages, newest to oldest
+  CachedPage* lru_oldest_ = nullptr;
+  std::size_t clean_count_ = 0;
+  // The header at offset 0 is known to be header_: refreshed (or written by
+  // this object) since the last dropped change, and the open mode keeps every
+  // other program from writing the file.
+  bool header_known_ = false;
   std::vector<std::uint32_t> freed_;  // real page numbers given back since the last flush
   std::uint32_t next_temporary_;
 

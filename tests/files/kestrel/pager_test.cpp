@@ -346,6 +346,64 @@ TEST_P(FailingWriteTest, EveryFailurePointLeavesOldOrNewState) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FailingWriteTest, ::testing::Values(0, 1, 2));
 
+// A write that fails anywhere in a flush leaves the object usable: its next
+// access sees the file as it is (replaying a journal the failed flush had
+// already activated), whether the open mode lets others write or not (an
+// exclusive opener does not read the header again while it knows it).
+class FailedFlushThenGoOnTest : public ::testing::TestWithParam<Sharing> {};
+
+TEST_P(FailedFlushThenGoOnTest, NextAccessOfTheSameObjectSeesOldOrNewState) {
+  OpenOptions options;
+  options.sharing = GetParam();
+  platform::MemoryEnv base;
+  Model old_model, new_model;
+  {
+    auto p = open_file(&base, options);
+    old_model = fill_baseline(*p);
+    new_model = old_model;
+    ASSERT_TRUE(workload(*p, &new_model).ok());
+  }
+  std::string baseline;
+  {
+    platform::MemoryEnv again;
+    auto p = open_file(&again, options);
+    (void)fill_baseline(*p);
+    ASSERT_TRUE(again.read_file(kPath, &baseline));
+  }
+  int failures = 0;
+  for (std::uint64_t n = 1;; ++n) {
+    platform::MemoryEnv mem;
+    ASSERT_TRUE(mem.write_file(kPath, baseline).ok());
+    platform::FaultEnv faults(&mem);
+    auto p = open_file(&faults, options);
+    ASSERT_EQ(contents(*p), old_model);
+    faults.fail_nth(n, platform::fault_op::write, 39);
+    Model ignored = old_model;
+    const Status s = workload(*p, &ignored);
+    const bool fired = faults.faults_fired() != 0;
+    faults.clear_faults();
+    if (!fired) {
+      ASSERT_TRUE(s.ok());
+      break;
+    }
+    ++failures;
+    EXPECT_FALSE(s.ok()) << "n=" << n;
+    ASSERT_TRUE(put(*p, "zz", "after").ok()) << "n=" << n;
+    Model seen = contents(*p);
+    ASSERT_EQ(seen.erase("zz"), 1u) << "n=" << n;
+    EXPECT_TRUE(seen == old_model || seen == new_model) << "n=" << n;
+    p.reset();
+    auto fresh = open_file(&mem, options);
+    Model reread = contents(*fresh);
+    ASSERT_EQ(reread.erase("zz"), 1u) << "n=" << n;
+    EXPECT_EQ(reread, seen) << "n=" << n;
+    ASSERT_LT(n, 10000u);
+  }
+  EXPECT_GT(failures, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sharing, FailedFlushThenGoOnTest, ::testing::Values(Sharing::deny_none, Sharing::deny_all));
+
 TEST(NewFileCrashTest, CrashInTheFirstFlushLeavesAnEmptyFileNotAnInvalidOne) {
   for (std::uint64_t n = 1;; ++n) {
     platform::MemoryEnv mem;
