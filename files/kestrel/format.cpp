@@ -110,10 +110,9 @@ int compare_keys(ByteView a, ByteView b) {
 }
 
 Record Record::make(ByteView key, ByteView data) {
-  Bytes b;
-  b.reserve(key.size() + data.size());
-  append(&b, key);
-  append(&b, data);
+  RecordBytes b = RecordBytes::uninitialized(key.size() + data.size());
+  if (!key.empty()) std::memcpy(b.data(), key.data(), key.size());
+  if (!data.empty()) std::memcpy(b.data() + key.size(), data.data(), data.size());
   return Record(std::move(b), key.size());
 }
 
@@ -249,12 +248,18 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
     }
     const std::size_t fresh = length - shared;
     if (body.size() - pos < fresh) return bad_length();
-    Bytes bytes(length);
+    RecordBytes bytes = RecordBytes::uninitialized(length);
     if (shared != 0) std::memcpy(bytes.data(), page.records.back().bytes.data(), shared);
     if (fresh != 0) std::memcpy(bytes.data() + shared, body.data() + pos, fresh);
     pos += fresh;
     Record r(std::move(bytes), key_length);
-    if (k != 0 && compare_keys(page.records.back().key(), r.key()) >= 0) return bad_length();
+    if (k != 0) {
+      // The key parts must rise. The bytes shared with the record before
+      // are equal, so the comparison starts after them.
+      const Record& before = page.records.back();
+      const std::size_t same = std::min({shared, before.key_length, key_length});
+      if (compare_keys(before.key().subspan(same), r.key().subspan(same)) >= 0) return bad_length();
+    }
     page.records.push_back(std::move(r));
   }
   if (pos != body.size()) return bad_length();

@@ -10,8 +10,10 @@
 // prose.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -115,13 +117,116 @@ std::size_t block_of(const Header& header, std::uint32_t page);
 // Returns <0, 0, >0.
 int compare_keys(ByteView a, ByteView b);
 
+// The bytes of one record. Most records are short (a key of a few fields
+// and a small data part), and a page holds hundreds of them: up to
+// kInline bytes live inside the object, longer ones in one heap block, so
+// that decoding a page does not allocate per record.
+class RecordBytes {
+ public:
+  static constexpr std::size_t kInline = 40;
+
+  RecordBytes() = default;
+  RecordBytes(ByteView b) { assign(b); }  // NOLINT: a record is made from any bytes
+  RecordBytes(const Bytes& b) : RecordBytes(ByteView(b)) {}  // NOLINT
+  template <class It>
+  RecordBytes(It first, It last) {
+    reset(static_cast<std::size_t>(last - first));
+    std::copy(first, last, data());
+  }
+  RecordBytes(const RecordBytes& o) : RecordBytes(ByteView(o)) {}
+  RecordBytes(RecordBytes&& o) noexcept { take(o); }
+  RecordBytes& operator=(const RecordBytes& o) {
+    if (this != &o) assign(ByteView(o));
+    return *this;
+  }
+  RecordBytes& operator=(RecordBytes&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+  ~RecordBytes() { release(); }
+
+  // n bytes whose contents the caller fills.
+  static RecordBytes uninitialized(std::size_t n) {
+    RecordBytes r;
+    r.reset(n);
+    return r;
+  }
+
+  std::uint8_t* data() { return on_heap() ? heap_ : inline_; }
+  const std::uint8_t* data() const { return on_heap() ? heap_ : inline_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::uint8_t* begin() { return data(); }
+  std::uint8_t* end() { return data() + size_; }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + size_; }
+  std::uint8_t& operator[](std::size_t i) { return data()[i]; }
+  std::uint8_t operator[](std::size_t i) const { return data()[i]; }
+  operator ByteView() const { return ByteView(data(), size_); }  // NOLINT
+  Bytes to_bytes() const { return Bytes(begin(), end()); }
+
+  // Keeps the first min(size, n) bytes; new bytes are zero.
+  void resize(std::size_t n) {
+    if (n == size_) return;
+    RecordBytes next = uninitialized(n);
+    const std::size_t kept = std::min<std::size_t>(n, size_);
+    std::copy_n(data(), kept, next.data());
+    std::fill(next.data() + kept, next.data() + n, std::uint8_t{0});
+    *this = std::move(next);
+  }
+  void assign(ByteView b) {
+    if (b.size() != size_) {
+      release();
+      reset(b.size());
+    }
+    if (!b.empty()) std::memmove(data(), b.data(), b.size());
+  }
+
+  friend bool operator==(const RecordBytes& a, const RecordBytes& b) {
+    return a.size_ == b.size_ && (a.size_ == 0 || std::memcmp(a.data(), b.data(), a.size_) == 0);
+  }
+  friend bool operator==(const RecordBytes& a, const Bytes& b) {
+    return a.size_ == b.size() && (a.size_ == 0 || std::memcmp(a.data(), b.data(), a.size_) == 0);
+  }
+
+ private:
+  bool on_heap() const { return size_ > kInline; }
+  // Sets the size, with fresh storage; the old storage is already released.
+  void reset(std::size_t n) {
+    size_ = static_cast<std::uint32_t>(n);
+    if (on_heap()) heap_ = new std::uint8_t[n];
+  }
+  void release() {
+    if (on_heap()) delete[] heap_;
+    size_ = 0;
+  }
+  void take(RecordBytes& o) {
+    size_ = o.size_;
+    if (o.on_heap()) {
+      heap_ = o.heap_;
+    } else {
+      std::memcpy(inline_, o.inline_, kInline);
+    }
+    o.size_ = 0;
+  }
+
+  std::uint32_t size_ = 0;
+  union {
+    std::uint8_t inline_[kInline];
+    std::uint8_t* heap_;
+  };
+};
+
 // One record: the key part followed by the data part.
 struct Record {
-  Bytes bytes;
+  RecordBytes bytes;
   std::size_t key_length = 0;  // <= bytes.size()
 
   Record() = default;
-  Record(Bytes b, std::size_t key_len) : bytes(std::move(b)), key_length(key_len) {}
+  Record(RecordBytes b, std::size_t key_len) : bytes(std::move(b)), key_length(key_len) {}
   static Record make(ByteView key, ByteView data);
 
   ByteView key() const { return ByteView(bytes).first(key_length); }

@@ -1113,7 +1113,7 @@ Status Table::probe(Tree& tree, const Sequence& seq, bool forward, Record* entry
     if (!s.is(Code::not_found)) return s;
     // The entry's record is gone (an INDEX not yet rebuilt): pass it over.
     at.from_ends = false;
-    at.forward = at.backward = entry->bytes;
+    at.forward = at.backward = entry->bytes.to_bytes();
     at.forward.resize(entry->key_length);
     at.backward.resize(entry->key_length);
     at.inclusive = false;

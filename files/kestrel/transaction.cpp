@@ -37,7 +37,7 @@ std::string& control_file_name() {
   return name;
 }
 
-Bytes transaction_key(std::uint32_t value) { return transaction_record(value).bytes; }
+Bytes transaction_key(std::uint32_t value) { return transaction_record(value).bytes.to_bytes(); }
 
 // The pagers of the transaction, each once.
 std::vector<std::shared_ptr<Pager>> pagers() {

@@ -135,6 +135,42 @@ Page leaf(std::initializer_list<std::pair<std::string_view, std::string_view>> r
   return p;
 }
 
+// Records up to 40 bytes live inside the object, longer ones on the heap:
+// every way across that line must keep the bytes.
+TEST(RecordBytesTest, BytesSurviveEveryMoveAcrossTheInlineLimit) {
+  auto pattern = [](std::size_t n, std::uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return b;
+  };
+  for (std::size_t n : {0u, 1u, 39u, 40u, 41u, 300u}) {
+    const Bytes want = pattern(n, 3);
+    RecordBytes a(want);
+    EXPECT_TRUE(a == want) << n;
+    RecordBytes copy(a);
+    RecordBytes moved(std::move(a));
+    EXPECT_TRUE(copy == want && moved == want) << n;
+    EXPECT_TRUE(a.empty()) << n;
+    for (std::size_t m : {0u, 40u, 41u, 500u}) {
+      RecordBytes b(pattern(m, 9));
+      b = copy;
+      EXPECT_TRUE(b == want) << n << " over " << m;
+      RecordBytes c(pattern(m, 9));
+      c = RecordBytes(want);
+      EXPECT_TRUE(c == want) << n << " over " << m;
+      RecordBytes grown(want);
+      grown.resize(m);
+      Bytes expect = want;
+      expect.resize(m);
+      EXPECT_TRUE(grown == expect) << n << " to " << m;
+    }
+    RecordBytes self(want);
+    RecordBytes& alias = self;
+    self = alias;
+    EXPECT_TRUE(self == want) << n;
+  }
+}
+
 TEST(PageTest, SmallPageIsStoredPlainAndPaddedWithB0) {
   Bytes stored;
   ASSERT_TRUE(encode_page(leaf({{"K", "v"}}), 3, &stored).ok());
