@@ -211,7 +211,9 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
     for (std::size_t k = 0; k < count; ++k) page.children[k] = get_le32(stored, kPageHeaderSize + kChildEntrySize * k);
   }
 
-  Bytes expanded;
+  // The expanded body is only read while the records are cut out of it;
+  // one buffer per thread serves every decode.
+  thread_local Bytes expanded;
   ByteView body;
   if (f->stored_size < f->unpacked_size) {
     Status s = rle_decompress(stored.subspan(prefix, f->stored_size - prefix), f->unpacked_size - prefix, &expanded);
@@ -233,6 +235,7 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
       return bad_length();
     }
     const std::size_t previous_length = length;
+    const std::size_t previous_key_length = key_length;
     if (flag & kFlagLength) {
       if (body.size() - pos < 2) return bad_length();
       length = get_le16(body, pos);
@@ -248,19 +251,21 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
     }
     const std::size_t fresh = length - shared;
     if (body.size() - pos < fresh) return bad_length();
-    RecordBytes bytes = RecordBytes::uninitialized(length);
-    if (shared != 0) std::memcpy(bytes.data(), page.records.back().bytes.data(), shared);
-    if (fresh != 0) std::memcpy(bytes.data() + shared, body.data() + pos, fresh);
+    Record& r = page.records.emplace_back(RecordBytes::uninitialized(length), key_length);
+    std::uint8_t* bytes = r.bytes.data();
+    if (shared != 0) std::memcpy(bytes, page.records[k - 1].bytes.data(), shared);
+    if (fresh != 0) std::memcpy(bytes + shared, body.data() + pos, fresh);
     pos += fresh;
-    Record r(std::move(bytes), key_length);
     if (k != 0) {
       // The key parts must rise. The bytes shared with the record before
       // are equal, so the comparison starts after them.
-      const Record& before = page.records.back();
-      const std::size_t same = std::min({shared, before.key_length, key_length});
-      if (compare_keys(before.key().subspan(same), r.key().subspan(same)) >= 0) return bad_length();
+      const std::uint8_t* before = page.records[k - 1].bytes.data();
+      const std::size_t common = std::min(previous_key_length, key_length);
+      std::size_t i = std::min(shared, common);
+      while (i < common && before[i] == bytes[i]) ++i;
+      const bool rises = i < common ? before[i] < bytes[i] : previous_key_length < key_length;
+      if (!rises) return bad_length();
     }
-    page.records.push_back(std::move(r));
   }
   if (pos != body.size()) return bad_length();
   *out = std::move(page);
