@@ -494,8 +494,29 @@ void run(std::int64_t n, const std::string& dir, bool memory_probe) {
 
 }  // namespace
 
+// "kestrel_bench --profile N ROUNDS": our engine alone, for a profiler:
+// insert N records, then ROUNDS scans in id order.
+int profile(std::int64_t n, int rounds) {
+  char dir[] = "/tmp/kestrel-profile-XXXXXX";
+  if (::mkdtemp(dir) == nullptr) die("mkdtemp");
+  Ours ours(std::string(dir) + "/profile.KSF");
+  ours.create();
+  ours.open();
+  ours.begin();
+  for (std::int64_t i = 0; i < n; ++i) ours.add(make_row(i, n));
+  ours.commit();
+  const auto t0 = Clock::now();
+  std::int64_t count = 0;
+  for (int r = 0; r < rounds; ++r) (void)ours.scan(0, &count);
+  std::printf("%d scans of %lld records: %.3f s\n", rounds, static_cast<long long>(count), seconds_since(t0));
+  ours.close();
+  std::filesystem::remove_all(dir);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--probe") return probe(argv[2], std::atoll(argv[3]));
+  if (argc == 4 && std::string(argv[1]) == "--profile") return profile(std::atoll(argv[2]), std::atoi(argv[3]));
   std::vector<std::int64_t> counts;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];

@@ -1,6 +1,7 @@
 #include "files/kestrel/format.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstring>
 
 namespace files::kestrel {
@@ -98,16 +99,6 @@ std::size_t block_of(const Header& h, std::uint32_t page) {
 }
 
 // --- Records ----------------------------------------------------------------------
-
-int compare_keys(ByteView a, ByteView b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  if (n != 0) {
-    const int c = std::memcmp(a.data(), b.data(), n);
-    if (c != 0) return c;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 Record Record::make(ByteView key, ByteView data) {
   RecordBytes b = RecordBytes::uninitialized(key.size() + data.size());
@@ -213,12 +204,13 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
 
   // The expanded body is only read while the records are cut out of it;
   // one buffer per thread serves every decode.
-  thread_local Bytes expanded;
+  thread_local std::unique_ptr<std::uint8_t[]> expanded(new std::uint8_t[0x10000]);
   ByteView body;
   if (f->stored_size < f->unpacked_size) {
-    Status s = rle_decompress(stored.subspan(prefix, f->stored_size - prefix), f->unpacked_size - prefix, &expanded);
+    const std::size_t size = f->unpacked_size - prefix;  // below 0x10000: a 16-bit field
+    Status s = rle_decompress(stored.subspan(prefix, f->stored_size - prefix), size, expanded.get());
     if (!s.ok()) return s;
-    body = expanded;
+    body = ByteView(expanded.get(), size);
   } else {
     body = stored.subspan(prefix, f->unpacked_size - prefix);
   }
@@ -332,25 +324,30 @@ bool read_count(ByteView in, std::size_t* pos, std::uint32_t* value) {
 
 }  // namespace
 
-Status rle_decompress(ByteView in, std::size_t unpacked_size, Bytes* out) {
-  out->clear();
-  out->reserve(unpacked_size);
+Status rle_decompress(ByteView in, std::size_t unpacked_size, std::uint8_t* dst) {
+  std::size_t done = 0;
   std::size_t pos = 0;
   for (;;) {
     std::uint32_t skip = 0;
     if (!read_count(in, &pos, &skip)) return bad_length();
-    if (skip > in.size() - pos || skip > unpacked_size - out->size()) return bad_length();
-    out->insert(out->end(), in.begin() + static_cast<std::ptrdiff_t>(pos),
-                in.begin() + static_cast<std::ptrdiff_t>(pos + skip));
+    if (skip > in.size() - pos || skip > unpacked_size - done) return bad_length();
+    if (skip != 0) std::memcpy(dst + done, in.data() + pos, skip);
+    done += skip;
     pos += skip;
-    if (out->size() == unpacked_size) break;
+    if (done == unpacked_size) break;
     std::uint32_t repeat = 0;
     if (!read_count(in, &pos, &repeat)) return bad_length();
-    if (out->empty() || repeat > unpacked_size - out->size()) return bad_length();
-    out->insert(out->end(), repeat, out->back());
+    if (done == 0 || repeat > unpacked_size - done) return bad_length();
+    std::memset(dst + done, dst[done - 1], repeat);
+    done += repeat;
   }
   if (pos != in.size()) return bad_length();
   return Status::success();
+}
+
+Status rle_decompress(ByteView in, std::size_t unpacked_size, Bytes* out) {
+  out->resize(unpacked_size);
+  return rle_decompress(in, unpacked_size, out->data());
 }
 
 // --- Record kinds ----------------------------------------------------------------------

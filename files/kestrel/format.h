@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <cstdint>
@@ -115,7 +116,29 @@ std::size_t block_of(const Header& header, std::uint32_t page);
 // Orders key parts: bytewise as unsigned bytes over the shorter length; of
 // two keys where one is a prefix of the other, the shorter sorts first.
 // Returns <0, 0, >0.
-int compare_keys(ByteView a, ByteView b);
+inline int compare_keys(ByteView a, ByteView b) {
+  // Eight bytes at a time, read big-endian so that the integer order is
+  // the byte order; this runs in every step of every search.
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = 0, y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      }
+      return x < y ? -1 : 1;
+    }
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
 
 // The bytes of one record. Most records are short (a key of a few fields
 // and a small data part), and a page holds hundreds of them: up to
@@ -287,6 +310,8 @@ std::optional<Bytes> rle_compress(ByteView body);
 // bytes and use up all of `packed`; 1602 otherwise. Never writes more than
 // unpacked_size bytes.
 Status rle_decompress(ByteView packed, std::size_t unpacked_size, Bytes* out);
+// The same into dst, which has room for unpacked_size bytes.
+Status rle_decompress(ByteView packed, std::size_t unpacked_size, std::uint8_t* dst);
 
 // Writes a count base-128, low group first.
 void append_count(Bytes* out, std::uint32_t value);

@@ -229,7 +229,7 @@ Status Pager::unlock_number(std::uint32_t n) {
 // --- Raw I/O ----------------------------------------------------------------------
 
 Status Pager::read_exact(std::uint64_t offset, std::size_t n, Bytes* out, bool* short_read) {
-  out->assign(n, 0);
+  out->resize(n);  // every byte is read over (or cut off below)
   std::size_t got = 0;
   if (platform::Status s = file_->read_at(offset, out->data(), n, &got); !s.ok()) return Status::io_error(s.error);
   *short_read = got < n;
@@ -694,10 +694,9 @@ Status Pager::page(std::uint32_t number, Page** out) {
     *out = &cp->page;
     return Status::success();
   }
-  Bytes image;
-  Status s = read_page_image(number, &image);
+  Status s = read_page_image(number, &read_buffer_);
   Page decoded;
-  if (s.ok()) s = decode_page(image, number, &decoded);
+  if (s.ok()) s = decode_page(read_buffer_, number, &decoded);
   if (!s.ok()) return s.is_internal() ? note_failure(s) : s;
   *out = &insert_cached(number, std::move(decoded))->page;
   return Status::success();

@@ -341,6 +341,8 @@ class Pager {
   std::vector<Planned> plan_;
   Header next_header_;
 
+  Bytes read_buffer_;  // the stored image of the page being read
+
   JournalDecider decider_;
   Status failure_;
   Stats stats_;
