@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -133,6 +135,23 @@ Page leaf(std::initializer_list<std::pair<std::string_view, std::string_view>> r
   Page p;
   for (const auto& [k, d] : records) p.records.push_back(Record::make(view_of(k), view_of(d)));
   return p;
+}
+
+// Keys compare as unsigned bytes, a prefix first, whatever their lengths
+// and wherever the first difference lies (the comparison takes eight bytes
+// at a time).
+TEST(RecordBytesTest, KeyOrderIsBytewiseAtEveryLengthAndOffset) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20000; ++round) {
+    Bytes a(rng() % 30), b;
+    for (auto& x : a) x = static_cast<std::uint8_t>(rng() % 3 == 0 ? 0x80 + rng() % 128 : rng() % 4);
+    b = a;
+    if (rng() % 2 && !b.empty()) b[rng() % b.size()] = static_cast<std::uint8_t>(rng());
+    b.resize(rng() % 2 ? b.size() : rng() % 30, static_cast<std::uint8_t>(rng() % 2));
+    const int want = a < b ? -1 : (b < a ? 1 : 0);
+    const int got = compare_keys(a, b);
+    ASSERT_EQ(got < 0 ? -1 : (got > 0 ? 1 : 0), want);
+  }
 }
 
 // Records up to 40 bytes live inside the object, longer ones on the heap:
