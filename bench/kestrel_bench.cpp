@@ -510,6 +510,13 @@ int profile(std::int64_t n, int rounds) {
   for (int r = 0; r < rounds; ++r) (void)ours.scan(0, &count);
   std::printf("%d scans of %lld records: %.3f s\n", rounds, static_cast<long long>(count), seconds_since(t0));
   ours.close();
+  const auto t1 = Clock::now();
+  for (int r = 0; r < rounds; ++r) {
+    ours.open();
+    (void)ours.first();
+    ours.close();
+  }
+  std::printf("%d reopens: %.3f s\n", rounds, seconds_since(t1));
   std::filesystem::remove_all(dir);
   return 0;
 }

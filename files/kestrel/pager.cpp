@@ -1085,6 +1085,7 @@ Status Pager::run_home_pass() {
       }
     }
   }
+  trim_cache();  // the pages a transaction held are clean now: back to the bound
   header_ = disk_header_ = committed;
   header_known_ = excludes_writers(options_.sharing);
   header_dirty_ = false;
