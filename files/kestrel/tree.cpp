@@ -210,9 +210,11 @@ Status Tree::replace(const Record& record) {
   if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), record.key()) != 0) {
     return Status::not_found();
   }
+  const bool same_size = leaf.page->records[pos].size() == record.size();
   leaf.page->records[pos] = record;
   pager_.mark_dirty(leaf.number);
-  return grow(&path);
+  // A record of the same length leaves the page's size bound as it was.
+  return same_size ? Status::success() : grow(&path);
 }
 
 // Splits the pages of path bottom-up while they call for it.
