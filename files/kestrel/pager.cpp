@@ -579,9 +579,10 @@ void Pager::rollback() {
 // --- Pages ---------------------------------------------------------------------------------
 
 Pager::CachedPage* Pager::find_cached(std::uint32_t number) {
-  auto& chain = chains_[number % kCacheChains];
-  auto it = chain.find(number);
-  return it == chain.end() ? nullptr : it->second.get();
+  for (ChainEntry& e : chains_[number % kCacheChains]) {
+    if (e.number == number) return e.page.get();
+  }
+  return nullptr;
 }
 
 void Pager::lru_unlink(CachedPage* cp) {
@@ -610,7 +611,7 @@ Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
   cp->number = number;
   cp->page = std::move(page);
   CachedPage* raw = cp.get();
-  chains_[number % kCacheChains][number] = std::move(cp);
+  chains_[number % kCacheChains].push_back({number, std::move(cp)});
   lru_push_front(raw);
   ++cache_count_;
   return raw;
@@ -618,11 +619,14 @@ Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
 
 void Pager::erase_cached(std::uint32_t number) {
   auto& chain = chains_[number % kCacheChains];
-  auto it = chain.find(number);
-  if (it == chain.end()) return;
-  if (!it->second->dirty) lru_unlink(it->second.get());
-  chain.erase(it);
-  --cache_count_;
+  for (ChainEntry& e : chain) {
+    if (e.number != number) continue;
+    if (!e.page->dirty) lru_unlink(e.page.get());
+    e = std::move(chain.back());
+    chain.pop_back();
+    --cache_count_;
+    return;
+  }
 }
 
 void Pager::drop_cache() {
@@ -988,21 +992,21 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
   // pages leave their chains before any comes back under its new number.
   std::vector<std::unique_ptr<CachedPage>> moved;
   for (auto& chain : chains_) {
-    for (auto it = chain.begin(); it != chain.end();) {
-      for (std::uint32_t& child : it->second->page.children) child = mapped(child);
-      if (renumber.count(it->first) != 0) {
-        moved.push_back(std::move(it->second));
-        it = chain.erase(it);
+    for (std::size_t i = 0; i < chain.size();) {
+      for (std::uint32_t& child : chain[i].page->page.children) child = mapped(child);
+      if (renumber.count(chain[i].number) != 0) {
+        moved.push_back(std::move(chain[i].page));
+        chain[i] = std::move(chain.back());
+        chain.pop_back();
       } else {
-        ++it;
+        ++i;
       }
     }
   }
   for (auto& cp : moved) {
     cp->number = renumber[cp->number];
-    auto& slot = chains_[cp->number % kCacheChains][cp->number];
-    require(slot == nullptr, "two cached pages renumbered to one number");
-    slot = std::move(cp);
+    require(find_cached(cp->number) == nullptr, "two cached pages renumbered to one number");
+    chains_[cp->number % kCacheChains].push_back({cp->number, std::move(cp)});
   }
   std::sort(plan->begin(), plan->end(), [](const Planned& a, const Planned& b) { return a.number < b.number; });
   return Status::success();

@@ -41,7 +41,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -323,9 +322,15 @@ class Pager {
   bool hold_ = false;
   bool journaled_ = false;  // between journal_pass and home_pass / discard_journal
 
-  // Each chain maps page numbers to pages; a long transaction can hold
-  // thousands of dirty pages, so a chain is hashed rather than walked.
-  std::array<std::unordered_map<std::uint32_t, std::unique_ptr<CachedPage>>, layout::kCacheChains> chains_;
+  // The chains: page n is in chain n mod 100. A chain is searched by the
+  // numbers it holds side by side, which stays quick while the cache keeps
+  // its bound (a few pages a chain) and for the thousands of dirty pages a
+  // long transaction may hold.
+  struct ChainEntry {
+    std::uint32_t number = 0;
+    std::unique_ptr<CachedPage> page;
+  };
+  std::array<std::vector<ChainEntry>, layout::kCacheChains> chains_;
   std::size_t cache_count_ = 0;
   CachedPage* lru_newest_ = nullptr;  // clean pages, newest to oldest
   CachedPage* lru_oldest_ = nullptr;
