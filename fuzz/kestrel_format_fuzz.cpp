@@ -2,6 +2,7 @@
 // definition stream, RLE, encipherment and the record-kind parsers. None
 // may crash or read outside its input; what decodes must survive encoding
 // and decoding again.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -28,8 +29,26 @@ void pages(ByteView in) {
       own >= layout::kHeaderSize && (own - layout::kHeaderSize) % layout::kPageUnit == 0
           ? (own - static_cast<std::uint32_t>(layout::kHeaderSize)) / layout::kPageUnit
           : 0;
+  // The leaf search reads as far as it needs: it may stop before a fault
+  // decode_page finds, but where the page decodes it must agree with it.
+  Record found;
+  const Bytes probe(in.end() - std::min<std::size_t>(in.size() - whole, 12), in.end());
+  const Status searched = find_in_stored_leaf(stored, number, probe, &found);
   Page page;
   if (!decode_page(stored, number, &page).ok()) return;
+  if (page.is_leaf()) {
+    const auto it = std::find_if(page.records.begin(), page.records.end(),
+                                 [&](const Record& r) { return compare_keys(r.key(), probe) == 0; });
+    check(it == page.records.end() ? searched.is(Code::not_found) : (searched.ok() && found == *it));
+    const std::size_t n = page.records.size();
+    const std::size_t stride = n > 64 ? n / 16 : 1;  // every record of a small page, a sample of a large one
+    for (std::size_t k = 0; k < n; k += stride) {
+      const Record& r = page.records[k];
+      check(find_in_stored_leaf(stored, number, r.key(), &found).ok() && found == r);
+    }
+  } else {
+    check(searched == Status::corruption(layout::kErrPageLength));
+  }
   for (const Record& r : page.records) {
     (void)parse_table_name_record(r);
     (void)parse_data_key(r.key());

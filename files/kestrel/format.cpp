@@ -182,7 +182,24 @@ std::optional<PageHeaderFields> peek_page_header(ByteView b) {
   return f;
 }
 
-Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
+namespace {
+
+// A stored page whose header has been checked, with its record stream
+// expanded when it was compressed.
+struct OpenedPage {
+  PageHeaderFields fields;
+  std::size_t prefix = 0;  // header and child table
+  ByteView body;           // the record stream
+};
+
+// The expanded body is only read while the records are cut out of it; one
+// buffer per thread serves every page read.
+std::uint8_t* expansion_buffer() {
+  thread_local std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[0x10000]);
+  return buffer.get();
+}
+
+Status open_stored_page(ByteView stored, std::uint32_t number, OpenedPage* out) {
   const auto f = peek_page_header(stored);
   if (!f) return bad_length();
   if (f->own_address != page_offset(number)) return bad_length();
@@ -194,74 +211,143 @@ Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
   if (!leaf && count == 0) return bad_length();
   const std::size_t prefix = kPageHeaderSize + (leaf ? 0 : kChildEntrySize * count);
   if (prefix > f->stored_size) return bad_length();
+  out->fields = *f;
+  out->prefix = prefix;
+  if (f->stored_size < f->unpacked_size) {
+    const std::size_t size = f->unpacked_size - prefix;  // below 0x10000: a 16-bit field
+    std::uint8_t* buffer = expansion_buffer();
+    if (Status s = rle_decompress(stored.subspan(prefix, f->stored_size - prefix), size, buffer); !s.ok()) return s;
+    out->body = ByteView(buffer, size);
+  } else {
+    out->body = stored.subspan(prefix, f->unpacked_size - prefix);
+  }
+  return Status::success();
+}
 
+// Reads the record stream one record at a time, checking every length.
+class RecordStream {
+ public:
+  explicit RecordStream(ByteView body) : body_(body) {}
+
+  struct Entry {
+    std::size_t shared = 0;      // leading bytes equal to the record before
+    std::size_t length = 0;      // whole record
+    std::size_t key_length = 0;
+    std::size_t previous_key_length = 0;
+    const std::uint8_t* fresh = nullptr;  // the length - shared bytes that follow
+  };
+
+  Status next(Entry* e) {
+    if (pos_ >= body_.size()) return bad_length();
+    const std::uint8_t flag = body_[pos_++];
+    const std::size_t shared = flag & kSharedMask;
+    if (first_ && ((flag & (kFlagLength | kFlagKeyLength)) != (kFlagLength | kFlagKeyLength) || shared != 0)) {
+      return bad_length();
+    }
+    first_ = false;
+    const std::size_t previous_length = length_;
+    e->previous_key_length = key_length_;
+    if (flag & kFlagLength) {
+      if (body_.size() - pos_ < 2) return bad_length();
+      length_ = get_le16(body_, pos_);
+      pos_ += 2;
+    }
+    if (flag & kFlagKeyLength) {
+      if (body_.size() - pos_ < 2) return bad_length();
+      key_length_ = get_le16(body_, pos_);
+      pos_ += 2;
+    }
+    if (key_length_ > length_ || length_ >= kRecordLimit || shared > length_ || shared > previous_length) {
+      return bad_length();
+    }
+    const std::size_t fresh = length_ - shared;
+    if (body_.size() - pos_ < fresh) return bad_length();
+    e->shared = shared;
+    e->length = length_;
+    e->key_length = key_length_;
+    e->fresh = body_.data() + pos_;
+    pos_ += fresh;
+    return Status::success();
+  }
+
+  bool at_end() const { return pos_ == body_.size(); }
+
+ private:
+  ByteView body_;
+  std::size_t pos_ = 0;
+  std::size_t length_ = 0;
+  std::size_t key_length_ = 0;
+  bool first_ = true;
+};
+
+// Whether a record's key part sorts above the one before it: `before` is
+// the record before, `now(i)` byte i of this one. Bytes below `shared` are
+// equal, so the comparison starts there.
+template <class Now>
+bool rises(const std::uint8_t* before, const RecordStream::Entry& e, Now now) {
+  const std::size_t common = std::min(e.previous_key_length, e.key_length);
+  std::size_t i = std::min(e.shared, common);
+  while (i < common && before[i] == now(i)) ++i;
+  return i < common ? before[i] < now(i) : e.previous_key_length < e.key_length;
+}
+
+}  // namespace
+
+Status decode_page(ByteView stored, std::uint32_t number, Page* out) {
+  OpenedPage opened;
+  if (Status s = open_stored_page(stored, number, &opened); !s.ok()) return s;
+  const std::size_t count = opened.fields.record_count;
   Page page;
-  page.level = f->level;
-  if (!leaf) {
+  page.level = opened.fields.level;
+  if (!page.is_leaf()) {
     page.children.resize(count);
     for (std::size_t k = 0; k < count; ++k) page.children[k] = get_le32(stored, kPageHeaderSize + kChildEntrySize * k);
   }
 
-  // The expanded body is only read while the records are cut out of it;
-  // one buffer per thread serves every decode.
-  thread_local std::unique_ptr<std::uint8_t[]> expanded(new std::uint8_t[0x10000]);
-  ByteView body;
-  if (f->stored_size < f->unpacked_size) {
-    const std::size_t size = f->unpacked_size - prefix;  // below 0x10000: a 16-bit field
-    Status s = rle_decompress(stored.subspan(prefix, f->stored_size - prefix), size, expanded.get());
-    if (!s.ok()) return s;
-    body = ByteView(expanded.get(), size);
-  } else {
-    body = stored.subspan(prefix, f->unpacked_size - prefix);
-  }
-
-  page.records.reserve(std::min(count, body.size()));
-  std::size_t pos = 0;
-  std::size_t length = 0;
-  std::size_t key_length = 0;
+  page.records.reserve(std::min(count, opened.body.size()));
+  RecordStream stream(opened.body);
+  RecordStream::Entry e;
   for (std::size_t k = 0; k < count; ++k) {
-    if (pos >= body.size()) return bad_length();
-    const std::uint8_t flag = body[pos++];
-    const std::size_t shared = flag & kSharedMask;
-    if (k == 0 && ((flag & (kFlagLength | kFlagKeyLength)) != (kFlagLength | kFlagKeyLength) || shared != 0)) {
-      return bad_length();
-    }
-    const std::size_t previous_length = length;
-    const std::size_t previous_key_length = key_length;
-    if (flag & kFlagLength) {
-      if (body.size() - pos < 2) return bad_length();
-      length = get_le16(body, pos);
-      pos += 2;
-    }
-    if (flag & kFlagKeyLength) {
-      if (body.size() - pos < 2) return bad_length();
-      key_length = get_le16(body, pos);
-      pos += 2;
-    }
-    if (key_length > length || length >= kRecordLimit || shared > length || shared > previous_length) {
-      return bad_length();
-    }
-    const std::size_t fresh = length - shared;
-    if (body.size() - pos < fresh) return bad_length();
-    Record& r = page.records.emplace_back(RecordBytes::uninitialized(length), key_length);
+    if (Status s = stream.next(&e); !s.ok()) return s;
+    Record& r = page.records.emplace_back(RecordBytes::uninitialized(e.length), e.key_length);
     std::uint8_t* bytes = r.bytes.data();
-    if (shared != 0) std::memcpy(bytes, page.records[k - 1].bytes.data(), shared);
-    if (fresh != 0) std::memcpy(bytes + shared, body.data() + pos, fresh);
-    pos += fresh;
-    if (k != 0) {
-      // The key parts must rise. The bytes shared with the record before
-      // are equal, so the comparison starts after them.
-      const std::uint8_t* before = page.records[k - 1].bytes.data();
-      const std::size_t common = std::min(previous_key_length, key_length);
-      std::size_t i = std::min(shared, common);
-      while (i < common && before[i] == bytes[i]) ++i;
-      const bool rises = i < common ? before[i] < bytes[i] : previous_key_length < key_length;
-      if (!rises) return bad_length();
+    if (e.shared != 0) std::memcpy(bytes, page.records[k - 1].bytes.data(), e.shared);
+    if (e.length != e.shared) std::memcpy(bytes + e.shared, e.fresh, e.length - e.shared);
+    if (k != 0 && !rises(page.records[k - 1].bytes.data(), e, [&](std::size_t i) { return bytes[i]; })) {
+      return bad_length();
     }
   }
-  if (pos != body.size()) return bad_length();
+  if (!stream.at_end()) return bad_length();
   *out = std::move(page);
   return Status::success();
+}
+
+Status find_in_stored_leaf(ByteView stored, std::uint32_t number, ByteView key, Record* out) {
+  OpenedPage opened;
+  if (Status s = open_stored_page(stored, number, &opened); !s.ok()) return s;
+  if (opened.fields.level != 0) return bad_length();
+  // The record being read is rebuilt in place over the one before it.
+  thread_local std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kRecordLimit]);
+  std::uint8_t* current = buffer.get();
+  RecordStream stream(opened.body);
+  RecordStream::Entry e;
+  for (std::size_t k = 0; k < opened.fields.record_count; ++k) {
+    if (Status s = stream.next(&e); !s.ok()) return s;
+    const std::uint8_t* fresh = e.fresh;
+    const std::size_t shared = e.shared;
+    if (k != 0 && !rises(current, e, [&](std::size_t i) { return i < shared ? current[i] : fresh[i - shared]; })) {
+      return bad_length();
+    }
+    if (e.length != shared) std::memcpy(current + shared, fresh, e.length - shared);
+    const int order = compare_keys(ByteView(current, e.key_length), key);
+    if (order == 0) {
+      *out = Record(RecordBytes(ByteView(current, e.length)), e.key_length);
+      return Status::success();
+    }
+    if (order > 0) return Status::not_found();  // every later record sorts above it too
+  }
+  if (!stream.at_end()) return bad_length();
+  return Status::not_found();
 }
 
 // --- RLE -----------------------------------------------------------------------------

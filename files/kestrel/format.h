@@ -300,6 +300,13 @@ std::optional<PageHeaderFields> peek_page_header(ByteView stored);
 //       parts out of order, a record of 15094 bytes or more).
 Status decode_page(ByteView stored, std::uint32_t number, Page* out);
 
+// Looks up the record whose key part equals `key` in a stored leaf page
+// without decoding the rest of it: not_found when the page has none. Reads
+// the page only as far as it must, checking what it reads as decode_page
+// does (1602 also for an inner page); a fault further on shows when the
+// page is decoded.
+Status find_in_stored_leaf(ByteView stored, std::uint32_t number, ByteView key, Record* out);
+
 // --- RLE -----------------------------------------------------------------------------
 
 // Compresses a page body by the run-length scheme; nullopt when the body has

@@ -688,13 +688,28 @@ Status Pager::read_page_image(std::uint32_t number, Bytes* plain) {
   return Status::success();
 }
 
+void Pager::touch(CachedPage* cp) {
+  if (!cp->dirty && cp != lru_newest_) {
+    lru_unlink(cp);
+    lru_push_front(cp);
+  }
+}
+
+Status Pager::decoded(CachedPage* cp) {
+  if (!cp->raw) return Status::success();
+  Page decoded;
+  if (Status s = decode_page(cp->stored, cp->number, &decoded); !s.ok()) return note_failure(s);
+  cp->page = std::move(decoded);
+  cp->raw = false;
+  Bytes().swap(cp->stored);
+  return Status::success();
+}
+
 Status Pager::page(std::uint32_t number, Page** out) {
   require(depth_ > 0, "page outside an access");
   if (CachedPage* cp = find_cached(number)) {
-    if (!cp->dirty && cp != lru_newest_) {
-      lru_unlink(cp);
-      lru_push_front(cp);
-    }
+    if (Status s = decoded(cp); !s.ok()) return s;
+    touch(cp);
     *out = &cp->page;
     return Status::success();
   }
@@ -704,6 +719,39 @@ Status Pager::page(std::uint32_t number, Page** out) {
   if (!s.ok()) return s.is_internal() ? note_failure(s) : s;
   *out = &insert_cached(number, std::move(decoded))->page;
   return Status::success();
+}
+
+Status Pager::find_in_leaf(std::uint32_t number, ByteView key, Record* out) {
+  require(depth_ > 0, "find_in_leaf outside an access");
+  Status s;
+  if (CachedPage* cp = find_cached(number)) {
+    touch(cp);
+    if (cp->raw) {
+      s = find_in_stored_leaf(cp->stored, number, key, out);
+    } else if (!cp->page.is_leaf()) {
+      s = Status::corruption(kErrPageLength);
+    } else {
+      const auto& records = cp->page.records;
+      auto it = std::partition_point(records.begin(), records.end(),
+                                     [&](const Record& r) { return compare_keys(r.key(), key) < 0; });
+      if (it == records.end() || compare_keys(it->key(), key) != 0) return Status::not_found();
+      *out = *it;
+      return Status::success();
+    }
+    return s.is_internal() ? note_failure(s) : s;
+  }
+  // A leaf met on the way to one record is often not met again soon (a
+  // data record fetched through an index): it is searched as stored, and
+  // kept so, until someone needs it decoded.
+  s = read_page_image(number, &read_buffer_);
+  if (s.ok()) s = find_in_stored_leaf(read_buffer_, number, key, out);
+  if (s.ok() || s.is(Code::not_found)) {
+    CachedPage* cp = insert_cached(number, Page());
+    cp->raw = true;
+    cp->stored = read_buffer_;
+    return s;
+  }
+  return s.is_internal() ? note_failure(s) : s;
 }
 
 Status Pager::new_page(std::uint8_t level, std::uint32_t* number, Page** out) {
@@ -721,7 +769,7 @@ Status Pager::new_page(std::uint8_t level, std::uint32_t* number, Page** out) {
 void Pager::mark_dirty(std::uint32_t number) {
   require(depth_ > 0 && kind_ == AccessKind::update, "mark_dirty outside an update access");
   CachedPage* cp = find_cached(number);
-  require(cp != nullptr, "mark_dirty of a page not in the cache");
+  require(cp != nullptr && !cp->raw, "mark_dirty of a page not in the cache decoded");
   set_dirty(cp);
   touch_header();
 }
@@ -747,6 +795,7 @@ void Pager::check_invariants() const {
       assert(cp->number == number);
       assert(cp->number % kCacheChains == c);
       assert(!cp->dirty || header_dirty_);                  // M1
+      assert(!cp->raw || (!cp->dirty && cp->page.records.empty()));
       assert(!is_temporary(cp->number) || cp->dirty);       // M2
     }
   }
@@ -945,7 +994,9 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
       const auto [number, expected] = stack.back();
       stack.pop_back();
       CachedPage* cp = find_cached(number);
-      if (cp == nullptr) {
+      if (cp != nullptr) {
+        if (Status s = decoded(cp); !s.ok()) return s;
+      } else {
         Bytes image;
         Page decoded;
         Status s = read_page_image(number, &image);
@@ -994,7 +1045,13 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
   for (auto& chain : chains_) {
     for (std::size_t i = 0; i < chain.size();) {
       for (std::uint32_t& child : chain[i].page->page.children) child = mapped(child);
-      if (renumber.count(chain[i].number) != 0) {
+      if (renumber.count(chain[i].number) != 0 && chain[i].page->raw) {
+        // Its stored image names its old place: it is read again when needed.
+        if (!chain[i].page->dirty) lru_unlink(chain[i].page.get());
+        chain[i] = std::move(chain.back());
+        chain.pop_back();
+        --cache_count_;
+      } else if (renumber.count(chain[i].number) != 0) {
         moved.push_back(std::move(chain[i].page));
         chain[i] = std::move(chain.back());
         chain.pop_back();

@@ -144,6 +144,14 @@ class Pager {
   // numbers (1477, 1602, 1659); io_error when the read fails.
   Status page(std::uint32_t number, Page** out);
 
+  // The record whose key part equals `key` in leaf page `number`, the way
+  // Tree::find ends: not_found when the leaf has none, 1602 when the page
+  // is not a leaf. A leaf not in the cache is searched in its stored form
+  // and cached that way (page() decodes it when it is needed whole), so a
+  // lookup that will not come back to the page does not pay for decoding
+  // all of it.
+  Status find_in_leaf(std::uint32_t number, ByteView key, Record* out);
+
   // A new empty page at `level`, dirty, with a temporary number.
   Status new_page(std::uint8_t level, std::uint32_t* number, Page** out);
 
@@ -231,6 +239,9 @@ class Pager {
     std::uint32_t number = 0;
     Page page;
     bool dirty = false;
+    // Kept as stored (never dirty): `stored` holds the image, `page` is empty.
+    bool raw = false;
+    Bytes stored;
     // The list of clean pages, most recently used first (dirty pages are
     // in no list: they cannot be evicted).
     CachedPage* newer = nullptr;
@@ -283,6 +294,8 @@ class Pager {
   void erase_cached(std::uint32_t number);
   void drop_cache();
   void set_dirty(CachedPage* cp);
+  void touch(CachedPage* cp);          // most recently used
+  Status decoded(CachedPage* cp);      // a raw page decoded in place
   void lru_unlink(CachedPage* cp);
   void lru_push_front(CachedPage* cp);
   Status read_page_image(std::uint32_t number, Bytes* plain);

@@ -111,15 +111,30 @@ Status Tree::step_leaf(bool forward, std::vector<Step>* path) {
 
 // --- Reading -----------------------------------------------------------------------------
 
+// Descends like descend(), but leaves the leaf to the pager, which can
+// search it without decoding it when it is not in the cache.
 Status Tree::find(ByteView key, Record* out) {
   pager_.trim_cache();
-  std::vector<Step> path;
-  if (Status s = descend(key, &path); !s.ok()) return s;
-  const Page& leaf = *path.back().page;
-  const std::size_t pos = position(leaf, key, false);
-  if (pos == leaf.records.size() || compare_keys(leaf.records[pos].key(), key) != 0) return Status::not_found();
-  *out = leaf.records[pos];
-  return Status::success();
+  std::uint32_t n = pager_.root();
+  if (n == kNoRoot) return Status::not_found();
+  int expected = -1;
+  for (std::size_t depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) return fail(broken());
+    if (expected == 0) return pager_.find_in_leaf(n, key, out);
+    Page* p = nullptr;
+    if (Status s = pager_.page(n, &p); !s.ok()) return s;
+    if (expected >= 0 && p->level != expected) return fail(broken());
+    if (p->is_leaf()) {
+      const std::size_t pos = position(*p, key, false);
+      if (pos == p->records.size() || compare_keys(p->records[pos].key(), key) != 0) return Status::not_found();
+      *out = p->records[pos];
+      return Status::success();
+    }
+    if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
+    const std::size_t after = position(*p, key, /*strict=*/true);
+    expected = p->level - 1;
+    n = p->children[after == 0 ? 0 : after - 1];
+  }
 }
 
 Status Tree::seek(ByteView key, bool strict, Record* out) {

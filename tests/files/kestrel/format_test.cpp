@@ -259,6 +259,50 @@ TEST(PageTest, DecodeNamesWhatIsWrong) {
   EXPECT_EQ(decode_page(order, 3, &p), Status::corruption(1602));
 }
 
+// The search of a stored leaf agrees with decoding it, compressed or not,
+// and meets a fault in the stream no later than the record it looks for.
+TEST(PageTest, StoredLeafIsSearchedWithoutDecoding) {
+  std::vector<std::pair<std::string, std::string>> records;
+  for (int i = 0; i < 60; ++i) {
+    const std::string plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";  // no runs
+    records.emplace_back("key" + std::to_string(1000 + i * 2), plain.substr(0, static_cast<std::size_t>(i % 7) * 9));
+  }
+  for (bool compressible : {false, true}) {
+    if (compressible) records.back().second = std::string(600, 'z');
+    Page page;
+    for (const auto& [k, d] : records) page.records.push_back(Record::make(view_of(k), view_of(d)));
+    Bytes stored;
+    ASSERT_TRUE(encode_page(page, 5, &stored).ok());
+    Page decoded;
+    ASSERT_TRUE(decode_page(stored, 5, &decoded).ok());
+    const auto f = peek_page_header(stored);
+    ASSERT_EQ(f->stored_size < f->unpacked_size, compressible);
+    Record found;
+    for (const Record& r : decoded.records) {
+      ASSERT_TRUE(find_in_stored_leaf(stored, 5, r.key(), &found).ok());
+      EXPECT_EQ(found, r);
+    }
+    for (const char* absent : {"key0999", "key1001", "key1119", "key2", "k", ""}) {
+      EXPECT_TRUE(find_in_stored_leaf(stored, 5, view_of(absent), &found).is(Code::not_found)) << absent;
+    }
+    EXPECT_EQ(find_in_stored_leaf(stored, 6, view_of("key1000"), &found), Status::corruption(1602));
+  }
+  Bytes stored;
+  ASSERT_TRUE(encode_page(leaf({{"K", "v"}, {"L", "w"}, {"M", "x"}}), 3, &stored).ok());
+  Bytes order = stored;
+  order[21] = 'J';  // the second key now sorts before the first
+  Record found;
+  EXPECT_TRUE(find_in_stored_leaf(order, 3, view_of("K"), &found).ok());  // found before the fault
+  EXPECT_EQ(find_in_stored_leaf(order, 3, view_of("M"), &found), Status::corruption(1602));
+  Bytes inner_page;
+  Page inner;
+  inner.level = 1;
+  inner.records = {Record(), Record::make(view_of("M"), {})};
+  inner.children = {7, 8};
+  ASSERT_TRUE(encode_page(inner, 3, &inner_page).ok());
+  EXPECT_EQ(find_in_stored_leaf(inner_page, 3, view_of("M"), &found), Status::corruption(1602));
+}
+
 TEST(PageTest, OversizedPageIsRefused) {
   Page p;
   for (int i = 0; i < 4; ++i) {
