@@ -495,7 +495,8 @@ void run(std::int64_t n, const std::string& dir, bool memory_probe) {
 }  // namespace
 
 // "kestrel_bench --profile N ROUNDS": our engine alone, for a profiler:
-// insert N records, then ROUNDS scans in id order and ROUNDS reopens.
+// insert N records, ROUNDS scans in id order, delete every other record,
+// ROUNDS reopens.
 int profile(std::int64_t n, int rounds) {
   char dir[] = "/tmp/kestrel-profile-XXXXXX";
   if (::mkdtemp(dir) == nullptr) die("mkdtemp");
@@ -511,6 +512,13 @@ int profile(std::int64_t n, int rounds) {
   std::int64_t count = 0;
   for (int r = 0; r < rounds; ++r) (void)ours.scan(0, &count);
   std::printf("%d scans of %lld records: %.3f s\n", rounds, static_cast<long long>(count), seconds_since(t0));
+  const auto td = Clock::now();
+  ours.begin();
+  for (std::int64_t i = 0; i < n; i += 2) ours.erase(make_row(i, n).id);
+  const double deleting = seconds_since(td);
+  ours.commit();
+  std::printf("delete of every other record in one transaction: %.3f s (commit %.3f s)\n", seconds_since(td),
+              seconds_since(td) - deleting);
   ours.close();
   const auto t1 = Clock::now();
   for (int r = 0; r < rounds; ++r) {

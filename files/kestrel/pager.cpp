@@ -578,11 +578,29 @@ void Pager::rollback() {
 
 // --- Pages ---------------------------------------------------------------------------------
 
+namespace {
+
+// Chains are kept in page-number order.
+template <class Chain>
+auto chain_position(Chain& chain, std::uint32_t number) {
+  return std::lower_bound(chain.begin(), chain.end(), number,
+                          [](const auto& e, std::uint32_t n) { return e.number < n; });
+}
+
+}  // namespace
+
 Pager::CachedPage* Pager::find_cached(std::uint32_t number) {
-  for (ChainEntry& e : chains_[number % kCacheChains]) {
-    if (e.number == number) return e.page.get();
-  }
-  return nullptr;
+  auto& chain = chains_[number % kCacheChains];
+  auto it = chain_position(chain, number);
+  return it != chain.end() && it->number == number ? it->page.get() : nullptr;
+}
+
+void Pager::chain_insert(std::unique_ptr<CachedPage> cp) {
+  auto& chain = chains_[cp->number % kCacheChains];
+  auto it = chain_position(chain, cp->number);
+  require(it == chain.end() || it->number != cp->number, "two cached pages with one number");
+  const std::uint32_t number = cp->number;
+  chain.insert(it, ChainEntry{number, std::move(cp)});
 }
 
 void Pager::lru_unlink(CachedPage* cp) {
@@ -611,7 +629,7 @@ Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
   cp->number = number;
   cp->page = std::move(page);
   CachedPage* raw = cp.get();
-  chains_[number % kCacheChains].push_back({number, std::move(cp)});
+  chain_insert(std::move(cp));
   lru_push_front(raw);
   ++cache_count_;
   return raw;
@@ -619,14 +637,11 @@ Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
 
 void Pager::erase_cached(std::uint32_t number) {
   auto& chain = chains_[number % kCacheChains];
-  for (ChainEntry& e : chain) {
-    if (e.number != number) continue;
-    if (!e.page->dirty) lru_unlink(e.page.get());
-    e = std::move(chain.back());
-    chain.pop_back();
-    --cache_count_;
-    return;
-  }
+  auto it = chain_position(chain, number);
+  if (it == chain.end() || it->number != number) return;
+  if (!it->page->dirty) lru_unlink(it->page.get());
+  chain.erase(it);
+  --cache_count_;
 }
 
 void Pager::drop_cache() {
@@ -638,12 +653,11 @@ void Pager::drop_cache() {
 
 // Evicting the oldest clean page costs the same however large the cache
 // is; dirty pages are in no list, so a long transaction never rescans them.
-// While dirty pages alone fill the cache (a long transaction), a quarter of
-// the bound stays for clean pages, so that the inner pages every descent
-// passes are not read again at every operation.
+// The bound counts clean pages: dirty pages cannot leave before the flush,
+// and while a long transaction holds thousands of them the clean pages
+// (the inner pages every descent passes among them) keep their full share.
 void Pager::trim_cache() {
-  const std::size_t keep_clean = options_.cache_pages / 4;
-  while (cache_count_ > options_.cache_pages && clean_count_ > keep_clean) {
+  while (clean_count_ > options_.cache_pages) {
     erase_cached(lru_oldest_->number);
     ++stats_.evictions;
   }
@@ -790,6 +804,7 @@ void Pager::check_invariants() const {
   }
   assert(clean == clean_count_);
   for (std::size_t c = 0; c < kCacheChains; ++c) {
+    for (std::size_t i = 1; i < chains_[c].size(); ++i) assert(chains_[c][i - 1].number < chains_[c][i].number);
     for (const auto& [number, cp] : chains_[c]) {
       ++count;
       assert(cp->number == number);
@@ -1043,27 +1058,25 @@ Status Pager::plan_flush(std::vector<Planned>* plan, Header* next) {
   // pages leave their chains before any comes back under its new number.
   std::vector<std::unique_ptr<CachedPage>> moved;
   for (auto& chain : chains_) {
-    for (std::size_t i = 0; i < chain.size();) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
       for (std::uint32_t& child : chain[i].page->page.children) child = mapped(child);
-      if (renumber.count(chain[i].number) != 0 && chain[i].page->raw) {
+      if (renumber.count(chain[i].number) == 0) {
+        if (kept != i) chain[kept] = std::move(chain[i]);
+        ++kept;
+      } else if (chain[i].page->raw) {
         // Its stored image names its old place: it is read again when needed.
-        if (!chain[i].page->dirty) lru_unlink(chain[i].page.get());
-        chain[i] = std::move(chain.back());
-        chain.pop_back();
+        lru_unlink(chain[i].page.get());
         --cache_count_;
-      } else if (renumber.count(chain[i].number) != 0) {
-        moved.push_back(std::move(chain[i].page));
-        chain[i] = std::move(chain.back());
-        chain.pop_back();
       } else {
-        ++i;
+        moved.push_back(std::move(chain[i].page));
       }
     }
+    chain.resize(kept);
   }
   for (auto& cp : moved) {
     cp->number = renumber[cp->number];
-    require(find_cached(cp->number) == nullptr, "two cached pages renumbered to one number");
-    chains_[cp->number % kCacheChains].push_back({cp->number, std::move(cp)});
+    chain_insert(std::move(cp));
   }
   std::sort(plan->begin(), plan->end(), [](const Planned& a, const Planned& b) { return a.number < b.number; });
   return Status::success();

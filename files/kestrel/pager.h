@@ -163,7 +163,8 @@ class Pager {
   // caller has already removed it from its parent.
   void free_page(std::uint32_t number);
 
-  // Evicts clean pages, least recently used first, down to the cache bound.
+  // Evicts clean pages, least recently used first, until at most the cache
+  // bound of them are left (dirty pages stay until the flush).
   // Invalidates page pointers; the tree calls it between its operations.
   void trim_cache();
 
@@ -293,6 +294,7 @@ class Pager {
   CachedPage* insert_cached(std::uint32_t number, Page page);
   void erase_cached(std::uint32_t number);
   void drop_cache();
+  void chain_insert(std::unique_ptr<CachedPage> cp);
   void set_dirty(CachedPage* cp);
   void touch(CachedPage* cp);          // most recently used
   Status decoded(CachedPage* cp);      // a raw page decoded in place
@@ -335,10 +337,10 @@ class Pager {
   bool hold_ = false;
   bool journaled_ = false;  // between journal_pass and home_pass / discard_journal
 
-  // The chains: page n is in chain n mod 100. A chain is searched by the
-  // numbers it holds side by side, which stays quick while the cache keeps
-  // its bound (a few pages a chain) and for the thousands of dirty pages a
-  // long transaction may hold.
+  // The chains: page n is in chain n mod 100, each kept in page-number
+  // order and searched by halving, which stays quick both while the cache
+  // keeps its bound (a few pages a chain) and for the thousands of dirty
+  // pages a long transaction may hold.
   struct ChainEntry {
     std::uint32_t number = 0;
     std::unique_ptr<CachedPage> page;
