@@ -265,8 +265,14 @@ struct Page {
   std::vector<std::uint32_t> children;  // inner pages: the child of record k at k
   std::vector<Record> records;          // strictly increasing key parts
 
+  // size_bound(*this) as last worked out by the tree, 0 when not known.
+  // Whoever changes the records keeps it right or sets it to 0.
+  std::size_t known_bound = 0;
+
   bool is_leaf() const { return level == 0; }
-  friend bool operator==(const Page&, const Page&) = default;
+  friend bool operator==(const Page& a, const Page& b) {
+    return a.level == b.level && a.children == b.children && a.records == b.records;
+  }
 };
 
 // 13 + per record (length + 5), + 4 per record on an inner page.

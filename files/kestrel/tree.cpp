@@ -1,6 +1,7 @@
 #include "files/kestrel/tree.h"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <stdexcept>
 
@@ -27,6 +28,25 @@ std::size_t position(const Page& p, ByteView key, bool strict) {
 
 bool needs_split(std::size_t bound, std::size_t count) {
   return bound > kSplitHard || (bound > kSplitSoft && count > kSplitSoftRecords);
+}
+
+std::size_t per_record(const Page& p) { return kBoundPerRecord + (p.is_leaf() ? 0 : kBoundPerChild); }
+
+// The page's size bound, worked out once and then kept up to date by the
+// changes below, so that the split test after an insert does not walk the
+// whole page.
+std::size_t bound_of(Page& p) {
+  if (p.known_bound == 0) p.known_bound = size_bound(p);
+  assert(p.known_bound == size_bound(p));
+  return p.known_bound;
+}
+
+void bound_grows(Page& p, std::size_t record_size) {
+  if (p.known_bound != 0) p.known_bound += record_size + per_record(p);
+}
+
+void bound_shrinks(Page& p, std::size_t record_size) {
+  if (p.known_bound != 0) p.known_bound -= record_size + per_record(p);
 }
 
 // The shortest prefix of `high` that sorts above `low` (low < high).
@@ -211,6 +231,7 @@ Status Tree::insert(const Record& record) {
     return Status::exists();
   }
   leaf.page->records.insert(leaf.page->records.begin() + static_cast<std::ptrdiff_t>(pos), record);
+  bound_grows(*leaf.page, record.size());
   pager_.mark_dirty(leaf.number);
   return grow(&path);
 }
@@ -226,6 +247,8 @@ Status Tree::replace(const Record& record) {
     return Status::not_found();
   }
   const bool same_size = leaf.page->records[pos].size() == record.size();
+  bound_shrinks(*leaf.page, leaf.page->records[pos].size());
+  bound_grows(*leaf.page, record.size());
   leaf.page->records[pos] = record;
   pager_.mark_dirty(leaf.number);
   // A record of the same length leaves the page's size bound as it was.
@@ -239,7 +262,7 @@ Status Tree::grow(std::vector<Step>* path) {
     Step current = (*path)[level];
     Page& page = *current.page;
     const std::size_t per = kBoundPerRecord + (page.is_leaf() ? 0 : kBoundPerChild);
-    if (!needs_split(size_bound(page), page.records.size())) return Status::success();
+    if (!needs_split(bound_of(page), page.records.size())) return Status::success();
 
     // Cut the records into pieces that need no split, halving by size bound.
     std::vector<std::size_t> prefix(page.records.size() + 1, 0);  // bound contribution of records [0, k)
@@ -293,6 +316,7 @@ Status Tree::grow(std::vector<Step>* path) {
       ups.emplace_back(Record(std::move(sep), sep_length), n);
     }
     page.records.resize(cuts.front());
+    page.known_bound = kPageHeaderSize + prefix[cuts.front()];
     if (!page.is_leaf()) page.children.resize(cuts.front());
     pager_.mark_dirty(current.number);
 
@@ -313,6 +337,7 @@ Status Tree::grow(std::vector<Step>* path) {
     Step& parent = (*path)[level - 1];
     auto at = static_cast<std::ptrdiff_t>(parent.index + 1);
     for (auto& [sep, child] : ups) {
+      bound_grows(*parent.page, sep.size());
       parent.page->records.insert(parent.page->records.begin() + at, std::move(sep));
       parent.page->children.insert(parent.page->children.begin() + at, child);
       ++at;
@@ -331,6 +356,7 @@ Status Tree::erase(ByteView key) {
   if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), key) != 0) {
     return Status::not_found();
   }
+  bound_shrinks(*leaf.page, leaf.page->records[pos].size());
   leaf.page->records.erase(leaf.page->records.begin() + static_cast<std::ptrdiff_t>(pos));
   pager_.mark_dirty(leaf.number);
 
@@ -340,6 +366,7 @@ Status Tree::erase(ByteView key) {
     pager_.free_page(path[level].number);
     Step& parent = path[level - 1];
     Page& pp = *parent.page;
+    pp.known_bound = 0;
     pp.records.erase(pp.records.begin() + static_cast<std::ptrdiff_t>(parent.index));
     pp.children.erase(pp.children.begin() + static_cast<std::ptrdiff_t>(parent.index));
     // The first separator of an inner page is always empty: the child that
