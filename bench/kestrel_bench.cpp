@@ -25,11 +25,10 @@
 //
 // Our file is opened deny-all (0x12), as a single program would; SQLite runs
 // in its default locking mode. "--batch N" makes our insert and delete
-// commit every N records instead of once (SQLite still commits once): while
-// a transaction holds its flushes back, every dirty page stays in our cache,
-// and the cache's upkeep grows with them, so one transaction over a million
-// records takes far longer than the same work in batches. The files live in a fresh directory under
-// $TMPDIR (or /tmp), removed at the end.
+// commit every N records instead of once (SQLite still commits once).
+// "--profile N ROUNDS" runs our engine alone (insert, ROUNDS scans in id
+// order, delete, ROUNDS reopens), for a profiler. The files live in a fresh
+// directory under $TMPDIR (or /tmp), removed at the end.
 //
 // bench/ is not product code: SQLite and the RSS probe use their C APIs and
 // POSIX directly.
