@@ -1359,11 +1359,11 @@ struct LoadTable {
   std::vector<std::vector<std::vector<std::uint8_t>>> memos;
 };
 
-// Loads of one file serialise their table creation on this byte, so that a
-// load that finds a table missing cannot make it anew (which would empty it)
-// while another load is already filling it. It lies just below the sharing
-// bytes of the lock layout, where no engine lock ever falls.
-constexpr std::uint64_t kCreateGuard = files::kestrel::layout::kShareBase - 1;
+// Loads of one file serialise their table creation on a byte of the lock
+// layout (layout::kCreateGuard), so that a load that finds a table missing
+// cannot make it anew (which would empty it) while another load is already
+// filling it.
+using files::kestrel::layout::kCreateGuard;
 
 class CreateGuard {
  public:

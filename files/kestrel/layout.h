@@ -146,6 +146,10 @@ inline constexpr std::uint64_t kShareReaders = kShareBase + 1;    // every opene
 inline constexpr std::uint64_t kShareWriters = kShareBase + 2;    // openers with write access
 inline constexpr std::uint64_t kShareDenyRead = kShareBase + 3;   // openers denying others reading
 inline constexpr std::uint64_t kShareDenyWrite = kShareBase + 4;  // openers denying others writing
+// Programs that create tables in a file they share (ksf load) take this byte
+// around the check for a missing table and its creation; no engine lock
+// falls on it.
+inline constexpr std::uint64_t kCreateGuard = kShareBase - 1;
 
 // --- Internal error numbers -----------------------------------------------------------
 
