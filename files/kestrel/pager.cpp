@@ -735,6 +735,14 @@ Status Pager::page(std::uint32_t number, Page** out) {
   return Status::success();
 }
 
+Page* Pager::cached_page(std::uint32_t number) {
+  require(depth_ > 0, "cached_page outside an access");
+  CachedPage* cp = find_cached(number);
+  if (cp == nullptr || cp->raw) return nullptr;
+  touch(cp);
+  return &cp->page;
+}
+
 Status Pager::find_in_leaf(std::uint32_t number, ByteView key, Record* out) {
   require(depth_ > 0, "find_in_leaf outside an access");
   Status s;

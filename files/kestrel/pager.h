@@ -152,6 +152,9 @@ class Pager {
   // all of it.
   Status find_in_leaf(std::uint32_t number, ByteView key, Record* out);
 
+  // The page when it is in the cache decoded, else null; nothing is read.
+  Page* cached_page(std::uint32_t number);
+
   // A new empty page at `level`, dirty, with a temporary number.
   Status new_page(std::uint8_t level, std::uint32_t* number, Page** out);
 

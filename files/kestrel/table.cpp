@@ -1081,13 +1081,14 @@ int Table::set_key_order_at_record(int key, std::uint32_t record) {
   return outcome::ok;
 }
 
-Status Table::seek(Tree& tree, const Sequence& seq, bool forward, Record* found) {
+Status Table::seek(Tree& tree, const Sequence& seq, bool forward, Record* found, Tree::Hint* hint) {
   if (seq.from_ends) {
     if (forward) return tree.lower_bound(seq.prefix, found);
     const Bytes above = successor(seq.prefix);
     return above.empty() ? tree.last(found) : tree.prev(above, found);
   }
-  if (forward) return seq.inclusive ? tree.lower_bound(seq.forward, found) : tree.next(seq.forward, found);
+  if (forward && seq.inclusive) return tree.lower_bound(seq.forward, found);
+  if (forward) return hint ? tree.next(seq.forward, found, hint) : tree.next(seq.forward, found);
   if (seq.inclusive) {
     Status s = tree.find(seq.backward, found);
     if (!s.is(Code::not_found)) return s;
@@ -1096,10 +1097,11 @@ Status Table::seek(Tree& tree, const Sequence& seq, bool forward, Record* found)
 }
 
 Status Table::probe(Tree& tree, const Sequence& seq, bool forward, Record* entry, std::uint32_t* record,
-                    Bytes* stored) {
-  Sequence at = seq;
+                    Bytes* stored, Tree::Hint* hint) {
+  std::optional<Sequence> passed;  // the place after entries passed over
   for (;;) {
-    if (Status s = seek(tree, at, forward, entry); !s.ok()) return s;
+    const Sequence& at = passed ? *passed : seq;
+    if (Status s = seek(tree, at, forward, entry, hint); !s.ok()) return s;
     if (!starts_with(entry->key(), at.prefix)) return Status::not_found();
     if (at.key < 0) {
       const auto parsed = parse_data_key(entry->key());
@@ -1112,11 +1114,11 @@ Status Table::probe(Tree& tree, const Sequence& seq, bool forward, Record* entry
     Status s = read_data(tree, *record, stored);
     if (!s.is(Code::not_found)) return s;
     // The entry's record is gone (an INDEX not yet rebuilt): pass it over.
-    at.from_ends = false;
-    at.forward = at.backward = entry->bytes.to_bytes();
-    at.forward.resize(entry->key_length);
-    at.backward.resize(entry->key_length);
-    at.inclusive = false;
+    if (!passed) passed = seq;
+    passed->from_ends = false;
+    passed->forward.assign(entry->key().begin(), entry->key().end());
+    passed->backward = passed->forward;
+    passed->inclusive = false;
   }
 }
 
@@ -1135,7 +1137,7 @@ int Table::move(bool forward, const ReadRequest& how) {
     Record entry;
     std::uint32_t record = 0;
     Bytes stored;
-    Status s = probe(tree, seq_, forward, &entry, &record, &stored);
+    Status s = probe(tree, seq_, forward, &entry, &record, &stored, &seq_.hint);
     if (s.is(Code::not_found)) return a.finish(outcome::not_available);
     if (!s.ok()) return a.abandon(s);
     const int c = deliver(tree, record, stored, how);

@@ -215,6 +215,7 @@ class Table {
     Bytes forward;         // the place when reading forward
     Bytes backward;        // ... and backward
     bool inclusive = false;
+    Tree::Hint hint;       // where the last step forward ended in its leaf
   };
 
   class Access;
@@ -252,8 +253,11 @@ class Table {
   int deliver(Tree& tree, std::uint32_t record, const Bytes& stored, const ReadRequest& how);
   int read_record(std::uint32_t record, const ReadRequest& how, bool missing_is_gone);
   int move(bool forward, const ReadRequest& how);
-  Status seek(Tree& tree, const Sequence& seq, bool forward, Record* found);
-  Status probe(Tree& tree, const Sequence& seq, bool forward, Record* entry, std::uint32_t* record, Bytes* stored);
+  Status seek(Tree& tree, const Sequence& seq, bool forward, Record* found, Tree::Hint* hint = nullptr);
+  // The entry at the sequence's next place and its record; `hint` (may be
+  // null) lets a step forward start where the last one ended.
+  Status probe(Tree& tree, const Sequence& seq, bool forward, Record* entry, std::uint32_t* record, Bytes* stored,
+               Tree::Hint* hint = nullptr);
   void place_after(const Bytes& key_part);
   int put_record(std::uint32_t record);
   Status build_key(Tree& tree, int key, bool full, int* outcome_code);

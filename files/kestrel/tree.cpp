@@ -157,7 +157,7 @@ Status Tree::find(ByteView key, Record* out) {
   }
 }
 
-Status Tree::seek(ByteView key, bool strict, Record* out) {
+Status Tree::seek(ByteView key, bool strict, Record* out, Hint* hint) {
   pager_.trim_cache();
   std::vector<Step> path;
   if (Status s = descend(key, &path); !s.ok()) return s;
@@ -174,11 +174,27 @@ Status Tree::seek(ByteView key, bool strict, Record* out) {
   const int order = compare_keys(path.back().page->records[pos].key(), key);
   if (strict ? order <= 0 : order < 0) return fail(broken());
   *out = path.back().page->records[pos];
+  if (hint) *hint = Hint{path.back().number, pos};
   return Status::success();
 }
 
 Status Tree::lower_bound(ByteView key, Record* out) { return seek(key, false, out); }
 Status Tree::next(ByteView key, Record* out) { return seek(key, true, out); }
+
+Status Tree::next(ByteView key, Record* out, Hint* hint) {
+  if (hint->page != kNoRoot) {
+    // Decoded pages are current and in order: the record after `key` in
+    // the leaf that holds it is the next one of the tree.
+    Page* p = pager_.cached_page(hint->page);
+    if (p != nullptr && p->is_leaf() && hint->index + 1 < p->records.size() &&
+        compare_keys(p->records[hint->index].key(), key) == 0) {
+      ++hint->index;
+      *out = p->records[hint->index];
+      return Status::success();
+    }
+  }
+  return seek(key, true, out, hint);
+}
 
 Status Tree::prev(ByteView key, Record* out) {
   pager_.trim_cache();

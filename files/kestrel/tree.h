@@ -57,6 +57,17 @@ class Tree {
   Status find(ByteView key, Record* out);         // the record whose key part equals key
   Status lower_bound(ByteView key, Record* out);  // the first record whose key part is >= key
   Status next(ByteView key, Record* out);         // the first record whose key part is > key
+
+  // Where a read of a leaf ended, so that the next step forward can often
+  // start there instead of at the root. A hint is only ever a shortcut: it
+  // is used when its page is still in the cache holding `key` at its
+  // index, which makes the record after it the answer; else the search
+  // runs as without it.
+  struct Hint {
+    std::uint32_t page = layout::kNoRoot;
+    std::size_t index = 0;
+  };
+  Status next(ByteView key, Record* out, Hint* hint);
   Status prev(ByteView key, Record* out);         // the last record whose key part is < key
   Status first(Record* out);
   Status last(Record* out);
@@ -99,7 +110,7 @@ class Tree {
   Status descend(ByteView key, std::vector<Step>* path);
   Status descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from);
   Status step_leaf(bool forward, std::vector<Step>* path);
-  Status seek(ByteView key, bool strict, Record* out);
+  Status seek(ByteView key, bool strict, Record* out, Hint* hint = nullptr);
   Status grow(std::vector<Step>* path);
   Status check_record(const Record& record);
   Status fail(Status s);

@@ -229,5 +229,53 @@ TEST_F(TreeTest, NumberCounterCountsBigEndianUntilExhausted) {
   EXPECT_EQ(pager_->end_access(), Status::corruption(1173));
 }
 
+// A walk forward with a hint gives the same records as without one, while
+// records come and go around the walk between its steps (each step an
+// access of its own, some of them flushing splits and freed pages).
+TEST_F(TreeTest, HintedStepsForwardFollowEveryChangeBetweenThem) {
+  std::mt19937 rng(11);
+  std::map<std::string, std::string> model;
+  auto key_of = [](int i) {
+    std::string k = "k" + std::to_string(100000 + i);
+    return k;
+  };
+  for (int i = 0; i < 3000; i += 2) {
+    model[key_of(i)] = std::string(rng() % 40, 'd');
+    ASSERT_TRUE(put(key_of(i), model[key_of(i)]).ok());
+  }
+  Tree::Hint hint;
+  std::string at;  // the last key read; "" before the first
+  int steps = 0;
+  for (;;) {
+    Record r;
+    Status s = run(AccessKind::read, [&](Tree& t) { return t.next(view_of(at), &r, &hint); });
+    const auto want = model.upper_bound(at);
+    if (want == model.end()) {
+      ASSERT_TRUE(s.is(Code::not_found));
+      break;
+    }
+    ASSERT_TRUE(s.ok()) << at;
+    ASSERT_EQ(to_string(r.key()), want->first) << "after " << at;
+    ASSERT_EQ(to_string(r.data()), want->second);
+    at = want->first;
+    ++steps;
+    // Change the neighbourhood: add or drop records just after, just
+    // before, or at the place just read.
+    const int base = std::stoi(at.substr(1)) - 100000;
+    for (int c = 0; c < 2; ++c) {
+      const std::string k = key_of(base + static_cast<int>(rng() % 9) - 3);
+      if (rng() % 2 == 0 && !model.count(k)) {
+        model[k] = std::string(rng() % 60, 'n');
+        ASSERT_TRUE(put(k, model[k]).ok());
+      } else if (model.count(k)) {
+        model.erase(k);
+        ASSERT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.erase(view_of(k)); }).ok());
+      }
+    }
+  }
+  EXPECT_GT(steps, 1000);
+  EXPECT_EQ(scan(), model);
+}
+
 }  // namespace
 }  // namespace files::kestrel
