@@ -603,18 +603,27 @@ void Pager::chain_insert(std::unique_ptr<CachedPage> cp) {
   chain.insert(it, ChainEntry{number, std::move(cp)});
 }
 
+// Clean pages sit in one of two lists, newest first: leaves kept as stored
+// (met by one lookup each, as a scan through an index meets its records)
+// and decoded pages. Eviction takes stored leaves first, so a stream of
+// lookups that never come back does not push out the inner pages every
+// lookup passes.
+Pager::CachedPage*& Pager::newest(const CachedPage* cp) { return cp->raw ? raw_newest_ : lru_newest_; }
+Pager::CachedPage*& Pager::oldest(const CachedPage* cp) { return cp->raw ? raw_oldest_ : lru_oldest_; }
+
 void Pager::lru_unlink(CachedPage* cp) {
-  (cp->newer ? cp->newer->older : lru_newest_) = cp->older;
-  (cp->older ? cp->older->newer : lru_oldest_) = cp->newer;
+  (cp->newer ? cp->newer->older : newest(cp)) = cp->older;
+  (cp->older ? cp->older->newer : oldest(cp)) = cp->newer;
   cp->newer = cp->older = nullptr;
   --clean_count_;
 }
 
 void Pager::lru_push_front(CachedPage* cp) {
+  CachedPage*& head = newest(cp);
   cp->newer = nullptr;
-  cp->older = lru_newest_;
-  (lru_newest_ ? lru_newest_->newer : lru_oldest_) = cp;
-  lru_newest_ = cp;
+  cp->older = head;
+  (head ? head->newer : oldest(cp)) = cp;
+  head = cp;
   ++clean_count_;
 }
 
@@ -624,10 +633,14 @@ void Pager::set_dirty(CachedPage* cp) {
   cp->dirty = true;
 }
 
-Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page) {
+Pager::CachedPage* Pager::insert_cached(std::uint32_t number, Page page, Bytes* stored) {
   auto cp = std::make_unique<CachedPage>();
   cp->number = number;
   cp->page = std::move(page);
+  if (stored != nullptr) {
+    cp->raw = true;
+    cp->stored = *stored;
+  }
   CachedPage* raw = cp.get();
   chain_insert(std::move(cp));
   lru_push_front(raw);
@@ -647,7 +660,7 @@ void Pager::erase_cached(std::uint32_t number) {
 void Pager::drop_cache() {
   for (auto& chain : chains_) chain.clear();
   cache_count_ = 0;
-  lru_newest_ = lru_oldest_ = nullptr;
+  lru_newest_ = lru_oldest_ = raw_newest_ = raw_oldest_ = nullptr;
   clean_count_ = 0;
 }
 
@@ -658,7 +671,7 @@ void Pager::drop_cache() {
 // (the inner pages every descent passes among them) keep their full share.
 void Pager::trim_cache() {
   while (clean_count_ > options_.cache_pages) {
-    erase_cached(lru_oldest_->number);
+    erase_cached((raw_oldest_ != nullptr ? raw_oldest_ : lru_oldest_)->number);
     ++stats_.evictions;
   }
 }
@@ -703,7 +716,7 @@ Status Pager::read_page_image(std::uint32_t number, Bytes* plain) {
 }
 
 void Pager::touch(CachedPage* cp) {
-  if (!cp->dirty && cp != lru_newest_) {
+  if (!cp->dirty && cp != newest(cp)) {
     lru_unlink(cp);
     lru_push_front(cp);
   }
@@ -713,9 +726,11 @@ Status Pager::decoded(CachedPage* cp) {
   if (!cp->raw) return Status::success();
   Page decoded;
   if (Status s = decode_page(cp->stored, cp->number, &decoded); !s.ok()) return note_failure(s);
+  lru_unlink(cp);  // from the stored leaves to the decoded pages
   cp->page = std::move(decoded);
   cp->raw = false;
   Bytes().swap(cp->stored);
+  lru_push_front(cp);
   return Status::success();
 }
 
@@ -747,10 +762,10 @@ Status Pager::find_in_leaf(std::uint32_t number, ByteView key, Record* out) {
   require(depth_ > 0, "find_in_leaf outside an access");
   Status s;
   if (CachedPage* cp = find_cached(number)) {
+    // A stored leaf met a second time is worth decoding: pages in use stay.
+    if (Status d = decoded(cp); !d.ok()) return d;
     touch(cp);
-    if (cp->raw) {
-      s = find_in_stored_leaf(cp->stored, number, key, out);
-    } else if (!cp->page.is_leaf()) {
+    if (!cp->page.is_leaf()) {
       s = Status::corruption(kErrPageLength);
     } else {
       const auto& records = cp->page.records;
@@ -768,9 +783,7 @@ Status Pager::find_in_leaf(std::uint32_t number, ByteView key, Record* out) {
   s = read_page_image(number, &read_buffer_);
   if (s.ok()) s = find_in_stored_leaf(read_buffer_, number, key, out);
   if (s.ok() || s.is(Code::not_found)) {
-    CachedPage* cp = insert_cached(number, Page());
-    cp->raw = true;
-    cp->stored = read_buffer_;
+    (void)insert_cached(number, Page(), &read_buffer_);
     return s;
   }
   return s.is_internal() ? note_failure(s) : s;
@@ -807,7 +820,11 @@ void Pager::check_invariants() const {
 #ifndef NDEBUG
   std::size_t count = 0, clean = 0;
   for (const CachedPage* cp = lru_newest_; cp != nullptr; cp = cp->older) {
-    assert(!cp->dirty);
+    assert(!cp->dirty && !cp->raw);
+    ++clean;
+  }
+  for (const CachedPage* cp = raw_newest_; cp != nullptr; cp = cp->older) {
+    assert(!cp->dirty && cp->raw);
     ++clean;
   }
   assert(clean == clean_count_);

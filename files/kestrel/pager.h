@@ -246,8 +246,9 @@ class Pager {
     // Kept as stored (never dirty): `stored` holds the image, `page` is empty.
     bool raw = false;
     Bytes stored;
-    // The list of clean pages, most recently used first (dirty pages are
-    // in no list: they cannot be evicted).
+    // The list of clean pages this one is in (stored leaves or decoded
+    // pages), most recently used first; dirty pages are in no list: they
+    // cannot be evicted.
     CachedPage* newer = nullptr;
     CachedPage* older = nullptr;
   };
@@ -294,13 +295,16 @@ class Pager {
 
   // Cache.
   CachedPage* find_cached(std::uint32_t number);
-  CachedPage* insert_cached(std::uint32_t number, Page page);
+  // With `stored`, the page is kept as that stored image (a leaf).
+  CachedPage* insert_cached(std::uint32_t number, Page page, Bytes* stored = nullptr);
   void erase_cached(std::uint32_t number);
   void drop_cache();
   void chain_insert(std::unique_ptr<CachedPage> cp);
   void set_dirty(CachedPage* cp);
   void touch(CachedPage* cp);          // most recently used
   Status decoded(CachedPage* cp);      // a raw page decoded in place
+  CachedPage*& newest(const CachedPage* cp);  // the head of the list cp belongs in
+  CachedPage*& oldest(const CachedPage* cp);
   void lru_unlink(CachedPage* cp);
   void lru_push_front(CachedPage* cp);
   Status read_page_image(std::uint32_t number, Bytes* plain);
@@ -350,8 +354,10 @@ class Pager {
   };
   std::array<std::vector<ChainEntry>, layout::kCacheChains> chains_;
   std::size_t cache_count_ = 0;
-  CachedPage* lru_newest_ = nullptr;  // clean pages, newest to oldest
+  CachedPage* lru_newest_ = nullptr;  // clean decoded pages, newest to oldest
   CachedPage* lru_oldest_ = nullptr;
+  CachedPage* raw_newest_ = nullptr;  // leaves kept as stored, newest to oldest
+  CachedPage* raw_oldest_ = nullptr;
   std::size_t clean_count_ = 0;
   // The header at offset 0 is known to be header_: refreshed (or written by
   // this object) since the last dropped change, and the open mode keeps every
