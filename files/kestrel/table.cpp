@@ -507,6 +507,20 @@ Status Table::read_stats(Tree& tree, std::uint8_t which, Statistics* out) {
   return Status::success();
 }
 
+Status Table::change_stats(Tree& tree, std::uint8_t which, const std::function<void(Statistics*)>& change) {
+  Status s = tree.update(statistics_key(number_, which), [&](Record* r) {
+    auto stats = parse_statistics(*r);
+    if (!stats) return malformed(*pager_);
+    change(&*stats);
+    *r = statistics_record(number_, which, stats->count, stats->second);
+    return Status::success();
+  });
+  if (!s.is(Code::not_found)) return s;
+  Statistics fresh;
+  change(&fresh);
+  return tree.insert(statistics_record(number_, which, fresh.count, fresh.second));
+}
+
 Status Table::write_stats(Tree& tree, std::uint8_t which, const Statistics& stats) {
   const Record r = statistics_record(number_, which, stats.count, stats.second);
   Status s = tree.replace(r);
@@ -582,12 +596,10 @@ Status Table::maintain(Tree& tree, const Bytes* old_image, const Bytes* new_imag
     }
     const auto which = static_cast<std::uint8_t>(key);
     if (append || (def_.keys[k].flags & layout::kKeyFlagIndex)) {
-      Statistics st;
-      if (Status s = read_stats(tree, which, &st); !s.ok()) return s;
-      if (st.second == 0 || record < st.second) {
-        st.second = record;
-        if (Status s = write_stats(tree, which, st); !s.ok()) return s;
-      }
+      Status s = change_stats(tree, which, [&](Statistics* st) {
+        if (st->second == 0 || record < st->second) st->second = record;
+      });
+      if (!s.ok()) return s;
       continue;
     }
     std::int64_t delta = 0;
@@ -623,10 +635,8 @@ Status Table::maintain(Tree& tree, const Bytes* old_image, const Bytes* new_imag
       }
     }
     if (delta != 0) {
-      Statistics st;
-      if (Status s = read_stats(tree, which, &st); !s.ok()) return s;
-      st.count = static_cast<std::uint32_t>(st.count + delta);
-      if (Status s = write_stats(tree, which, st); !s.ok()) return s;
+      Status s = change_stats(tree, which, [&](Statistics* st) { st->count = static_cast<std::uint32_t>(st->count + delta); });
+      if (!s.ok()) return s;
     }
   }
   return Status::success();
@@ -792,12 +802,7 @@ int Table::add(bool append) {
     s = tree.insert(data_record(number_, record, image));
     if (s.is(Code::exists)) s = malformed(*pager_);
   }
-  Statistics st;
-  if (s.ok()) s = read_stats(tree, layout::kTagData, &st);
-  if (s.ok()) {
-    ++st.count;
-    s = write_stats(tree, layout::kTagData, st);
-  }
+  if (s.ok()) s = change_stats(tree, layout::kTagData, [](Statistics* st) { ++st->count; });
   if (s.ok()) s = write_memos(tree, record, false);
   if (!s.ok()) return a.abandon(s);
   if (const int c = a.finish(); c != 0) return c;
@@ -928,12 +933,7 @@ int Table::erase() {
   }
   if (s.ok()) s = maintain(tree, &stored, nullptr, record, false);
   if (s.ok()) s = tree.erase(data_key(number_, record));
-  Statistics st;
-  if (s.ok()) s = read_stats(tree, layout::kTagData, &st);
-  if (s.ok()) {
-    --st.count;
-    s = write_stats(tree, layout::kTagData, st);
-  }
+  if (s.ok()) s = change_stats(tree, layout::kTagData, [](Statistics* st) { --st->count; });
   if (s.ok()) {
     Bytes memos = data_key(number_, record);
     memos[4] = layout::kTagMemo;

@@ -65,6 +65,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -237,6 +238,9 @@ class Table {
   Status load(Tree& tree);
   Status read_stats(Tree& tree, std::uint8_t which, Statistics* out);
   Status write_stats(Tree& tree, std::uint8_t which, const Statistics& stats);
+  // Reads, changes and writes a statistics record in one step (a missing
+  // one starts at zero).
+  Status change_stats(Tree& tree, std::uint8_t which, const std::function<void(Statistics*)>& change);
   Status read_data(Tree& tree, std::uint32_t record, Bytes* stored);
   Status unique_conflict(Tree& tree, ByteView stored, std::uint32_t record, int only_key, bool include_dup,
                          bool* found);

@@ -271,6 +271,30 @@ Status Tree::replace(const Record& record) {
   return same_size ? Status::success() : grow(&path);
 }
 
+Status Tree::update(ByteView key, const std::function<Status(Record*)>& change) {
+  pager_.trim_cache();
+  std::vector<Step> path;
+  if (Status s = descend(key, &path); !s.ok()) return s;
+  Step& leaf = path.back();
+  const std::size_t pos = position(*leaf.page, key, false);
+  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), key) != 0) {
+    return Status::not_found();
+  }
+  Record changed = leaf.page->records[pos];
+  if (Status s = change(&changed); !s.ok()) return s;
+  if (changed.key_length != key.size() || compare_keys(changed.key(), key) != 0) {
+    throw std::logic_error("kestrel tree: update may not change a key part");
+  }
+  if (changed == leaf.page->records[pos]) return Status::success();
+  if (Status s = check_record(changed); !s.ok()) return s;
+  const bool same_size = leaf.page->records[pos].size() == changed.size();
+  bound_shrinks(*leaf.page, leaf.page->records[pos].size());
+  bound_grows(*leaf.page, changed.size());
+  leaf.page->records[pos] = std::move(changed);
+  pager_.mark_dirty(leaf.number);
+  return same_size ? Status::success() : grow(&path);
+}
+
 // Splits the pages of path bottom-up while they call for it.
 Status Tree::grow(std::vector<Step>* path) {
   std::size_t level = path->size() - 1;

@@ -40,6 +40,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "files/kestrel/format.h"
@@ -83,6 +84,13 @@ class Tree {
   // Replaces the record with the same key part (its data may change
   // length); not_found when there is none.
   Status replace(const Record& record);
+
+  // Reads and rewrites one record in a single descent: `change` gets a copy
+  // of the record whose key part equals key and may change its data part
+  // (not its key part); the page is only marked changed when the bytes
+  // differ. A status other than ok from `change` is returned as it is, with
+  // nothing changed. not_found when there is no such record.
+  Status update(ByteView key, const std::function<Status(Record*)>& change);
 
   // Issues the next number of the file's number counter (big-endian
   // increment; 1173 once its first byte would reach 0xFE).

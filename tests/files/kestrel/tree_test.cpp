@@ -277,5 +277,49 @@ TEST_F(TreeTest, HintedStepsForwardFollowEveryChangeBetweenThem) {
   EXPECT_EQ(scan(), model);
 }
 
+// update rewrites a record in one descent: in place when its length stays,
+// through the split rule when it grows; an error from the change, or an
+// unchanged record, leaves the page as it was.
+TEST_F(TreeTest, UpdateRewritesOneRecordInPlaceOrThroughASplit) {
+  std::map<std::string, std::string> model;
+  for (int i = 0; i < 200; ++i) {
+    const std::string k = "u" + std::to_string(1000 + i);
+    model[k] = std::string(30, 'a');
+    ASSERT_TRUE(put(k, model[k]).ok());
+  }
+  auto set_data = [](const std::string& d) {
+    return [d](Record* r) {
+      const std::string key(r->key().begin(), r->key().end());
+      *r = Record::make(view_of(key), view_of(d));
+      return Status::success();
+    };
+  };
+  ASSERT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.update(view_of("u1005"), set_data(std::string(30, 'b'))); }).ok());
+  model["u1005"] = std::string(30, 'b');
+  for (int i = 0; i < 200; i += 3) {  // grow many records: pages must split
+    const std::string k = "u" + std::to_string(1000 + i);
+    model[k] = std::string(400, 'g');
+    ASSERT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.update(view_of(k), set_data(model[k])); }).ok());
+  }
+  const std::uint64_t writes = pager_->stats().page_writes;
+  ASSERT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.update(view_of("u1005"), set_data(std::string(30, 'b'))); }).ok());
+  EXPECT_EQ(pager_->stats().page_writes, writes);  // the same bytes: nothing to write
+  EXPECT_EQ(run(AccessKind::update, [&](Tree& t) {
+              return t.update(view_of("u1007"), [](Record*) { return Status::corruption(1); });
+            }),
+            Status::corruption(1));
+  EXPECT_TRUE(run(AccessKind::update, [&](Tree& t) { return t.update(view_of("u0999"), set_data("x")); }).is(Code::not_found));
+  EXPECT_THROW((void)run(AccessKind::update, [&](Tree& t) {
+                 return t.update(view_of("u1001"), [](Record* r) {
+                   *r = Record::make(view_of("other"), {});
+                   return Status::success();
+                 });
+               }),
+               std::logic_error);
+  pager_->abandon_access();
+  EXPECT_EQ(scan(), model);
+  EXPECT_GT(checked_shape().pages, 3u);
+}
+
 }  // namespace
 }  // namespace files::kestrel
