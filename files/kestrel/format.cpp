@@ -195,7 +195,7 @@ struct OpenedPage {
 // The expanded body is only read while the records are cut out of it; one
 // buffer per thread serves every page read.
 std::uint8_t* expansion_buffer() {
-  thread_local std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[0x10000]);
+  thread_local std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[0x10000 + kExpandSlack]);
   return buffer.get();
 }
 
@@ -417,14 +417,25 @@ Status rle_decompress(ByteView in, std::size_t unpacked_size, std::uint8_t* dst)
     std::uint32_t skip = 0;
     if (!read_count(in, &pos, &skip)) return bad_length();
     if (skip > in.size() - pos || skip > unpacked_size - done) return bad_length();
-    if (skip != 0) std::memcpy(dst + done, in.data() + pos, skip);
+    // Literals and runs in records are mostly a few bytes long: those are
+    // moved 16 bytes at a time (dst has kExpandSlack bytes of room past the
+    // end; the bytes written past a piece are written over by the next).
+    if (skip <= 16 && in.size() - pos >= 16) {
+      std::memcpy(dst + done, in.data() + pos, 16);
+    } else if (skip != 0) {
+      std::memcpy(dst + done, in.data() + pos, skip);
+    }
     done += skip;
     pos += skip;
     if (done == unpacked_size) break;
     std::uint32_t repeat = 0;
     if (!read_count(in, &pos, &repeat)) return bad_length();
     if (done == 0 || repeat > unpacked_size - done) return bad_length();
-    std::memset(dst + done, dst[done - 1], repeat);
+    if (repeat <= 16) {
+      std::memset(dst + done, dst[done - 1], 16);
+    } else {
+      std::memset(dst + done, dst[done - 1], repeat);
+    }
     done += repeat;
   }
   if (pos != in.size()) return bad_length();
@@ -432,8 +443,10 @@ Status rle_decompress(ByteView in, std::size_t unpacked_size, std::uint8_t* dst)
 }
 
 Status rle_decompress(ByteView in, std::size_t unpacked_size, Bytes* out) {
+  out->resize(unpacked_size + kExpandSlack);
+  Status s = rle_decompress(in, unpacked_size, out->data());
   out->resize(unpacked_size);
-  return rle_decompress(in, unpacked_size, out->data());
+  return s;
 }
 
 // --- Record kinds ----------------------------------------------------------------------

@@ -323,7 +323,9 @@ std::optional<Bytes> rle_compress(ByteView body);
 // bytes and use up all of `packed`; 1602 otherwise. Never writes more than
 // unpacked_size bytes.
 Status rle_decompress(ByteView packed, std::size_t unpacked_size, Bytes* out);
-// The same into dst, which has room for unpacked_size bytes.
+// The same into dst, which has room for unpacked_size + kExpandSlack bytes
+// (what lies past unpacked_size afterwards is undefined).
+inline constexpr std::size_t kExpandSlack = 16;
 Status rle_decompress(ByteView packed, std::size_t unpacked_size, std::uint8_t* dst);
 
 // Writes a count base-128, low group first.
