@@ -3,10 +3,11 @@
 // One Pager stands for one open disk file in one process; every table of
 // that file shares it (FileRegistry hands out the same object for the same
 // full path). It owns the platform File, the cached header, the page cache
-// (100 hash chains by page number mod 100, bounded, clean pages evicted
-// least recently used first), the blocks by size class, the two-pass flush
-// through the in-file journal, journal replay or discard, and every lock of
-// the lock layout. It knows pages, not records: the tree (tree.h) works on
+// (100 chains by page number mod 100; at most the bound of clean pages,
+// evicted least recently used first, leaves kept as stored before decoded
+// pages; dirty pages stay until their flush), the blocks by size class, the
+// two-pass flush through the in-file journal, journal replay or discard,
+// and every lock of the lock layout. It knows pages, not records: the tree (tree.h) works on
 // the pages it hands out.
 //
 // How the table layer uses it, per operation:
