@@ -7,8 +7,8 @@
 // evicted least recently used first, leaves kept as stored before decoded
 // pages; dirty pages stay until their flush), the blocks by size class, the
 // two-pass flush through the in-file journal, journal replay or discard,
-// and every lock of the lock layout. It knows pages, not records: the tree (tree.h) works on
-// the pages it hands out.
+// and every lock of the lock layout. It knows pages, not records: the tree
+// (tree.h) works on the pages it hands out.
 //
 // How the table layer uses it, per operation:
 //
