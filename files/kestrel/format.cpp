@@ -109,6 +109,14 @@ Record Record::make(ByteView key, ByteView data) {
 
 // --- Pages --------------------------------------------------------------------------
 
+std::size_t find_record(const Page& page, ByteView key) {
+  const auto& records = page.records;
+  auto it = std::partition_point(records.begin(), records.end(),
+                                 [&](const Record& r) { return compare_keys(r.key(), key) < 0; });
+  if (it == records.end() || compare_keys(it->key(), key) != 0) return records.size();
+  return static_cast<std::size_t>(it - records.begin());
+}
+
 std::size_t size_bound(const Page& page) {
   std::size_t bound = kPageHeaderSize;
   const std::size_t per = kBoundPerRecord + (page.is_leaf() ? 0 : kBoundPerChild);

@@ -275,6 +275,9 @@ struct Page {
   }
 };
 
+// Index of the record whose key part equals key, else records.size().
+std::size_t find_record(const Page& page, ByteView key);
+
 // 13 + per record (length + 5), + 4 per record on an inner page.
 std::size_t size_bound(const Page& page);
 

@@ -768,11 +768,9 @@ Status Pager::find_in_leaf(std::uint32_t number, ByteView key, Record* out) {
     if (!cp->page.is_leaf()) {
       s = Status::corruption(kErrPageLength);
     } else {
-      const auto& records = cp->page.records;
-      auto it = std::partition_point(records.begin(), records.end(),
-                                     [&](const Record& r) { return compare_keys(r.key(), key) < 0; });
-      if (it == records.end() || compare_keys(it->key(), key) != 0) return Status::not_found();
-      *out = *it;
+      const std::size_t pos = find_record(cp->page, key);
+      if (pos == cp->page.records.size()) return Status::not_found();
+      *out = cp->page.records[pos];
       return Status::success();
     }
     return s.is_internal() ? note_failure(s) : s;

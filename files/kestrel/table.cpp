@@ -203,6 +203,33 @@ class Table::Access {
   bool active_ = false;
 };
 
+// The lock byte of a record for one change, unless the table already holds
+// the record; released when the change's function returns, after it has
+// ended its access.
+class Table::RecordLock {
+ public:
+  RecordLock(Pager& pager, std::uint32_t record, bool held) : pager_(pager), record_(record), needed_(!held) {}
+  ~RecordLock() {
+    if (taken_) (void)pager_.unlock_number(record_);
+  }
+  RecordLock(const RecordLock&) = delete;
+  RecordLock& operator=(const RecordLock&) = delete;
+
+  // locked() when someone else holds the record.
+  Status take() {
+    if (!needed_) return Status::success();
+    Status s = pager_.lock_number(record_, false);
+    taken_ = s.ok();
+    return s;
+  }
+
+ private:
+  Pager& pager_;
+  std::uint32_t record_;
+  bool needed_;
+  bool taken_ = false;
+};
+
 // --- Tables of a file ------------------------------------------------------------------
 
 Table::Table(std::shared_ptr<Pager> pager, TableName name) : pager_(std::move(pager)), name_(std::move(name)) {}
@@ -854,53 +881,26 @@ int Table::put_record(std::uint32_t record) {
   if (record == 0 || !record_) return outcome::not_available;
   Access a(*this);
   if (const int c = a.begin(AccessKind::update); c != 0) return c;
-  bool locked_here = false;
-  if (held_ != record) {
-    Status s = pager_->lock_number(record, false);
-    if (s.is(Code::locked)) return a.finish(outcome::access_denied);
-    if (!s.ok()) return a.abandon(s);
-    locked_here = true;
-  }
-  auto unlock = [&] {
-    if (locked_here) (void)pager_->unlock_number(record);
-  };
+  RecordLock lock(*pager_, record, held_ == record);
+  if (Status s = lock.take(); !s.ok()) return s.is(Code::locked) ? a.finish(outcome::access_denied) : a.abandon(s);
   Tree tree(*pager_);
   Bytes stored;
   Status s = read_data(tree, record, &stored);
-  if (s.is(Code::not_found)) {
-    unlock();
-    return a.finish(outcome::not_available);
-  }
-  if (!s.ok()) {
-    unlock();
-    return a.abandon(s);
-  }
+  if (s.is(Code::not_found)) return a.finish(outcome::not_available);
+  if (!s.ok()) return a.abandon(s);
   const bool is_current = record == current_;
-  if (is_current && watched_ && *watched_ != stored) {
-    unlock();
-    return a.finish(outcome::changed);
-  }
+  if (is_current && watched_ && *watched_ != stored) return a.finish(outcome::changed);
   const Bytes image = stored_image(record_);
   if (image != stored) {
     bool found = false;
-    if (s = unique_conflict(tree, image, record, -1, false, &found); !s.ok()) {
-      unlock();
-      return a.abandon(s);
-    }
-    if (found) {
-      unlock();
-      return a.finish(outcome::duplicate);
-    }
+    if (s = unique_conflict(tree, image, record, -1, false, &found); !s.ok()) return a.abandon(s);
+    if (found) return a.finish(outcome::duplicate);
     s = maintain(tree, &stored, &image, record, false);
     if (s.ok()) s = tree.replace(data_record(number_, record, image));
   }
   if (s.ok() && !(is_current && memos_skipped_)) s = write_memos(tree, record, true);
-  if (!s.ok()) {
-    unlock();
-    return a.abandon(s);
-  }
+  if (!s.ok()) return a.abandon(s);
   const int c = a.finish();
-  unlock();
   if (c != 0) return c;
   if (held_ == record) drop_hold();
   watched_.reset();
@@ -914,23 +914,12 @@ int Table::erase() {
   const std::uint32_t record = current_;
   Access a(*this);
   if (const int c = a.begin(AccessKind::update); c != 0) return c;
-  bool locked_here = false;
-  if (held_ != record) {
-    Status s = pager_->lock_number(record, false);
-    if (s.is(Code::locked)) return a.finish(outcome::not_available);
-    if (!s.ok()) return a.abandon(s);
-    locked_here = true;
-  }
-  auto unlock = [&] {
-    if (locked_here) (void)pager_->unlock_number(record);
-  };
+  RecordLock lock(*pager_, record, held_ == record);
+  if (Status s = lock.take(); !s.ok()) return s.is(Code::locked) ? a.finish(outcome::not_available) : a.abandon(s);
   Tree tree(*pager_);
   Bytes stored;
   Status s = read_data(tree, record, &stored);
-  if (s.is(Code::not_found)) {
-    unlock();
-    return a.finish(outcome::not_available);
-  }
+  if (s.is(Code::not_found)) return a.finish(outcome::not_available);
   if (s.ok()) s = maintain(tree, &stored, nullptr, record, false);
   if (s.ok()) s = tree.erase(data_key(number_, record));
   if (s.ok()) s = change_stats(tree, layout::kTagData, [](Statistics* st) { --st->count; });
@@ -939,12 +928,8 @@ int Table::erase() {
     memos[4] = layout::kTagMemo;
     s = erase_prefix_in(tree, memos, nullptr);
   }
-  if (!s.ok()) {
-    unlock();
-    return a.abandon(s);
-  }
+  if (!s.ok()) return a.abandon(s);
   const int c = a.finish();
-  unlock();
   if (c != 0) return c;
   if (held_ == record) drop_hold();
   watched_.reset();

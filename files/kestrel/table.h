@@ -220,6 +220,7 @@ class Table {
   };
 
   class Access;
+  class RecordLock;
 
   Table(std::shared_ptr<Pager> pager, TableName name);
 

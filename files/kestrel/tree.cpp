@@ -70,13 +70,18 @@ Status Tree::check_record(const Record& r) {
 
 // --- Descent ---------------------------------------------------------------------------
 
-Status Tree::descend(ByteView key, std::vector<Step>* path) {
-  path->clear();
-  std::uint32_t n = pager_.root();
+// Appends the pages from page n (at level `expected`, -1 for any) down to a
+// leaf, taking at each inner page the child `choose` names. Without
+// `read_leaf` the leaf is not read: its step has no page.
+template <class Choose>
+Status Tree::walk_down(std::vector<Step>* path, std::uint32_t n, int expected, bool read_leaf, Choose choose) {
   if (n == kNoRoot) return Status::not_found();
-  int expected = -1;
   for (;;) {
     if (path->size() >= kMaxDepth) return fail(broken());
+    if (expected == 0 && !read_leaf) {
+      path->push_back({n, nullptr, 0});
+      return Status::success();
+    }
     Page* p = nullptr;
     if (Status s = pager_.page(n, &p); !s.ok()) return s;
     if (expected >= 0 && p->level != expected) return fail(broken());
@@ -85,36 +90,29 @@ Status Tree::descend(ByteView key, std::vector<Step>* path) {
       return Status::success();
     }
     if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
-    const std::size_t after = position(*p, key, /*strict=*/true);
-    const std::size_t idx = after == 0 ? 0 : after - 1;
+    const std::size_t idx = choose(*p);
     path->push_back({n, p, idx});
     expected = p->level - 1;
     n = p->children[idx];
   }
 }
 
+Status Tree::descend(ByteView key, std::vector<Step>* path, bool read_leaf) {
+  path->clear();
+  return walk_down(path, pager_.root(), -1, read_leaf, [&](const Page& p) {
+    const std::size_t after = position(p, key, /*strict=*/true);
+    return after == 0 ? 0 : after - 1;
+  });
+}
+
 // Extends path[0 .. from) down the leftmost or rightmost edge below the
 // child chosen at path[from - 1].
 Status Tree::descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from) {
   path->resize(from);
-  std::uint32_t n = from == 0 ? pager_.root() : path->back().page->children[path->back().index];
-  int expected = from == 0 ? -1 : path->back().page->level - 1;
-  if (n == kNoRoot) return Status::not_found();
-  for (;;) {
-    if (path->size() >= kMaxDepth) return fail(broken());
-    Page* p = nullptr;
-    if (Status s = pager_.page(n, &p); !s.ok()) return s;
-    if (expected >= 0 && p->level != expected) return fail(broken());
-    if (p->is_leaf()) {
-      path->push_back({n, p, 0});
-      return Status::success();
-    }
-    if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
-    const std::size_t idx = leftmost ? 0 : p->records.size() - 1;
-    path->push_back({n, p, idx});
-    expected = p->level - 1;
-    n = p->children[idx];
-  }
+  const std::uint32_t n = from == 0 ? pager_.root() : path->back().page->children[path->back().index];
+  const int expected = from == 0 ? -1 : path->back().page->level - 1;
+  return walk_down(path, n, expected, true,
+                   [&](const Page& p) { return leftmost ? std::size_t{0} : p.records.size() - 1; });
 }
 
 // Moves path to the next (or previous) leaf; not_found at the end.
@@ -131,30 +129,18 @@ Status Tree::step_leaf(bool forward, std::vector<Step>* path) {
 
 // --- Reading -----------------------------------------------------------------------------
 
-// Descends like descend(), but leaves the leaf to the pager, which can
-// search it without decoding it when it is not in the cache.
+// The leaf is left to the pager, which can search it without decoding it
+// when it is not in the cache.
 Status Tree::find(ByteView key, Record* out) {
   pager_.trim_cache();
-  std::uint32_t n = pager_.root();
-  if (n == kNoRoot) return Status::not_found();
-  int expected = -1;
-  for (std::size_t depth = 0;; ++depth) {
-    if (depth >= kMaxDepth) return fail(broken());
-    if (expected == 0) return pager_.find_in_leaf(n, key, out);
-    Page* p = nullptr;
-    if (Status s = pager_.page(n, &p); !s.ok()) return s;
-    if (expected >= 0 && p->level != expected) return fail(broken());
-    if (p->is_leaf()) {
-      const std::size_t pos = position(*p, key, false);
-      if (pos == p->records.size() || compare_keys(p->records[pos].key(), key) != 0) return Status::not_found();
-      *out = p->records[pos];
-      return Status::success();
-    }
-    if (p->records.empty() || p->children.size() != p->records.size()) return fail(broken());
-    const std::size_t after = position(*p, key, /*strict=*/true);
-    expected = p->level - 1;
-    n = p->children[after == 0 ? 0 : after - 1];
-  }
+  std::vector<Step> path;
+  if (Status s = descend(key, &path, /*read_leaf=*/false); !s.ok()) return s;
+  const Step& last = path.back();
+  if (last.page == nullptr) return pager_.find_in_leaf(last.number, key, out);
+  const std::size_t pos = find_record(*last.page, key);  // the root is the leaf
+  if (pos == last.page->records.size()) return Status::not_found();
+  *out = last.page->records[pos];
+  return Status::success();
 }
 
 Status Tree::seek(ByteView key, bool strict, Record* out, Hint* hint) {
@@ -257,42 +243,39 @@ Status Tree::replace(const Record& record) {
   pager_.trim_cache();
   std::vector<Step> path;
   if (Status s = descend(record.key(), &path); !s.ok()) return s;
-  Step& leaf = path.back();
-  const std::size_t pos = position(*leaf.page, record.key(), false);
-  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), record.key()) != 0) {
-    return Status::not_found();
-  }
-  const bool same_size = leaf.page->records[pos].size() == record.size();
-  bound_shrinks(*leaf.page, leaf.page->records[pos].size());
-  bound_grows(*leaf.page, record.size());
-  leaf.page->records[pos] = record;
-  pager_.mark_dirty(leaf.number);
-  // A record of the same length leaves the page's size bound as it was.
-  return same_size ? Status::success() : grow(&path);
+  const std::size_t pos = find_record(*path.back().page, record.key());
+  if (pos == path.back().page->records.size()) return Status::not_found();
+  return rewrite(&path, pos, record);
 }
 
 Status Tree::update(ByteView key, const std::function<Status(Record*)>& change) {
   pager_.trim_cache();
   std::vector<Step> path;
   if (Status s = descend(key, &path); !s.ok()) return s;
-  Step& leaf = path.back();
-  const std::size_t pos = position(*leaf.page, key, false);
-  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), key) != 0) {
-    return Status::not_found();
-  }
-  Record changed = leaf.page->records[pos];
+  const Page& leaf = *path.back().page;
+  const std::size_t pos = find_record(leaf, key);
+  if (pos == leaf.records.size()) return Status::not_found();
+  Record changed = leaf.records[pos];
   if (Status s = change(&changed); !s.ok()) return s;
   if (changed.key_length != key.size() || compare_keys(changed.key(), key) != 0) {
     throw std::logic_error("kestrel tree: update may not change a key part");
   }
-  if (changed == leaf.page->records[pos]) return Status::success();
+  if (changed == leaf.records[pos]) return Status::success();
   if (Status s = check_record(changed); !s.ok()) return s;
-  const bool same_size = leaf.page->records[pos].size() == changed.size();
-  bound_shrinks(*leaf.page, leaf.page->records[pos].size());
-  bound_grows(*leaf.page, changed.size());
-  leaf.page->records[pos] = std::move(changed);
+  return rewrite(&path, pos, std::move(changed));
+}
+
+// Puts `record` in place of record pos of the leaf at the end of path.
+Status Tree::rewrite(std::vector<Step>* path, std::size_t pos, Record record) {
+  Step& leaf = path->back();
+  Record& old = leaf.page->records[pos];
+  const bool same_size = old.size() == record.size();
+  bound_shrinks(*leaf.page, old.size());
+  bound_grows(*leaf.page, record.size());
+  old = std::move(record);
   pager_.mark_dirty(leaf.number);
-  return same_size ? Status::success() : grow(&path);
+  // A record of the same length leaves the page's size bound as it was.
+  return same_size ? Status::success() : grow(path);
 }
 
 // Splits the pages of path bottom-up while they call for it.
@@ -392,10 +375,8 @@ Status Tree::erase(ByteView key) {
   std::vector<Step> path;
   if (Status s = descend(key, &path); !s.ok()) return s;
   Step& leaf = path.back();
-  const std::size_t pos = position(*leaf.page, key, false);
-  if (pos == leaf.page->records.size() || compare_keys(leaf.page->records[pos].key(), key) != 0) {
-    return Status::not_found();
-  }
+  const std::size_t pos = find_record(*leaf.page, key);
+  if (pos == leaf.page->records.size()) return Status::not_found();
   bound_shrinks(*leaf.page, leaf.page->records[pos].size());
   leaf.page->records.erase(leaf.page->records.begin() + static_cast<std::ptrdiff_t>(pos));
   pager_.mark_dirty(leaf.number);

@@ -115,8 +115,11 @@ class Tree {
     std::size_t index = 0;  // inner pages: the child taken
   };
 
-  Status descend(ByteView key, std::vector<Step>* path);
+  Status descend(ByteView key, std::vector<Step>* path, bool read_leaf = true);
   Status descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from);
+  template <class Choose>  // std::size_t(const Page&): the child to take
+  Status walk_down(std::vector<Step>* path, std::uint32_t n, int expected, bool read_leaf, Choose choose);
+  Status rewrite(std::vector<Step>* path, std::size_t pos, Record record);
   Status step_leaf(bool forward, std::vector<Step>* path);
   Status seek(ByteView key, bool strict, Record* out, Hint* hint = nullptr);
   Status grow(std::vector<Step>* path);
