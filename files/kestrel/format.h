@@ -238,7 +238,7 @@ class RecordBytes {
 
   std::uint32_t size_ = 0;
   union {
-    std::uint8_t inline_[kInline];
+    std::uint8_t inline_[kInline] = {};  // zeroed, so that moving a short record copies only set bytes
     std::uint8_t* heap_;
   };
 };
