@@ -1,7 +1,11 @@
 #include "app/placement.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "runtime/settings.h"
@@ -15,6 +19,15 @@ int read_number(std::string_view section, std::string_view key, std::string_view
 
 void write(std::string_view section, const char* key, const std::string& value, std::string_view file) {
   runtime::WRITEINI(section, std::string(key), value, file);
+}
+
+// Units beyond any desktop: off every screen, and far from overflowing the
+// pixel arithmetic.
+constexpr int kFarOff = 1 << 20;
+
+bool on_some_screen(const QRect& r) {
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  return std::any_of(screens.begin(), screens.end(), [&](const QScreen* s) { return s->geometry().intersects(r); });
 }
 
 }  // namespace
@@ -40,11 +53,12 @@ void save_placement(ui::Window& window, std::string_view section, std::string_vi
   // The normal position and size of a maximised window, without showing it
   // normal again on its way out.
   const QRect r = maximised ? w->normalGeometry() : w->geometry();
+  const ui::DialogBase base = window.dialog_base();
   write(section, "Maximize", maximised ? "Yes" : "No", file);
-  write(section, "XPosit", std::to_string(r.x()), file);
-  write(section, "YPosit", std::to_string(r.y()), file);
-  write(section, "Width", std::to_string(r.width()), file);
-  write(section, "Height", std::to_string(r.height()), file);
+  write(section, "XPosit", std::to_string(ui::px_to_du_x(r.x(), base)), file);
+  write(section, "YPosit", std::to_string(ui::px_to_du_y(r.y(), base)), file);
+  write(section, "Width", std::to_string(ui::px_to_du_x(r.width(), base)), file);
+  write(section, "Height", std::to_string(ui::px_to_du_y(r.height(), base)), file);
 }
 
 void restore_placement(ui::Window& window, std::string_view section, std::string_view file) {
@@ -54,16 +68,17 @@ void restore_placement(ui::Window& window, std::string_view section, std::string
   if (!(w->windowState() & Qt::WindowMaximized)) {
     const int x = read_number(section, "XPosit", file);
     const int y = read_number(section, "YPosit", file);
-    if (x != 0 && y != 0) {
-      int width = w->width();
-      int height = w->height();
+    if (x != 0 && y != 0 && std::abs(x) <= kFarOff && std::abs(y) <= kFarOff) {
+      QRect r(window.du_x(x), window.du_y(y), w->width(), w->height());
       bool apply = true;
       if (window.definition().flags & ui::kResizable) {
-        width = read_number(section, "Width", file);
-        height = read_number(section, "Height", file);
-        apply = width > 0 && height > 0;  // a negative size is no size either
+        const int width = read_number(section, "Width", file);
+        const int height = read_number(section, "Height", file);
+        // A negative size is no size either.
+        apply = width > 0 && height > 0 && width <= kFarOff && height <= kFarOff;
+        r.setSize(QSize(window.du_x(width), window.du_y(height)));
       }
-      if (apply) window.set_position(0, x, y, width, height);
+      if (apply && on_some_screen(r)) window.set_position(0, r.x(), r.y(), r.width(), r.height());
     }
   }
   const bool yes = runtime::GETINI(section, "Maximize", "", file) == "Yes";

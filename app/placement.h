@@ -2,11 +2,13 @@
 // its own section of the settings file, written when it closes and read
 // back when it opens.
 //
-// Units: the engine's own, pixels. "XPosit"/"YPosit" are the screen
-// position of the window's client area, "Width"/"Height" its client size.
-// Pixels rather than dialog units, so that a window comes back exactly
-// where it was left even when the dialog font changes or does not divide
-// evenly, and so that dragging (the toolbox) is never rounded.
+// Units: the window's own dialog units (ui/dialog_units.h), so that a
+// settings file means the same on screens and with fonts of other sizes.
+// "XPosit"/"YPosit" are the screen position of the window's client area,
+// "Width"/"Height" its client size. Pixels are rounded to the nearest unit
+// and units to the nearest pixel; with a dialog font at least 4 pixels wide
+// and 9 high (every real one) a restore followed by a save writes back the
+// very numbers it read, so a window neither creeps nor shrinks.
 //
 // Keys of the section: "Maximize" ("Yes"/"No"), "XPosit", "YPosit", "Width",
 // "Height"; a value of 0, or a missing key, counts as not stored. Values are
@@ -35,7 +37,9 @@ void save_placement(ui::Window& window, std::string_view section, std::string_vi
 //   * unless the window is maximised now: with "XPosit" and "YPosit" both
 //     stored, the window moves there; a window with a resizable frame takes
 //     "Width" and "Height" too, and does not move at all when either is not
-//     stored; a window without one keeps its own size;
+//     stored; a window without one keeps its own size. A placement that
+//     lies wholly outside every screen of today (a monitor since removed)
+//     is not applied: the window stays at its default place, in sight;
 //   * then "Maximize" "Yes" maximises the window, anything else makes it
 //     normal.
 void restore_placement(ui::Window& window, std::string_view section, std::string_view file);

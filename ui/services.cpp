@@ -69,8 +69,8 @@ void set_exit_function(ExitFunction f) { g_exit = f; }
 void halt(std::string_view text) {
   message(text, {}, MessageIcon::Stop, code(Button::Ok), Button::Ok);
   std::fflush(nullptr);
-  if (g_exit) g_exit(0);
-  std::exit(0);
+  if (g_exit) g_exit(1);
+  std::exit(1);
 }
 
 void beep() { responder().beep(); }

@@ -28,7 +28,9 @@ Button message(std::string_view text, std::string_view caption = {},
                MessageIcon icon = MessageIcon::None, ButtonSet buttons = code(Button::Ok),
                Button default_button = Button::None);
 
-// Shows `text` with the stop icon and ends the process with exit code 0.
+// Shows `text` with the stop icon and ends the process with exit code 1:
+// a halt is a failure, and a caller (a script, a session manager) must not
+// read it as success.
 [[noreturn]] void halt(std::string_view text);
 
 // Replaces how halt ends the process (tests). The function must not return

@@ -86,7 +86,15 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
     return &def->controls[static_cast<std::size_t>(n - 1)];
   }
   void display(int n);
-  void accept_entry(int n);
+  // Reads a changed entry back into its use variable (Accepted) or refuses
+  // it (Rejected); false when refused.
+  bool accept_entry(int n);
+  // Takes the value being typed into control n, as leaving it would; false
+  // when the value was refused.
+  bool commit(int n);
+  // Enter in control n: presses n itself when it is a button, else the
+  // window's default button. False when there is nothing to press.
+  bool press_default(int n);
   Event with_mouse(std::int32_t code, int control) const {
     Event e = last_mouse;
     e.code = code;
@@ -190,6 +198,7 @@ Qt::Alignment alignment_of(Justification j) {
 class WindowWidget final : public QWidget {
  public:
   WindowWidget(std::weak_ptr<Window::State> s, Qt::WindowFlags flags) : QWidget(nullptr, flags), s_(std::move(s)) {}
+  std::shared_ptr<Window::State> state() const { return s_.lock(); }
 
  protected:
   void closeEvent(QCloseEvent* e) override {
@@ -226,6 +235,45 @@ class WindowWidget final : public QWidget {
 
  private:
   std::weak_ptr<Window::State> s_;
+};
+
+// Notes where the mouse is at every mouse event in any of our windows, so
+// that every event carries the position of the mouse when it happened, not
+// of the last one that a control chose to report.
+class MouseTracker final : public QObject {
+ public:
+  using QObject::QObject;
+
+  static void install() {
+    static QPointer<MouseTracker> tracker;
+    if (!tracker) {
+      tracker = new MouseTracker(QCoreApplication::instance());
+      QCoreApplication::instance()->installEventFilter(tracker);
+    }
+  }
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    QPointF local;
+    switch (e->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove: local = static_cast<QMouseEvent*>(e)->position(); break;
+      case QEvent::Enter: local = static_cast<QEnterEvent*>(e)->position(); break;
+      default: return false;
+    }
+    if (!o->isWidgetType()) return false;
+    auto* w = static_cast<QWidget*>(o);
+    auto* top = dynamic_cast<WindowWidget*>(w->window());
+    if (!top) return false;
+    if (auto s = top->state()) {
+      const QPoint at = w->mapTo(top, local.toPoint());
+      s->last_mouse.mouse_x = at.x();
+      s->last_mouse.mouse_y = at.y();
+    }
+    return false;
+  }
 };
 
 class RegionWidget final : public QWidget {
@@ -286,6 +334,7 @@ class ControlFilter final : public QObject {
         return true;
       }
     }
+    if (key == keys::kEnter) return s->press_default(number_);
     return false;
   }
 
@@ -387,7 +436,12 @@ void Window::State::display(int n) {
       break;
     case ControlKind::Entry: {
       auto* edit = static_cast<QLineEdit*>(w);
-      edit->setText(to_qstring(trim(shown())));
+      // A text's leading blanks are part of it; a number's are only the
+      // picture's fill.
+      const bool is_text = pic.valid() ? pic.kind == runtime::PictureKind::string
+                                       : std::holds_alternative<std::string*>(var);
+      const std::string text = shown();
+      edit->setText(to_qstring(is_text ? clip(text) : trim(text)));
       edit->setModified(false);
       break;
     }
@@ -423,9 +477,9 @@ void Window::State::display(int n) {
   }
 }
 
-void Window::State::accept_entry(int n) {
+bool Window::State::accept_entry(int n) {
   auto* edit = static_cast<QLineEdit*>(control(n));
-  if (!edit || !edit->isModified()) return;
+  if (!edit || !edit->isModified()) return true;
   edit->setModified(false);
   const std::string typed = from_qstring(edit->text());
   const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
@@ -436,7 +490,7 @@ void Window::State::accept_entry(int n) {
     const std::optional<runtime::PictureValue> v = runtime::deformat_picture(pic, typed);
     if (!v) {
       push(with_mouse(events::kRejected, n));
-      return;
+      return false;
     }
     number = v->number;
     text = v->text;
@@ -446,7 +500,7 @@ void Window::State::accept_entry(int n) {
     if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
       if (!t.empty()) {
         push(with_mouse(events::kRejected, n));
-        return;
+        return false;
       }
       number = 0;
     }
@@ -456,6 +510,34 @@ void Window::State::accept_entry(int n) {
     **p = static_cast<std::int32_t>(std::clamp<double>(std::llround(number), INT32_MIN, INT32_MAX));
   } else if (auto* p = std::get_if<double*>(&var)) **p = number;
   push(with_mouse(events::kAccepted, n));
+  return true;
+}
+
+bool Window::State::commit(int n) {
+  const ControlDef* d = control_def(n);
+  if (!d) return true;
+  if (d->kind == ControlKind::Entry) return accept_entry(n);
+  return true;
+}
+
+bool Window::State::press_default(int n) {
+  int button = 0;
+  if (const ControlDef* d = control_def(n); d && d->kind == ControlKind::Button) {
+    button = n;
+  } else {
+    for (int i = 1; i < static_cast<int>(controls.size()); ++i) {
+      const QWidget* w = control(i);
+      if ((control_def(i)->flags & kDefaultButton) && w && w->isEnabled() && !w->isHidden()) {
+        button = i;
+        break;
+      }
+    }
+  }
+  if (button == 0) return false;
+  // The value being typed counts before the press, and a refused one stops
+  // it, as leaving the entry would.
+  if (commit(n)) static_cast<QAbstractButton*>(control(button))->click();
+  return true;
 }
 
 // --------------------------------------------------------------------------
@@ -486,6 +568,7 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   }
   if (def.flags & kAlwaysOnTop) flags |= Qt::WindowStaysOnTopHint;
 
+  MouseTracker::install();
   auto* top = new WindowWidget(s_, flags);
   s.widget = top;
   top->setObjectName(to_qstring(def.name));

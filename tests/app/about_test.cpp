@@ -72,8 +72,8 @@ TEST_F(AboutTest, ReleaseOverTheLinkOpensTheAddress) {
 TEST_F(AboutTest, RestoresAndSavesItsPlacementAndAnswersCancelled) {
   app_test::write_file(file("Markfit.ini"), "[AboutMarkfit]\nXPosit=77\nYPosit=66\n");
   open();
-  EXPECT_EQ(window->widget()->geometry().topLeft(), QPoint(77, 66));  // the client area
-  window->set_position(0, 90, 91);
+  EXPECT_EQ(window->widget()->geometry().topLeft(), QPoint(window->du_x(77), window->du_y(66)));  // the client area
+  window->set_position(0, window->du_x(90), window->du_y(91));
   app::global_response = 0;
   QTest::mouseClick(qobject_cast<QPushButton*>(window->widget(about::kClose)), Qt::LeftButton);
   ASSERT_TRUE(gui_test::pump_until([this] { return task.done(); }));

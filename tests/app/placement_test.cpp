@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <cstdlib>
 
 #include "runtime/settings.h"
 #include "tests/app/app_fixture.h"
@@ -32,29 +33,71 @@ class PlacementTest : public gui_test::GuiTest {
   std::string ini() const { return read_file(file("Markfit.ini")); }
   std::string value(const char* key) const { return runtime::GETINI("Win", key, "<none>", app::kSettingsFile); }
   void store(const std::string& keys) { write_file(file("Markfit.ini"), "[Win]\n" + keys); }
+  static QRect px(const ui::Window& w, int x, int y, int width, int height) {
+    return QRect(w.du_x(x), w.du_y(y), w.du_x(width), w.du_y(height));
+  }
 };
 
-TEST_F(PlacementTest, SaveWritesEveryKeyInOrder) {
+// Values are stored in the window's dialog units; px() gives the pixels
+// of a rectangle in units.
+TEST_F(PlacementTest, SaveWritesDialogUnitsInOrder) {
   ui::Window w(kSizable);
-  w.set_position(0, 40, 30, 300, 200);
+  const QRect r = px(w, 40, 30, 150, 100);
+  w.set_position(0, r.x(), r.y(), r.width(), r.height());
   app::save_placement(w, "Win", app::kSettingsFile);
-  EXPECT_EQ(ini(), "[Win]\nMaximize=No\nXPosit=40\nYPosit=30\nWidth=300\nHeight=200\n");
+  EXPECT_EQ(ini(), "[Win]\nMaximize=No\nXPosit=40\nYPosit=30\nWidth=150\nHeight=100\n");
+}
+
+TEST_F(PlacementTest, SaveAfterRestoreWritesTheSameNumbers) {
+  // Pixels that fall between units: the first save rounds, and from then
+  // on every restore and save keeps the numbers.
+  std::string first;
+  for (int round = 0; round < 3; ++round) {
+    ui::Window w(kSizable);
+    if (round == 0) w.set_position(0, 101, 77, 333, 211);
+    else app::restore_placement(w, "Win", app::kSettingsFile);
+    app::save_placement(w, "Win", app::kSettingsFile);
+    if (round == 0) first = ini();
+    else EXPECT_EQ(ini(), first) << "round " << round;
+  }
+  ui::Window w(kSizable);
+  app::restore_placement(w, "Win", app::kSettingsFile);
+  EXPECT_LE(std::abs(w.widget()->x() - 101), w.du_x(1));
+  EXPECT_LE(std::abs(w.widget()->width() - 333), w.du_x(1));
+}
+
+TEST_F(PlacementTest, PlacementOffEveryScreenKeepsTheDefaultPlace) {
+  for (const char* keys : {"XPosit=20000\nYPosit=30\nWidth=150\nHeight=100\n",
+                           "XPosit=-300\nYPosit=-200\nWidth=150\nHeight=100\n",
+                           "XPosit=2000000000\nYPosit=2000000000\nWidth=1\nHeight=1\n"}) {
+    store(std::string("Maximize=No\n") + keys);
+    ui::Window w(kSizable);
+    const QRect before = w.widget()->geometry();
+    app::restore_placement(w, "Win", app::kSettingsFile);
+    EXPECT_EQ(w.widget()->geometry(), before) << keys;
+  }
+  // Partly on a screen is in sight: applied.
+  store("Maximize=No\nXPosit=-100\nYPosit=20\nWidth=150\nHeight=100\n");
+  ui::Window w(kSizable);
+  app::restore_placement(w, "Win", app::kSettingsFile);
+  EXPECT_EQ(w.widget()->geometry(), px(w, -100, 20, 150, 100));
 }
 
 TEST_F(PlacementTest, MaximisedWindowWritesYesWithItsNormalPlacementAndComesBackSo) {
   {
     ui::Window w(kSizable);
-    w.set_position(0, 40, 30, 300, 200);
+    const QRect r = px(w, 40, 30, 150, 100);
+    w.set_position(0, r.x(), r.y(), r.width(), r.height());
     w.set_property(0, ui::props::kMaximize, "1");
     app::save_placement(w, "Win", app::kSettingsFile);
   }
   EXPECT_EQ(value("Maximize"), "Yes");
   EXPECT_EQ(value("XPosit"), "40");
-  EXPECT_EQ(value("Width"), "300");
+  EXPECT_EQ(value("Width"), "150");
   ui::Window again(kSizable);
   app::restore_placement(again, "Win", app::kSettingsFile);
   EXPECT_EQ(again.property(0, ui::props::kMaximize), "1");
-  EXPECT_EQ(again.widget()->normalGeometry(), QRect(40, 30, 300, 200));
+  EXPECT_EQ(again.widget()->normalGeometry(), px(again, 40, 30, 150, 100));
 }
 
 TEST_F(PlacementTest, MinimisedWindowWritesNothing) {
@@ -80,14 +123,14 @@ TEST_F(PlacementTest, WindowWithoutResizableFrameTakesThePositionButKeepsItsSize
   ui::Window w(kFixed);
   const QSize own = w.widget()->size();
   app::restore_placement(w, "Win", app::kSettingsFile);
-  EXPECT_EQ(w.widget()->geometry(), QRect(QPoint(70, 60), own));
+  EXPECT_EQ(w.widget()->geometry(), QRect(QPoint(w.du_x(70), w.du_y(60)), own));
 }
 
 TEST_F(PlacementTest, ResizableWindowTakesPositionAndSize) {
-  store("Maximize=No\nXPosit=70\nYPosit=60\nWidth=320\nHeight=240\n");
+  store("Maximize=No\nXPosit=70\nYPosit=60\nWidth=160\nHeight=120\n");
   ui::Window w(kSizable);
   app::restore_placement(w, "Win", app::kSettingsFile);
-  EXPECT_EQ(w.widget()->geometry(), QRect(70, 60, 320, 240));
+  EXPECT_EQ(w.widget()->geometry(), px(w, 70, 60, 160, 120));
 }
 
 TEST_F(PlacementTest, StoredWidthZeroLeavesTheWindowWhereItWas) {

@@ -108,7 +108,7 @@ TEST_F(ToolboxTest, SizeIsForcedAndTheStoredPositionKept) {
                        "[ToolboxWindow]\nMaximize=No\nXPosit=120\nYPosit=80\nWidth=500\nHeight=400\n");
   start();
   ui::Window& w = toolbox();
-  EXPECT_EQ(top()->geometry(), QRect(120, 80, w.du_x(20), w.du_y(39)));
+  EXPECT_EQ(top()->geometry(), QRect(w.du_x(120), w.du_y(80), w.du_x(20), w.du_y(39)));  // stored in units
   EXPECT_TRUE(top()->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(top()->windowFlags() & Qt::FramelessWindowHint);
   EXPECT_LT(w.widget(tb::kFocusCatcher)->geometry().bottom(), 0);  // never seen
@@ -116,7 +116,6 @@ TEST_F(ToolboxTest, SizeIsForcedAndTheStoredPositionKept) {
 
 TEST_F(ToolboxTest, MenusOfferTheirItemsAndExitEndsWithResponseCancelled) {
   start();
-  const int width = toolbox().du_x(20);
   choose(tb::kToolsButton, "&Write html code");
   EXPECT_EQ(ui::Window::open_windows().size(), 1u);  // its window comes later
   choose(tb::kApplicationButton, "E&xit");
@@ -126,8 +125,7 @@ TEST_F(ToolboxTest, MenusOfferTheirItemsAndExitEndsWithResponseCancelled) {
   EXPECT_EQ(responder.popups()[1].entries, ui::parse_menu_text("&About|&Minimize|E&xit"));
   EXPECT_EQ(app::global_response, app::kRequestCancelled);
   // The placement was saved on the way out.
-  EXPECT_EQ(runtime::GETINI("ToolboxWindow", "Width", "", app::kSettingsFile),
-            std::to_string(width));
+  EXPECT_EQ(runtime::GETINI("ToolboxWindow", "Width", "", app::kSettingsFile), "20");
 }
 
 TEST_F(ToolboxTest, AboutOpensBesideTheToolbox) {
@@ -139,14 +137,15 @@ TEST_F(ToolboxTest, AboutOpensBesideTheToolbox) {
 }
 
 TEST_F(ToolboxTest, DraggingPastTheLeftAndTopEdgesStopsAtZero) {
-  app_test::write_file(file("Markfit.ini"), "[ToolboxWindow]\nXPosit=50\nYPosit=40\n");
+  app_test::write_file(file("Markfit.ini"), "[ToolboxWindow]\nXPosit=10\nYPosit=10\n");
   start();
+  const QPoint stored(toolbox().du_x(10), toolbox().du_y(10));
   QWidget* strip = toolbox().widget(tb::kDragStrip);
   QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(10, 4));
   gui_test::pump();
   QTest::mouseMove(strip, QPoint(20, 9));
   gui_test::pump();
-  EXPECT_EQ(top()->pos(), QPoint(60, 45));
+  EXPECT_EQ(top()->pos(), stored + QPoint(10, 5));
   QTest::mouseMove(strip, QPoint(-200, -100));
   gui_test::pump();
   EXPECT_EQ(top()->pos(), QPoint(0, 0));

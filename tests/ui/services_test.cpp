@@ -88,14 +88,14 @@ struct HaltCalled {
 };
 [[noreturn]] void throwing_exit(int code) { throw HaltCalled{code}; }
 
-TEST_F(MessageTest, HaltShowsTheStopIconAndEndsWithZero) {
+TEST_F(MessageTest, HaltShowsTheStopIconAndEndsWithOne) {
   ui::set_exit_function(&throwing_exit);
   responder.next_answer(Button::Ok);
   try {
     ui::halt("Possible data corruption");
     FAIL() << "halt returned";
   } catch (const HaltCalled& h) {
-    EXPECT_EQ(h.code, 0);
+    EXPECT_EQ(h.code, 1);
   }
   ui::set_exit_function(nullptr);
   EXPECT_EQ(responder.messages().back().icon, ui::MessageIcon::Stop);

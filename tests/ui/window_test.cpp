@@ -22,7 +22,7 @@ using ui::ControlKind;
 using ui::control;
 
 constexpr ui::ControlDef kControls[] = {
-    control(ControlKind::Button, "&Press", 4, 4, 40, 14),                              // 1
+    control(ControlKind::Button, "&Press", 4, 4, 40, 14).with_flags(ui::kDefaultButton),  // 1
     control(ControlKind::Entry, "", 4, 22, 40, 12).with_format("@n3"),                 // 2
     control(ControlKind::String, "", 50, 22, 60, 10).with_format("@s10"),              // 3
     control(ControlKind::Region, "", 120, 4, 30, 20),                                  // 4
@@ -32,6 +32,7 @@ constexpr ui::ControlDef kControls[] = {
     control(ControlKind::Radio, "&None", 64, 104, 40, 10),                             // 8
     control(ControlKind::Radio, "&All", 64, 114, 40, 10),                              // 9
     control(ControlKind::Entry, "", 4, 128, 40, 12).with_key(ui::keys::kCtrlDown, 1),  // 10
+    control(ControlKind::Entry, "", 50, 128, 60, 12).with_format("@s20"),             // 11
 };
 
 ui::WindowDef make_def(const char* name) {
@@ -123,8 +124,8 @@ TEST_F(WindowTest, OpenWindowComesFirstAndTheWindowShowsWhenTheLoopStarts) {
   EXPECT_EQ(s.events.front().control, 0);
   EXPECT_TRUE(s.window->widget()->isVisible());
   EXPECT_EQ(s.window->widget(1)->objectName(), QStringLiteral("control1"));
-  EXPECT_EQ(s.window->control_count(), 10);
-  EXPECT_EQ(s.window->widget(11), nullptr);
+  EXPECT_EQ(s.window->control_count(), 11);
+  EXPECT_EQ(s.window->widget(12), nullptr);
 }
 
 TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
@@ -193,6 +194,87 @@ TEST_F(WindowTest, TypedValuesAreReadThroughThePictureOrRejected) {
   EXPECT_EQ(responder.beeps(), 1);
   EXPECT_EQ(number, 123);
   EXPECT_EQ(edit->text(), QStringLiteral("123"));
+}
+
+TEST_F(WindowTest, EntriesKeepLeadingBlanks) {
+  std::string plain = "  foo   ";
+  std::string pictured = "  bar";
+  s.on_open = [&](ui::Window& w) {
+    w.use(10, &plain);
+    w.use(11, &pictured);
+  };
+  ui::Task t = recorder(kFirst, &s);
+  s.window->display();
+  EXPECT_EQ(widget<QLineEdit>(s, 10)->text(), QStringLiteral("  foo"));
+  EXPECT_EQ(widget<QLineEdit>(s, 11)->text(), QStringLiteral("  bar"));
+  for (int n : {10, 11}) {
+    QLineEdit* edit = widget<QLineEdit>(s, n);
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClicks(edit, "x");
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(wait_for(s, kAccepted, n));
+  }
+  EXPECT_EQ(plain, "  foox");
+  EXPECT_EQ(pictured, "  barx");
+}
+
+TEST_F(WindowTest, EnterPressesTheDefaultButtonAfterTheTypedValue) {
+  std::int32_t number = 5;
+  s.on_open = [&](ui::Window& w) { w.use(2, &number); };
+  ui::Task t = recorder(kFirst, &s);
+  s.window->display();
+  QLineEdit* edit = widget<QLineEdit>(s, 2);
+  edit->selectAll();
+  QTest::keyClicks(edit, "77");
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kAccepted, 1));
+  // The entry's value first, then the press.
+  ASSERT_EQ(s.count(kAccepted, 2), 1);
+  EXPECT_EQ(number, 77);
+  const auto at = [&](int control) {
+    return std::find_if(s.events.begin(), s.events.end(),
+                        [&](const ui::Event& e) { return e.code == kAccepted && e.control == control; });
+  };
+  EXPECT_LT(at(2), at(1));
+
+  // A refused value stops the press.
+  edit->selectAll();
+  QTest::keyClicks(edit, "x");
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kRejected, 2));
+  gui_test::pump();
+  EXPECT_EQ(s.count(kAccepted, 1), 1);
+
+  // From a list too; a disabled default button is not pressed.
+  QTest::keyClick(s.window->widget(5), Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kAccepted, 1, 2));
+  s.window->set_property(1, ui::props::kDisable, "1");
+  QTest::keyClick(s.window->widget(10), Qt::Key_Return);
+  gui_test::pump();
+  EXPECT_EQ(s.count(kAccepted, 1), 2);
+}
+
+TEST_F(WindowTest, EveryMouseEventCarriesItsPosition) {
+  s.on_open = [](ui::Window& w) { w.alert(ui::keys::kMouseLeft2, 5); };
+  ui::Task t = recorder(kFirst, &s);
+  s.window->set_list_rows(5, {{"Standard", "1"}, {"Mine", "12"}});
+  QWidget* button = s.window->widget(1);
+  for (const QPoint p : {QPoint(5, 6), QPoint(9, 3)}) {
+    const int before = s.count(kAccepted, 1);
+    QTest::mouseClick(button, Qt::LeftButton, {}, p);
+    ASSERT_TRUE(wait_for(s, kAccepted, 1, before + 1));
+    const ui::Event& e = s.events.back();
+    EXPECT_EQ(QPoint(e.mouse_x, e.mouse_y), button->pos() + p);
+    EXPECT_EQ(QPoint(s.window->mouse_x(), s.window->mouse_y()), button->pos() + p);
+  }
+  auto* list = widget<QTreeWidget>(s, 5);
+  const QPoint cell = list->visualItemRect(list->topLevelItem(1)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
+  ASSERT_TRUE(wait_for(s, kAlertKey, 5));
+  const ui::Event& e = s.events.back();
+  EXPECT_EQ(QPoint(e.mouse_x, e.mouse_y), list->viewport()->mapTo(s.window->widget(), cell));
 }
 
 TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
