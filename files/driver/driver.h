@@ -27,6 +27,10 @@ struct Operands {
   std::string text;               // position string, new name, SEND text, property name
   std::string value;              // property value
   std::vector<KeyComponent> components;  // BUILDdyn
+  // LOGOUT with a list: every file of the transaction, the one the call is
+  // dispatched to first (`number` holds the time-out in seconds). Empty for
+  // the LOGOUT of one file without a time-out.
+  std::vector<FileDescriptor*> files;
 
   // Out: the text answer of NAME, SEND, POSITION*, GET_PROPERTY, ...
   std::string answer;

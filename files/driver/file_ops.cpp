@@ -138,6 +138,16 @@ void lock(FileDescriptor& f) { run(f, Op::LOCKfile); }
 void lock(FileDescriptor& f, std::uint32_t seconds) { run_number(f, Op::LOCKfilesec, seconds); }
 void unlock(FileDescriptor& f) { run(f, Op::UNLOCK); }
 void logout(FileDescriptor& f) { run(f, Op::LOGOUT); }
+void logout(std::uint32_t seconds, std::initializer_list<FileDescriptor*> files) {
+  if (files.size() == 0 || *files.begin() == nullptr) {
+    post(78);
+    return;
+  }
+  Operands o;
+  o.number = seconds;
+  o.files.assign(files.begin(), files.end());
+  run(**files.begin(), Op::LOGOUT, o);
+}
 void commit(FileDescriptor& f) { run(f, Op::COMMIT); }
 void rollback(FileDescriptor& f) { run(f, Op::ROLLBACK); }
 void build(FileDescriptor& f) { run(f, Op::BUILDfile); }

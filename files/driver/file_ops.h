@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -58,7 +59,20 @@ void release(FileDescriptor& f);
 void lock(FileDescriptor& f);
 void lock(FileDescriptor& f, std::uint32_t seconds);
 void unlock(FileDescriptor& f);
+// LOGOUT of one file, without a time-out: begins a transaction over `f`
+// (waiting while another program updates it), or adds `f` to this program's
+// running transaction (5 at once when another program keeps the file).
 void logout(FileDescriptor& f);
+// LOGOUT(seconds, files...): begins a transaction over all the files or over
+// none. While another program keeps one of them (its own transaction, or an
+// update under way) it waits at most `seconds` and then fails with 5 "Access
+// Denied", leaving no file enlisted. A transaction already running in this
+// program fails it with 56 "LOGOUT Already Active"; a file that is not open,
+// 37; one of another driver, 80; no file at all, 78. From here to COMMIT or
+// ROLLBACK no other program can update the enlisted files (they still read
+// the last committed state), so what the transaction read stays true until
+// it commits. The error is posted against the first file.
+void logout(std::uint32_t seconds, std::initializer_list<FileDescriptor*> files);
 void commit(FileDescriptor& f);
 void rollback(FileDescriptor& f);
 void build(FileDescriptor& f);

@@ -165,6 +165,7 @@ class KestrelDriver final : public Driver {
   std::int32_t copy_table(FileControlBlock& fcb, const std::string& target, bool rename, int* internal);
   std::int32_t build(FileDescriptor& file, FileControlBlock& fcb, KestrelState& st, const KeyDescriptor* key,
                      int* internal);
+  std::int32_t logout_list(const Operands& o, int* internal);
 
   DriverDescriptor descriptor_;
 };
@@ -349,6 +350,24 @@ std::int32_t KestrelDriver::build(FileDescriptor& file, FileControlBlock& fcb, K
   if (rc == kInternal && *internal == 0) *internal = st.table->internal_error();
   if (!was_open) st.table.reset();
   return rc;
+}
+
+std::int32_t KestrelDriver::logout_list(const Operands& o, int* internal) {
+  std::vector<Enlistment> list;
+  for (FileDescriptor* f : o.files) {
+    if (f == nullptr) return 78;
+    if (f->driver != this) return kUnsupported;
+    if (!f->fcb || !(f->fcb->state & state::O)) return kFileNotOpen;
+    if (f->fcb->state & state::T) return 56;
+    KestrelState& other = state_of(*f->fcb);
+    if (!other.table) return kFileNotOpen;
+    if (other.table->internal_error() != 0) {
+      *internal = other.table->internal_error();
+      return kInternal;
+    }
+    list.push_back(Enlistment{f->fcb.get(), other.table->shared_pager()});
+  }
+  return logout(list, o.number, internal);
 }
 
 std::int32_t KestrelDriver::perform(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
@@ -549,7 +568,7 @@ std::int32_t KestrelDriver::run(Op op, FileDescriptor& file, FileControlBlock& f
       return 0;
 
     case Op::LOGOUT:
-      return logout(fcb, t->shared_pager());
+      return o.files.empty() ? logout(fcb, t->shared_pager()) : logout_list(o, internal);
     case Op::COMMIT:
       return commit(kestrel_env(), kestrel_registry(), internal);
     case Op::ROLLBACK:

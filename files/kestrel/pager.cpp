@@ -26,7 +26,8 @@
 //
 // Locks (shared files: opened deny-none).
 //  L1 No access: no access lock, except that while flushes are held back
-//     with changes pending the writer byte stays taken.
+//     with changes pending, and from a transaction's start to its end, the
+//     writer byte stays taken.
 //  L2 Read access: this object's reader slot. Update access: the writer
 //     byte; from the journal pass to the end of the home pass (or the
 //     discard) also all reader slots. Deny-write files take no access lock
@@ -197,6 +198,7 @@ Status Pager::acquire(AccessKind kind, bool wait) {
 }
 
 void Pager::release_access_lock() {
+  if (pinned_ && held_ == Held::writer) return;  // the transaction's, until it ends
   if (held_ == Held::reader) (void)file_->unlock(reader_slot_offset(slot_), 1);
   if (held_ == Held::writer) (void)file_->unlock(kWriterByte, 1);
   held_ = Held::none;
@@ -532,6 +534,26 @@ void Pager::hold_flushes(bool hold) {
   hold_ = hold;
 }
 
+Status Pager::enter_transaction(bool wait) {
+  require(depth_ == 0 && !pinned_ && !journaled_, "a transaction begun inside an access or twice");
+  if (!failure_.ok()) return failure_;
+  if (shared() && options_.writable && !locks_unavailable_) {
+    if (Status s = acquire(AccessKind::update, wait); !s.ok()) return s;
+  }
+  pinned_ = true;
+  hold_ = true;
+  check_invariants();
+  return Status::success();
+}
+
+void Pager::leave_transaction() {
+  require(depth_ == 0 && !journaled_ && !header_dirty_, "a transaction left with changes pending");
+  pinned_ = false;
+  hold_ = false;
+  release_access_lock();
+  check_invariants();
+}
+
 Status Pager::journal_pass() {
   require(depth_ == 0 && !journaled_, "journal_pass inside an access or twice");
   if (!failure_.ok()) return failure_;
@@ -841,7 +863,7 @@ void Pager::check_invariants() const {
   if (depth_ == 0 && !journaled_) {
     assert(!header_dirty_ || hold_);                        // M1
     assert(freed_.empty() || header_dirty_);
-    assert(held_ == Held::none || (hold_ && header_dirty_ && held_ == Held::writer));  // L1
+    assert(held_ == Held::none || (hold_ && (header_dirty_ || pinned_) && held_ == Held::writer));  // L1
     assert(!readers_excluded_);
   }
   if (held_ == Held::reader) assert(depth_ > 0 && kind_ == AccessKind::read);  // L2

@@ -191,6 +191,18 @@ class Pager {
   void hold_flushes(bool hold);
   bool flushes_held() const { return hold_; }
 
+  // What a transaction needs of the file from its LOGOUT to its COMMIT or
+  // ROLLBACK: flushes held back and, on a shared file opened for writing,
+  // the writer byte, kept from now on whatever accesses come and go, so that
+  // no other program updates the file under the pages this transaction
+  // read (its held-back pages rest on that version). Without `wait` a
+  // writer byte someone else holds answers busy(). Outside any access.
+  Status enter_transaction(bool wait);
+  // Gives back what enter_transaction took (changes must be gone: flushed,
+  // discarded or rolled back). Outside any access.
+  void leave_transaction();
+  bool in_transaction() const { return pinned_; }
+
   // The journal pass alone: afterwards the change is durable (a crash is
   // repaired by replay) but not yet home; all reader slots stay taken. A
   // no-op without changes. On failure the changes are dropped.
@@ -343,6 +355,7 @@ class Pager {
   int depth_ = 0;
   AccessKind kind_ = AccessKind::read;
   bool hold_ = false;
+  bool pinned_ = false;     // a transaction keeps the access lock between accesses
   bool journaled_ = false;  // between journal_pass and home_pass / discard_journal
 
   // The chains: page n is in chain n mod 100, each kept in page-number

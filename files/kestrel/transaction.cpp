@@ -12,7 +12,12 @@
 namespace files::kestrel {
 namespace {
 
+constexpr int kAccessDenied = 5;
 constexpr int kUnableToLog = 48;
+constexpr int kLogoutActive = 56;
+// A LOGOUT with a time-out tries its files this often a second.
+constexpr std::uint64_t kRoundsPerSecond = 50;
+constexpr auto kRoundPause = std::chrono::milliseconds(20);
 constexpr int kRetriesOnDenied = 50;
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
@@ -51,7 +56,7 @@ std::vector<std::shared_ptr<Pager>> pagers() {
 // Ends the transaction: flushes go back to normal and every enlisted
 // file's T flag goes (the dispatch clears the caller's own).
 void end_transaction() {
-  for (const auto& p : pagers()) p->hold_flushes(false);
+  for (const auto& p : pagers()) p->leave_transaction();
   for (Member& m : members()) m.fcb->state &= ~state::T;
   members().clear();
 }
@@ -63,6 +68,19 @@ int code_of(Status s, int* internal) {
   }
   if (s.is(Code::io_error)) set_system_error(s.number);
   return kUnableToLog;
+}
+
+// The outcome of a failed attempt to take a file's access lock.
+int code_of_access(Status s, int* internal) {
+  if (s.is(Code::corruption)) {
+    *internal = s.number;
+    return 90;
+  }
+  if (s.is(Code::io_error)) {
+    set_system_error(s.number);
+    return s.number >= 2 && s.number <= 5 ? s.number : 300 + s.number;
+  }
+  return kAccessDenied;
 }
 
 // Adds (add true) or deletes the transaction record of the control file and
@@ -109,9 +127,48 @@ const std::string& control_file() { return control_file_name(); }
 void set_control_file(std::string name) { control_file_name() = std::move(name); }
 
 int logout(FileControlBlock& fcb, std::shared_ptr<Pager> pager) {
-  if (!enlisted(fcb)) {
-    pager->hold_flushes(true);
-    members().push_back(Member{&fcb, std::move(pager)});
+  if (enlisted(fcb)) return 0;
+  const bool joining = !members().empty();
+  if (!pager->in_transaction()) {
+    // Joining a running transaction must not wait: the other program may
+    // be waiting for a file this one already holds.
+    Status s = pager->enter_transaction(!joining);
+    if (!s.ok()) {
+      int internal = 0;
+      return s.is(Code::busy) ? kAccessDenied : code_of_access(s, &internal);
+    }
+  }
+  members().push_back(Member{&fcb, std::move(pager)});
+  return 0;
+}
+
+int logout(const std::vector<Enlistment>& files, std::uint32_t seconds, int* internal_error) {
+  if (!members().empty()) return kLogoutActive;
+  std::vector<std::shared_ptr<Pager>> distinct;
+  for (const Enlistment& e : files) {
+    if (std::find(distinct.begin(), distinct.end(), e.pager) == distinct.end()) distinct.push_back(e.pager);
+  }
+  // All or nothing, and never holding one file while waiting for another:
+  // each round tries every file without waiting and gives back what it got
+  // when one is taken, so two programs that want the same files in another
+  // order can never wait for each other.
+  const std::uint64_t rounds = std::uint64_t{std::min<std::uint32_t>(seconds, 3600)} * kRoundsPerSecond;
+  for (std::uint64_t round = 0;; ++round) {
+    std::size_t entered = 0;
+    Status s;
+    for (; entered < distinct.size(); ++entered) {
+      s = distinct[entered]->enter_transaction(false);
+      if (!s.ok()) break;
+    }
+    if (s.ok()) break;
+    for (std::size_t i = 0; i < entered; ++i) distinct[i]->leave_transaction();
+    if (!s.is(Code::busy)) return code_of_access(s, internal_error);
+    if (round >= rounds) return kAccessDenied;
+    std::this_thread::sleep_for(kRoundPause);
+  }
+  for (const Enlistment& e : files) {
+    if (!enlisted(*e.fcb)) members().push_back(Member{e.fcb, e.pager});
+    e.fcb->state |= state::T;
   }
   return 0;
 }
@@ -136,7 +193,7 @@ void forget(const FileControlBlock& fcb) {
   for (const auto& p : left) {
     if (std::none_of(m.begin(), m.end(), [&](const Member& x) { return x.pager == p; })) {
       p->rollback();
-      p->hold_flushes(false);
+      p->leave_transaction();
     }
   }
 }

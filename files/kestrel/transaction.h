@@ -1,10 +1,24 @@
 // Transactions across files (LOGOUT, COMMIT, ROLLBACK) and the decision
 // about a pending journal that a transaction may have left.
 //
-// LOGOUT enlists one file's table in the process's one transaction (it is
-// begun by the first LOGOUT): from then on the flushes of that table's file
-// object are held back. COMMIT or ROLLBACK on any enlisted file ends the
-// transaction for all of them and clears their T flags.
+// LOGOUT begins the process's one transaction. From then until COMMIT or
+// ROLLBACK (on any enlisted file, ending it for all of them and clearing
+// their T flags) the flushes of every enlisted file object are held back,
+// and each enlisted file that is shared and open for writing keeps its
+// writer byte: no other program can update it between the transaction's
+// operations, so COMMIT never writes pages over changes it did not see.
+// Readers of other programs go on reading the last committed state.
+//
+// LOGOUT with a time-out and a list of files begins the transaction over all
+// of them or over none. It fails with 56 when this program already has a
+// transaction running. A file another program keeps (its transaction, or an
+// update in progress) is waited for: every file is tried without waiting,
+// what was taken is given back when one is refused, and the round is
+// repeated (50 times a second) until all are taken or the seconds have
+// passed; then it fails with 5 "Access Denied", nothing enlisted and nothing
+// held. LOGOUT of one file without a time-out begins a transaction over that
+// file, waiting for it as an update waits, or adds the file to the running
+// transaction without waiting (5 when another program keeps it).
 //
 // COMMIT: a single changed file is flushed as usual. Two or more go through
 // the transaction control file (the "TCF" setting, a keyed file of this
@@ -24,6 +38,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "files/driver/control_block.h"
 #include "files/kestrel/pager.h"
@@ -36,8 +51,20 @@ namespace files::kestrel {
 const std::string& control_file();
 void set_control_file(std::string name);
 
-// `fcb` (whose table works on `pager`) joins the transaction. Returns 0.
+// `fcb` (whose table works on `pager`) begins or joins the transaction:
+// 0, 5 when another program keeps the file, or the file's failure.
 int logout(FileControlBlock& fcb, std::shared_ptr<Pager> pager);
+
+// One file of a LOGOUT with a list.
+struct Enlistment {
+  FileControlBlock* fcb = nullptr;
+  std::shared_ptr<Pager> pager;
+};
+// Begins the transaction over all of `files` (T set on each) or none: 0,
+// 56 when one is running, 5 when the files could not all be had within
+// `seconds`, 90 (*internal_error set) or a system error code when a file
+// failed.
+int logout(const std::vector<Enlistment>& files, std::uint32_t seconds, int* internal_error);
 // Ends the transaction; the outcome as the table layer's codes (48 when the
 // commit could not be logged, 90 with *internal_error set).
 int commit(platform::Env* env, FileRegistry& registry, int* internal_error);
