@@ -7,6 +7,8 @@
 //   "code"     the tools button: always ours
 //   "ok"       the application button, the About window's "&Close"; theme
 //              name "dialog-ok"
+//   "lookup"   the buttons beside an entry that pick its value (a file, a
+//              stored text): always ours
 //
 // A control can ask for our own drawing whatever the theme has (kOwnIcon in
 // window_definition.h). The toolbox does: it is on screen from the first

@@ -17,7 +17,9 @@ QString to_qstring(std::string_view ansi) {
   return out;
 }
 
-std::string from_qstring(const QString& text) {
+namespace {
+
+const std::unordered_map<char16_t, char>& reverse_table() {
   static const std::unordered_map<char16_t, char> reverse = [] {
     std::unordered_map<char16_t, char> m;
     for (int b = 255; b >= 0; --b) {
@@ -25,6 +27,13 @@ std::string from_qstring(const QString& text) {
     }
     return m;
   }();
+  return reverse;
+}
+
+}  // namespace
+
+std::string from_qstring(const QString& text) {
+  const auto& reverse = reverse_table();
   std::string out;
   out.reserve(static_cast<std::size_t>(text.size()));
   for (QChar ch : text) {
@@ -32,6 +41,12 @@ std::string from_qstring(const QString& text) {
     out += it == reverse.end() ? '?' : it->second;
   }
   return out;
+}
+
+int ansi_byte(QChar ch) {
+  const auto& reverse = reverse_table();
+  const auto it = reverse.find(ch.unicode());
+  return it == reverse.end() ? -1 : static_cast<std::uint8_t>(it->second);
 }
 
 }  // namespace ui

@@ -20,6 +20,7 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QValidator>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
 #include <charconv>
@@ -50,7 +51,9 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   std::vector<ListFormat> list_formats;
   std::vector<std::vector<std::vector<std::string>>> list_rows;
   std::vector<int> option_of;          // Radio: its Option's control number
-  std::vector<int> radio_position;     // Radio: its 1-based position in the Option
+  std::vector<std::int32_t> radio_value;  // Radio: what its Option's variable holds while it is chosen
+  std::vector<int> list_value_column;     // List: the cell (1-based) a string variable takes
+  std::vector<int> spin_shown;            // Spin: the value last shown or taken
   std::vector<std::pair<int, std::int32_t>> alerts;
   std::vector<std::int32_t> colors;
   QPointer<QTimer> timer;
@@ -89,6 +92,10 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   // Reads a changed entry back into its use variable (Accepted) or refuses
   // it (Rejected); false when refused.
   bool accept_entry(int n);
+  // The same for a spin box: a value outside its range is refused.
+  bool accept_spin(int n);
+  // A list's highlighted row changed: its cell goes to a string variable.
+  void take_list_value(int n);
   // Takes the value being typed into control n, as leaving it would; false
   // when the value was refused.
   bool commit(int n);
@@ -304,6 +311,49 @@ class RegionWidget final : public QWidget {
   int number_;
 };
 
+// Entries take only what the program's character set can hold: anything
+// else would be stored as "?" without a word.
+class AnsiValidator final : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    for (QChar ch : input) {
+      if (ansi_byte(ch) < 0) return Invalid;
+    }
+    return Acceptable;
+  }
+};
+
+// A spin box whose arrows keep to its range but whose typing does not: a
+// typed value outside the range is the engine's to refuse (Rejected), not
+// the widget's to clamp silently.
+class SpinWidget final : public QSpinBox {
+ public:
+  SpinWidget(QWidget* parent, int low, int high) : QSpinBox(parent), low_(low), high_(high) {
+    setRange(-kTypable, kTypable);
+    setValue(low);
+  }
+  int low() const { return low_; }
+  int high() const { return high_; }
+  void stepBy(int steps) override {
+    const long long v = std::clamp<long long>(static_cast<long long>(value()) + steps, low_, high_);
+    setValue(static_cast<int>(v));
+    selectAll();
+  }
+
+ protected:
+  StepEnabled stepEnabled() const override {
+    StepEnabled e = StepNone;
+    if (value() > low_) e |= StepDownEnabled;
+    if (value() < high_) e |= StepUpEnabled;
+    return e;
+  }
+
+ private:
+  static constexpr int kTypable = 999'999'999;
+  int low_, high_;
+};
+
 // Focus and keys of every control, and of the window itself (number 0).
 class ControlFilter final : public QObject {
  public:
@@ -323,7 +373,12 @@ class ControlFilter final : public QObject {
     const std::int32_t key = key_code_from_qt(k->key(), static_cast<int>(k->modifiers()));
     if (key == 0) return false;
     if (const ControlDef* d = s->control_def(number_); d && d->key == key && d->key_presses > 0) {
-      s->push(s->with_mouse(events::kAccepted, d->key_presses));
+      // As a click on the button would: the typed value first.
+      auto* button = qobject_cast<QAbstractButton*>(s->control(d->key_presses));
+      if (s->commit(number_)) {
+        if (button) button->click();
+        else s->push(s->with_mouse(events::kAccepted, d->key_presses));
+      }
       return true;
     }
     for (const auto& [control, armed] : s->alerts) {
@@ -429,7 +484,14 @@ void Window::State::display(int n) {
     if (const auto* p = std::get_if<std::string*>(&var)) return to_int(**p, 0);
     return 0;
   };
-  if (std::holds_alternative<std::monostate>(var)) return;
+  if (std::holds_alternative<std::monostate>(var)) {
+    if (d->kind == ControlKind::Spin) {  // Rejected: back to the value it had
+      auto* spin = static_cast<QSpinBox*>(w);
+      const QSignalBlocker block(spin);
+      spin->setValue(spin_shown[static_cast<std::size_t>(n)]);
+    }
+    return;
+  }
   switch (d->kind) {
     case ControlKind::String:
       static_cast<QLabel*>(w)->setText(to_qstring(shown()));
@@ -449,14 +511,20 @@ void Window::State::display(int n) {
       auto* spin = static_cast<QSpinBox*>(w);
       const QSignalBlocker block(spin);
       spin->setValue(int_value());
+      spin_shown[static_cast<std::size_t>(n)] = spin->value();
       break;
     }
     case ControlKind::Check:
       static_cast<QCheckBox*>(w)->setChecked(int_value() != 0);
       break;
-    case ControlKind::Progress:
-      static_cast<QProgressBar*>(w)->setValue(std::clamp(int_value(), 0, 100));
+    case ControlKind::Progress: {
+      auto* bar = static_cast<QProgressBar*>(w);
+      bar->setValue(std::clamp(int_value(), 0, 100));
+      // A procedure that shows progress is busy in a loop of its own and
+      // gives the event loop no turn to paint.
+      if (bar->isVisible()) bar->repaint();
       break;
+    }
     case ControlKind::Option: {
       const std::string* as_text = nullptr;
       if (const auto* p = std::get_if<std::string*>(&var)) as_text = *p;
@@ -465,10 +533,13 @@ void Window::State::display(int n) {
         if (option_of[r] != n || !controls[r]) continue;
         auto* radio = static_cast<QRadioButton*>(controls[r].data());
         const bool on = as_text ? menu_label(control_def(static_cast<int>(r))->text) == trim(*as_text)
-                                : radio_position[r] == chosen;
-        radio->setAutoExclusive(false);  // lets "none chosen" be shown
+                                : radio_value[r] == chosen;
+        // An exclusive group never lets its last chosen radio go; "none
+        // chosen" must be shown too.
+        QButtonGroup* group = radio->group();
+        if (group) group->setExclusive(false);
         radio->setChecked(on);
-        radio->setAutoExclusive(true);
+        if (group) group->setExclusive(true);
       }
       break;
     }
@@ -513,10 +584,41 @@ bool Window::State::accept_entry(int n) {
   return true;
 }
 
+bool Window::State::accept_spin(int n) {
+  auto* spin = static_cast<SpinWidget*>(control(n));
+  const ControlDef* d = control_def(n);
+  if (!spin || !d) return true;
+  spin->interpretText();
+  const int v = spin->value();
+  if (v == spin_shown[static_cast<std::size_t>(n)]) return true;
+  if (v < spin->low() || v > spin->high()) {
+    push(with_mouse(events::kRejected, n));
+    return false;
+  }
+  spin_shown[static_cast<std::size_t>(n)] = v;
+  if (auto* p = std::get_if<std::int32_t*>(&vars[static_cast<std::size_t>(n)])) **p = v;
+  else if (auto* p = std::get_if<double*>(&vars[static_cast<std::size_t>(n)])) **p = v;
+  push(with_mouse(events::kAccepted, n));
+  return true;
+}
+
+void Window::State::take_list_value(int n) {
+  auto* t = qobject_cast<QTreeWidget*>(control(n));
+  auto* var = std::get_if<std::string*>(&vars[static_cast<std::size_t>(n)]);
+  if (!t || !var) return;
+  const int row = t->currentItem() ? t->indexOfTopLevelItem(t->currentItem()) : -1;
+  const auto& rows = list_rows[static_cast<std::size_t>(n)];
+  if (row < 0 || row >= static_cast<int>(rows.size())) return;
+  const auto column = static_cast<std::size_t>(list_value_column[static_cast<std::size_t>(n)] - 1);
+  const auto& cells = rows[static_cast<std::size_t>(row)];
+  **var = column < cells.size() ? cells[column] : std::string();
+}
+
 bool Window::State::commit(int n) {
   const ControlDef* d = control_def(n);
   if (!d) return true;
   if (d->kind == ControlKind::Entry) return accept_entry(n);
+  if (d->kind == ControlKind::Spin) return accept_spin(n);
   return true;
 }
 
@@ -554,7 +656,9 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   s.list_formats.resize(n);
   s.list_rows.resize(n);
   s.option_of.assign(n, 0);
-  s.radio_position.assign(n, 0);
+  s.radio_value.assign(n, 0);
+  s.list_value_column.assign(n, 1);
+  s.spin_shown.assign(n, 0);
   s.colors.assign(n, kColorNone);
 
   Qt::WindowFlags flags = Qt::Window;
@@ -622,6 +726,8 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       case ControlKind::Entry: {
         auto* e = new QLineEdit(top);
         e->setReadOnly((d.flags & kReadOnly) != 0);
+        e->setValidator(new AnsiValidator(e));
+        QObject::connect(e, &QLineEdit::inputRejected, e, [] { beep(); });
         QObject::connect(e, &QLineEdit::editingFinished, e, [weak, number] {
           if (auto st = weak.lock()) st->accept_entry(number);
         });
@@ -629,16 +735,10 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
         break;
       }
       case ControlKind::Spin: {
-        auto* sp = new QSpinBox(top);
-        sp->setRange(d.range_low, std::max(d.range_low, d.range_high));
-        QObject::connect(sp, &QSpinBox::editingFinished, sp, [weak, number, sp] {
-          auto st = weak.lock();
-          if (!st) return;
-          if (auto* p = std::get_if<std::int32_t*>(&st->vars[static_cast<std::size_t>(number)])) {
-            if (**p == sp->value()) return;
-            **p = sp->value();
-          }
-          st->push(st->with_mouse(events::kAccepted, number));
+        auto* sp = new SpinWidget(top, d.range_low, std::max(d.range_low, d.range_high));
+        s.spin_shown[i] = d.range_low;
+        QObject::connect(sp, &QSpinBox::editingFinished, sp, [weak, number] {
+          if (auto st = weak.lock()) st->accept_spin(number);
         });
         w = sp;
         break;
@@ -666,15 +766,16 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       case ControlKind::Radio: {
         auto* r = new QRadioButton(text, top);
         s.option_of[i] = option;
-        s.radio_position[i] = ++radio_count;
+        ++radio_count;
+        s.radio_value[i] = d.value.value_or(radio_count);
         if (group) group->addButton(r);
         const int opt = option;
-        const int position = radio_count;
-        QObject::connect(r, &QRadioButton::clicked, r, [weak, opt, position, number] {
+        const std::int32_t value = s.radio_value[i];
+        QObject::connect(r, &QRadioButton::clicked, r, [weak, opt, value, number] {
           auto st = weak.lock();
           if (!st || opt == 0) return;
           UseVariable& var = st->vars[static_cast<std::size_t>(opt)];
-          if (auto* p = std::get_if<std::int32_t*>(&var)) **p = position;
+          if (auto* p = std::get_if<std::int32_t*>(&var)) **p = value;
           else if (auto* p = std::get_if<std::string*>(&var)) **p = menu_label(st->control_def(number)->text);
           st->push(st->with_mouse(events::kAccepted, opt));
         });
@@ -705,7 +806,10 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
           t->headerItem()->setTextAlignment(static_cast<int>(c), alignment_of(cols[c]->header_justification_or_column()));
         }
         QObject::connect(t, &QTreeWidget::currentItemChanged, t, [weak, number] {
-          if (auto st = weak.lock()) st->push(st->with_mouse(events::kNewSelection, number));
+          auto st = weak.lock();
+          if (!st) return;
+          st->take_list_value(number);
+          st->push(st->with_mouse(events::kNewSelection, number));
         });
         const auto armed = [](const State& st, int control, std::int32_t key) {
           return std::any_of(st.alerts.begin(), st.alerts.end(), [&](const auto& a) {
@@ -945,6 +1049,7 @@ void Window::set_property(int control, std::int32_t property, std::string_view v
         const QSignalBlocker block(t);
         if (number >= 1 && number <= t->topLevelItemCount()) t->setCurrentItem(t->topLevelItem(number - 1));
         else t->setCurrentItem(nullptr);
+        s.take_list_value(control);
       }
       break;
     default:
@@ -1040,6 +1145,11 @@ void Window::set_list_rows(int control, std::vector<std::vector<std::string>> ro
   }
   t->addTopLevelItems(items);
   s.list_rows[static_cast<std::size_t>(control)] = std::move(rows);
+}
+
+void Window::set_list_value_column(int control, int column) {
+  if (!qobject_cast<QTreeWidget*>(s_->control(control)) || column < 1) return;
+  s_->list_value_column[static_cast<std::size_t>(control)] = column;
 }
 
 int Window::list_row_count(int control) const {

@@ -24,7 +24,17 @@
 // the Window's destruction), so the procedure can still save its placement.
 //
 // Rejected is answered by the engine itself before the procedure sees it:
-// a beep, the control redisplayed and selected again.
+// a beep, the control redisplayed and selected again. An entry's typed text
+// is Rejected when its picture cannot read it, a spin box's when the number
+// lies outside the spin's range; the use variable keeps its value.
+//
+// Keys every window knows: Enter presses the focused button, or else the
+// window's default button (kDefaultButton; not when disabled or hidden),
+// after taking the value being typed, as leaving the entry would (a refused
+// value stops the press). A control's own key (ControlDef::key, such as
+// Ctrl+Down on an entry) presses its button the same way. Armed keys
+// (alert()) come first. Entries refuse, with a beep, characters that the
+// program's single-byte character set cannot hold.
 //
 // Events come in through the Qt event loop and are handed to the procedure
 // from a queued call, never from inside a widget's own handler; a procedure
@@ -62,10 +72,21 @@ struct Event {
 
 // The variable a control shows and edits; the window does not own it and
 // it must outlive the window.
-//   String, Entry: std::string (ANSI) or a number, through the picture
-//   Check, Spin, Progress: std::int32_t
-//   Option: std::int32_t (the 1-based position of the chosen radio) or
-//           std::string (the chosen radio's text without its "&" marks)
+//   String, Entry: std::string (ANSI) or a number, through the picture; a
+//           string entry shows its value without trailing blanks, leading
+//           blanks kept
+//   Check: std::int32_t, 1 ticked and 0 not
+//   Spin: std::int32_t (or double)
+//   Progress: std::int32_t, 0..100; display() paints it at once, so that a
+//           procedure busy in a loop of its own shows its progress
+//   Option: std::int32_t (the chosen radio's declared value, with_value(),
+//           or else its 1-based position; a value that no radio has shows
+//           none chosen) or std::string (the chosen radio's text without
+//           its "&" marks)
+//   List: std::string: whenever the highlighted row changes (the user, or
+//           the "selected" property), that row's cell of the value column
+//           (set_list_value_column(), 1 by default) as it was given, before
+//           any picture
 using UseVariable = std::variant<std::monostate, std::string*, std::int32_t*, double*>;
 
 // The key code (engine_codes.h) of a Qt key with its modifiers; 0 for a
@@ -134,9 +155,16 @@ class Window {
   void alert(std::int32_t key, int control = 0);
 
   // The rows of a list: each row's cells in column order, as values that the
-  // column pictures format (numbers as decimal text).
+  // column pictures format (numbers as decimal text). Cells beyond the
+  // format's columns are kept with the row but not shown (a record's
+  // position, its id). Replacing the rows leaves no row highlighted.
+  // Property "selected" reads the highlighted row (1-based; 0 for none) and
+  // sets it; a number that names no row (row count + 1) highlights none.
   void set_list_rows(int control, std::vector<std::vector<std::string>> rows);
   int list_row_count(int control) const;
+  // The cell (1-based) of the highlighted row that a list's string variable
+  // takes.
+  void set_list_value_column(int control, int column);
 
   // Timer events every `hundredths` of a second; 0 stops them.
   void set_timer(int hundredths);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -23,10 +24,10 @@ enum class ControlKind : std::uint8_t {
   Prompt,    // a label naming the control after it; takes no focus
   String,    // a display text; with a use variable it shows it through its picture
   Entry,     // a one-line entry; its picture reads typed text back (Rejected on failure)
-  Spin,      // an entry with up and down arrows over a numeric range
+  Spin,      // an entry with up and down arrows over range_low..range_high; a typed value outside it is Rejected
   Check,     // a check box: use variable 1 ticked, 0 not
   Option,    // a frame that groups the Radio controls that follow it
-  Radio,     // one choice of the Option before it: its use variable gets the radio's position (1-based)
+  Radio,     // one choice of the Option before it: the Option's variable gets its value (with_value), else its position (1-based)
   List,      // a list box laid out by its list format
   Progress,  // a progress bar 0..100
   Region,    // a mouse-sensitive area: press Accepted, release MouseUp, MouseIn/Out/Move
@@ -75,6 +76,9 @@ struct ControlDef {
   std::int32_t key = 0;
   int key_presses = 0;
   int range_low = 0, range_high = 0;  // Spin
+  // Radio: the number its Option's variable holds while it is chosen;
+  // without one, its 1-based position in the Option.
+  std::optional<std::int32_t> value;
 
   // Table rows read best as control(kind, text, x, y, w, h) followed by
   // what else the row has: .with_icon("code").with_color(...).
@@ -91,6 +95,7 @@ struct ControlDef {
     d.key_presses = presses;
     return d;
   }
+  constexpr ControlDef with_value(std::int32_t v) const { ControlDef d = *this; d.value = v; return d; }
   constexpr ControlDef with_range(int low, int high) const {
     ControlDef d = *this;
     d.range_low = low;

@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const kIcons[] = {"code", "markfit", "ok"};
+const char* const kIcons[] = {"code", "lookup", "markfit", "ok"};
 
 bool recorded_icons_built() { return QFile::exists(QStringLiteral(":/markfit/icons/markfit.pic")); }
 

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 #include <functional>
@@ -50,6 +53,25 @@ ui::WindowDef make_def(const char* name) {
 }
 const ui::WindowDef kFirst = make_def("test$FIRST");
 const ui::WindowDef kSecond = make_def("test$SECOND");
+
+// Controls with values of their own: radios with declared values, a spin
+// with a range, a list bound to a text, a progress bar.
+constexpr ui::ControlDef kValueControls[] = {
+    control(ControlKind::Option, "Translation", 4, 4, 80, 40),                             // 1
+    control(ControlKind::Radio, "None", 8, 12, 60, 10).with_value(0),                      // 2
+    control(ControlKind::Radio, "International", 8, 22, 60, 10).with_value(1),             // 3
+    control(ControlKind::Radio, "All", 8, 32, 60, 10).with_value(2),                       // 4
+    control(ControlKind::Spin, "", 90, 4, 30, 12).with_format("@n3").with_range(1, 40),    // 5
+    control(ControlKind::List, "", 4, 48, 120, 50).with_format("80L(2)~Table Name~@s20@"),  // 6
+    control(ControlKind::Progress, "", 4, 100, 120, 8),                                    // 7
+    control(ControlKind::Button, "OK", 4, 110, 40, 14).with_flags(ui::kDefaultButton),     // 8
+};
+ui::WindowDef make_value_def() {
+  ui::WindowDef d = make_def("test$VALUES");
+  d.controls = kValueControls;
+  return d;
+}
+const ui::WindowDef kValues = make_value_def();
 
 struct Script {
   std::vector<ui::Event> events;
@@ -275,6 +297,114 @@ TEST_F(WindowTest, EveryMouseEventCarriesItsPosition) {
   ASSERT_TRUE(wait_for(s, kAlertKey, 5));
   const ui::Event& e = s.events.back();
   EXPECT_EQ(QPoint(e.mouse_x, e.mouse_y), list->viewport()->mapTo(s.window->widget(), cell));
+}
+
+TEST_F(WindowTest, RadiosGiveTheirDeclaredValues) {
+  std::int32_t mode = 2;
+  s.on_open = [&](ui::Window& w) { w.use(1, &mode); };
+  ui::Task t = recorder(kValues, &s);
+  s.window->display();
+  EXPECT_TRUE(widget<QRadioButton>(s, 4)->isChecked());
+  QTest::mouseClick(widget<QRadioButton>(s, 2), Qt::LeftButton, {}, QPoint(5, 5));
+  ASSERT_TRUE(wait_for(s, kAccepted, 1));
+  EXPECT_EQ(mode, 0);
+  mode = 7;  // no radio has it: none is shown chosen
+  s.window->display(1);
+  for (int n : {2, 3, 4}) EXPECT_FALSE(widget<QRadioButton>(s, n)->isChecked()) << n;
+}
+
+TEST_F(WindowTest, SpinRefusesTypedValuesOutsideItsRange) {
+  std::int32_t indent = 5;
+  s.on_open = [&](ui::Window& w) { w.use(5, &indent); };
+  ui::Task t = recorder(kValues, &s);
+  s.window->display();
+  auto* spin = widget<QSpinBox>(s, 5);
+  spin->setFocus();
+  const auto type = [&](const char* text) {
+    spin->selectAll();
+    QTest::keyClicks(spin, text);
+    QTest::keyClick(spin, Qt::Key_Return);
+  };
+  type("41");
+  ASSERT_TRUE(wait_for(s, kRejected, 5));
+  EXPECT_EQ(indent, 5);
+  EXPECT_EQ(spin->value(), 5);  // shown again as it was
+  EXPECT_EQ(responder.beeps(), 1);
+  EXPECT_EQ(s.count(kAccepted, 8), 0);  // nor was OK pressed
+  type("0");
+  ASSERT_TRUE(wait_for(s, kRejected, 5, 2));
+  EXPECT_EQ(indent, 5);
+  type("40");
+  ASSERT_TRUE(wait_for(s, kAccepted, 5));
+  EXPECT_EQ(indent, 40);
+  // The arrows keep to the range.
+  QTest::keyClick(spin, Qt::Key_Up);
+  EXPECT_EQ(spin->value(), 40);
+}
+
+TEST_F(WindowTest, ListPutsTheHighlightedRowsCellInItsVariable) {
+  std::string name = "before";
+  s.on_open = [&](ui::Window& w) {
+    w.use(6, &name);
+    w.set_list_rows(6, {{"Standard", "1"}, {"Mine", "12"}});
+  };
+  ui::Task t = recorder(kValues, &s);
+  ui::Window& w = *s.window;
+  auto* list = widget<QTreeWidget>(s, 6);
+  EXPECT_EQ(list->columnCount(), 1);  // the id is kept, not shown
+  list->setCurrentItem(list->topLevelItem(1));  // as the user would
+  ASSERT_TRUE(wait_for(s, kNewSelection, 6));
+  EXPECT_EQ(name, "Mine");
+  w.set_property(6, ui::props::kSelected, "1");
+  EXPECT_EQ(name, "Standard");
+  w.set_list_value_column(6, 2);
+  w.set_property(6, ui::props::kSelected, "2");
+  EXPECT_EQ(name, "12");
+  // Row count + 1: nothing highlighted, the variable as it was.
+  w.set_property(6, ui::props::kSelected, "3");
+  EXPECT_EQ(w.property(6, ui::props::kSelected), "0");
+  EXPECT_TRUE(list->selectedItems().isEmpty());
+  EXPECT_EQ(name, "12");
+}
+
+TEST_F(WindowTest, ProgressShowsItsVariableAndHides) {
+  std::int32_t progress = 0;
+  s.on_open = [&](ui::Window& w) {
+    w.use(7, &progress);
+    w.set_property(7, ui::props::kHide, "1");
+  };
+  ui::Task t = recorder(kValues, &s);
+  ui::Window& w = *s.window;
+  auto* bar = widget<QProgressBar>(s, 7);
+  EXPECT_FALSE(bar->isVisible());
+  w.set_property(7, ui::props::kHide, "");
+  EXPECT_TRUE(bar->isVisible());
+  progress = 42;
+  w.display(7);
+  EXPECT_EQ(bar->value(), 42);
+  progress = 130;
+  w.display(7);
+  EXPECT_EQ(bar->value(), 100);
+  w.set_property(7, ui::props::kHide, "1");
+  EXPECT_EQ(w.property(7, ui::props::kHide), "1");
+  EXPECT_FALSE(bar->isVisible());
+}
+
+TEST_F(WindowTest, EntriesRefuseCharactersTheCharacterSetLacks) {
+  std::string text;
+  s.on_open = [&](ui::Window& w) { w.use(11, &text); };
+  ui::Task t = recorder(kFirst, &s);
+  QLineEdit* edit = widget<QLineEdit>(s, 11);
+  edit->setFocus();
+  for (const char16_t ch : u"caf\u00e9\u20ac\u0416") {  // e acute, euro: kept; Zhe: not
+    if (ch == 0) break;
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(ch)));
+    QApplication::sendEvent(edit, &press);
+  }
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kAccepted, 11));
+  EXPECT_EQ(text, "caf\xE9\x80");
+  EXPECT_EQ(responder.beeps(), 1);
 }
 
 TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
