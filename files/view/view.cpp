@@ -201,7 +201,7 @@ int View::against_range() const {
 // --- Placing --------------------------------------------------------------------------------------
 
 int View::seek_edge(bool low) {
-  if (fixed_.empty()) {
+  if (fixed_.empty() || !file_.record) {
     files::set(key_);
     return ERRORCODE();
   }
@@ -287,8 +287,12 @@ int View::fail(int code) {
 
 int View::read(bool forward) {
   if (!placed_ || empty_range_ || edge_ == (forward ? Edge::end : Edge::start)) return fail(33);
-  saved_.assign(file_.record, file_.record + file_.record_length);
-  const auto give_back = [this] { std::copy(saved_.begin(), saved_.end(), file_.record); };
+  // A file whose layout comes from the data file has no buffer before it is
+  // opened; the driver answers that read itself.
+  if (file_.record) saved_.assign(file_.record, file_.record + file_.record_length);
+  const auto give_back = [this] {
+    if (file_.record) std::copy(saved_.begin(), saved_.end(), file_.record);
+  };
   for (;;) {
     forward ? files::next(file_) : files::previous(file_);
     ++reads_;

@@ -56,6 +56,13 @@
 // A page then costs a few driver reads however large the file. Components
 // that qualify: BYTE, SHORT, USHORT, LONG, ULONG, DATE and TIME compared with
 // an integer; STRING compared with a text when the key is case-sensitive.
+// The range's start is the fixed values with every further component at its
+// lowest value in key order (its end: at its highest), strings made of the
+// characters 0 (255), which every collation keeps at the ends. A position
+// from outside the range (a row of another table) places the view at the
+// range's start when it lies in front of the range in the direction read,
+// and reads as the end otherwise; "in front" compares STRING components
+// byte by byte.
 // Every other filter (and the rest of a range filter) is evaluated record by
 // record, which reads as much of the file as it takes to find passing
 // records.
@@ -66,8 +73,9 @@
 // A position finds its record again after any refill and after other
 // programs added or deleted records; when its record was deleted, the view is
 // placed at the record's neighbour in key order. A record whose driver
-// position does not fit (a key of more than 504 bytes) cannot be read through
-// a view: the read answers 88 ("Invalid Key Length").
+// position is longer than 508 characters (with the keyed driver: a key of
+// more than 504 bytes) cannot be read through a view: the read answers 88
+// ("Invalid Key Length").
 //
 // Errors. Every method that touches the file returns the error code it left
 // in the error state (0 on success), like ERRORCODE() right after it. Driver

@@ -114,6 +114,7 @@ TEST_F(ViewTest, FilterRangeReadsOneTableBothWaysAndTakesTheVariableWhenPlaced) 
   EXPECT_EQ(read_all(v, c, false), (Rows{"3:g", "3:e", "3:c", "3:a"}));
   reset = 7;
   v.first();
+  EXPECT_EQ(c.get_string(c.character), "a");  // placing leaves the buffer alone
   EXPECT_EQ(v.next(), 33);
   v.last();
   EXPECT_EQ(v.previous(), 33);
@@ -157,6 +158,10 @@ TEST_F(ViewTest, ProjectionAndUnfilteredOrderOfACaseInsensitiveKey) {
   std::vector<std::string> rows;
   while (v.next() == 0) rows.push_back(std::to_string(v.value(0).integer) + v.value(1).text.substr(0, 8));
   EXPECT_EQ(rows, (Rows{"2alpha   ", "4sigma   ", "3Standard", "1Zeta    "}));
+  v.first();
+  EXPECT_EQ(v.previous(), 33);  // nothing before the first, though the driver reads from either end
+  v.last();
+  EXPECT_EQ(v.next(), 33);
   EXPECT_EQ(v.bytes(1).size(), 20u);
 
   // Locating by typing "s": the first name at or after it, either case.
