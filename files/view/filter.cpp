@@ -333,6 +333,10 @@ class Filter::Parser {
   }
 
   int add(Node node) {
+    if (out_->nodes_.size() >= kMaxNodes) {
+      fail(token_.at, "Expression too long");
+      return -1;
+    }
     out_->nodes_.push_back(std::move(node));
     return static_cast<int>(out_->nodes_.size() - 1);
   }

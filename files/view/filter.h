@@ -12,7 +12,8 @@
 //   number     := [-] digits [ "." digits ]
 //   text       := '...' or "..." (the quote doubled inside stands for itself)
 // A name is a field label of the file first, else a bound variable; any other
-// name is an error. Parentheses nest at most kMaxNesting deep.
+// name is an error. Parentheses nest at most kMaxNesting deep, and an
+// expression holds at most kMaxNodes comparisons and joins.
 //
 // Comparison: two numbers compare by value; two texts compare byte by byte
 // with trailing blanks ignored (as blank-padded strings compare), case
@@ -105,6 +106,9 @@ struct FilterError {
 class Filter {
  public:
   static constexpr int kMaxNesting = 64;
+  // Comparisons and joins in one expression; evaluation recurses once per
+  // join, so an endless chain of ANDs must not reach the evaluator.
+  static constexpr std::size_t kMaxNodes = 1000;
 
   Filter() = default;
 

@@ -153,6 +153,11 @@ TEST_F(FilterTest, MalformedExpressionsAreReportedWithTheirPlace) {
     ASSERT_TRUE(error) << c.expression;
     EXPECT_EQ(error->message, c.message) << c.expression;
   }
+  std::string chain = "F:LONG = 1";
+  for (int i = 0; i < 600; ++i) chain += " AND F:LONG = 1";  // past what the evaluator recurses through
+  const auto long_chain = Filter::parse(chain, f.fd, &names, &filter);
+  ASSERT_TRUE(long_chain);
+  EXPECT_THAT(long_chain->message, ::testing::StartsWith("Expression too long at "));
   EXPECT_FALSE(filter.empty());  // a failed parse leaves the filter as it was
   f.set_long(long_, 1);
   EXPECT_TRUE(filter.matches(f.fd.record));
