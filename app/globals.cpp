@@ -1,5 +1,7 @@
 #include "app/globals.h"
 
+#include "app/dictionary/dictionary.h"
+
 namespace app {
 
 std::int32_t global_request = 0;
@@ -7,6 +9,7 @@ std::int32_t global_response = 0;
 std::int32_t navigation_request = 0;
 
 void module_setup() {
+  dictionary::clear_record_buffers();
   global_request = 0;
   global_response = 0;
   navigation_request = 0;

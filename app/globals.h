@@ -1,6 +1,6 @@
 // The variables every application procedure shares, and the module set-up
-// that zeroes them at start. The record buffers and the files' usage counts
-// join them with the data dictionary.
+// that zeroes them at start. The record buffers, the files' usage counts and
+// the saved error live with the data dictionary (app/dictionary).
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,8 @@ extern std::int32_t global_response;
 // without going back to the list; 0 none.
 extern std::int32_t navigation_request;
 
-// The module set-up of program start: every global above to 0.
+// The module set-up of program start: the data files' record buffers
+// cleared, every global above 0.
 void module_setup();
 
 // What every procedure does first: returns the request it was called with

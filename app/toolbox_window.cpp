@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/about_markfit.h"
+#include "app/add_translations.h"
 #include "app/globals.h"
 #include "app/placement.h"
 #include "app/screenshots.h"
@@ -82,8 +83,9 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   namespace tb = toolbox;
   take_request();
   ui::Window window(kToolboxWindow);
-  // The standard translation table is built here, before the toolbox is
-  // shown, once the data files exist.
+  // No translations at all: the standard table is built before the toolbox
+  // is shown.
+  if (standard_table_needed()) co_await AddTranslations(1);
 
   restore_placement(window, kSection, kSettingsFile);
   const bool placement_restored = true;
@@ -248,7 +250,17 @@ PlatformChoice choose_platform(const char* qpa, const char* display, const char*
 
 namespace {
 
-// Watches for the first window on screen (the toolbox), once.
+bool is_toolbox(const QWindow* w) {
+  for (ui::Window* window : ui::Window::open_windows()) {
+    if (window->definition().name == kToolboxWindow.name) {
+      return window->widget() && window->widget()->windowHandle() == w;
+    }
+  }
+  return false;
+}
+
+// Watches for the toolbox on screen, once (at a first start the builder's
+// window comes before it).
 class FirstExposure final : public QObject {
  public:
   explicit FirstExposure(std::function<void()> then) : then_(std::move(then)) {}
@@ -256,7 +268,7 @@ class FirstExposure final : public QObject {
  protected:
   bool eventFilter(QObject* target, QEvent* e) override {
     if (!fired_ && e->type() == QEvent::Expose) {
-      if (auto* w = qobject_cast<QWindow*>(target); w && w->isExposed()) {
+      if (auto* w = qobject_cast<QWindow*>(target); w && w->isExposed() && is_toolbox(w)) {
         fired_ = true;
         // After this exposure has been painted.
         QTimer::singleShot(0, this, then_);
