@@ -40,6 +40,10 @@ struct OpenMode {
   bool create = false;     // make the file when missing
   bool truncate = false;   // cut an existing file to length 0
   bool exclusive = false;  // with create: fail with 80 (file exists) when present
+  // Every write goes to the end of the file as it is at that moment,
+  // whatever offset it names, in one system call: writers of several
+  // programs appending to one file interleave whole writes, never pieces.
+  bool append = false;
 };
 
 enum class LockKind : std::uint8_t { shared, exclusive };
@@ -117,5 +121,10 @@ class Env {
   // The process-wide POSIX environment. Never null, never destroyed.
   static Env* posix();
 };
+
+// The running program's own file as an absolute path with every symbolic
+// link resolved, however the program was started (through PATH, a link, a
+// relative name). 2 when the system cannot say.
+Status own_program_path(std::string* out);
 
 }  // namespace platform

@@ -31,6 +31,7 @@ struct Inode {
 struct Handle {
   std::unique_ptr<File> base;
   std::uint64_t inode = 0;
+  bool append = false;  // every write lands at the end, whatever its offset
   bool dead = false;   // the power went; the base File is closed
   int sync_error = 0;  // the first failed sync, kept for every later one
 };
@@ -225,6 +226,9 @@ class FaultFile final : public File {
     if (handle_->dead) return Status(syserr::invalid_handle);
     if (const int e = state_->injected(fault_op::write); e != 0) return Status(e);
 
+    if (handle_->append) {
+      if (const Status s = handle_->base->size(&offset); !s.ok()) return s;
+    }
     std::size_t keep = n;
     bool fail_full = false;
     if (state_->short_countdown != 0 && --state_->short_countdown == 0) {
@@ -343,6 +347,7 @@ Status FaultEnv::open(const std::string& path, const OpenMode& mode, std::unique
   auto handle = std::make_shared<Handle>();
   handle->base = std::move(file);
   handle->inode = id;
+  handle->append = mode.append;
   std::erase_if(state_->handles, [](const std::weak_ptr<Handle>& h) { return h.expired(); });
   state_->handles.push_back(handle);
   *out = std::make_unique<FaultFile>(state_, std::move(handle), path);

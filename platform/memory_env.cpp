@@ -90,8 +90,13 @@ using State = MemoryEnv::State;
 class MemoryFile final : public File {
  public:
   MemoryFile(std::shared_ptr<State> state, std::shared_ptr<Node> node, std::uint64_t owner, std::string path,
-             Access access)
-      : state_(std::move(state)), node_(std::move(node)), owner_(owner), path_(std::move(path)), access_(access) {}
+             Access access, bool append)
+      : state_(std::move(state)),
+        node_(std::move(node)),
+        owner_(owner),
+        path_(std::move(path)),
+        access_(access),
+        append_(append) {}
 
   ~MemoryFile() override {
     std::lock_guard<std::mutex> guard(state_->mu);
@@ -130,6 +135,7 @@ class MemoryFile final : public File {
       result = Status(syserr::invalid_parameter);
     } else if (n != 0) {
       std::lock_guard<std::mutex> guard(state_->mu);
+      if (append_) offset = node_->data.size();
       const std::uint64_t limit = state_->max_file_size;
       done = n;
       if (offset >= limit) {
@@ -210,6 +216,7 @@ class MemoryFile final : public File {
   std::uint64_t owner_;
   std::string path_;
   Access access_;
+  bool append_;
 };
 
 }  // namespace
@@ -233,7 +240,7 @@ Status MemoryEnv::open(const std::string& path, const OpenMode& mode, std::uniqu
     if (it->second->read_only && mode.access != Access::read) return Status(syserr::access_denied);
     if (mode.truncate) it->second->data.clear();
   }
-  *out = std::make_unique<MemoryFile>(state_, it->second, state_->next_owner++, path, mode.access);
+  *out = std::make_unique<MemoryFile>(state_, it->second, state_->next_owner++, path, mode.access, mode.append);
   return Status::success();
 }
 

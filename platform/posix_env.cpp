@@ -189,6 +189,8 @@ class PosixEnv final : public Env {
     if (mode.create) extra |= O_CREAT;
     if (mode.create && mode.exclusive) extra |= O_EXCL;
     if (mode.truncate) extra |= O_TRUNC;
+    // pwrite on such a descriptor appends whatever offset it is given.
+    if (mode.append) extra |= O_APPEND;
 
     bool readable = true;
     bool writable = true;
@@ -304,6 +306,20 @@ class PosixEnv final : public Env {
 };
 
 }  // namespace
+
+Status own_program_path(std::string* out) {
+  std::vector<char> buf(256);
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return Status(syserr::file_not_found);
+    if (static_cast<std::size_t>(n) < buf.size()) {
+      *out = std::string(buf.data(), static_cast<std::size_t>(n));
+      return Status::success();
+    }
+    if (buf.size() >= (std::size_t{1} << 16)) return Status(syserr::file_not_found);
+    buf.resize(buf.size() * 2);
+  }
+}
 
 Env* Env::posix() {
   // Never destroyed: Files may still be closing during static destruction.

@@ -119,6 +119,9 @@ bool details_allowed(const FileDescriptor& file, const FileControlBlock& fcb) {
 }
 
 // Appends `text` at the end of the trace file, creating it when missing.
+// The file is opened for appending, so the system puts the one write at the
+// end as it is then: another program appending to the same file between
+// our learning its size and writing could not tear or overwrite a line.
 // A trace that cannot be written is lost silently: diagnosis must never
 // change the outcome of the operation it describes.
 bool append_to_trace(const std::string& path, const std::string& text) {
@@ -126,11 +129,10 @@ bool append_to_trace(const std::string& path, const std::string& text) {
   platform::OpenMode mode;
   mode.access = platform::Access::write;
   mode.create = true;
+  mode.append = true;
   std::unique_ptr<platform::File> file;
   if (!env->open(path, mode, &file) || !file) return false;
-  std::uint64_t end = 0;
-  if (!file->size(&end)) return false;
-  return file->write_at(end, text.data(), text.size()).ok();
+  return file->write_at(0, text.data(), text.size()).ok();
 }
 
 // --- Declaration dump -------------------------------------------------------
@@ -558,15 +560,6 @@ std::string operation_head(const FileControlBlock& fcb, Op op, const KeyDescript
   return head;
 }
 
-// The message a code is posted with, as ERROR() would give it back.
-std::string posted_text(std::int32_t code) {
-  std::string text = runtime::message_text(code);
-  const auto first = text.find_first_not_of(' ');
-  text = first == std::string::npos ? std::string() : text.substr(first, 79);
-  const auto last = text.find_last_not_of(' ');
-  text.resize(last == std::string::npos ? 0 : last + 1);
-  return text;
-}
 
 }  // namespace
 
@@ -603,7 +596,8 @@ void trace_operation(const FileDescriptor& file, FileControlBlock& fcb, Op op, c
   if (code == 90) {
     text += "File Error: " + FILEERROR() + " ";
   } else if (code != 0) {
-    text += "Error: " + posted_text(code) + " ";
+    // The message exactly as worded, a trailing blank of its own included.
+    text += "Error: " + runtime::message_text(code) + " ";
   }
   appendf(text, "Time Taken: %ld.%02ld secs\r\n", static_cast<long>(hundredths / 100),
           static_cast<long>(hundredths % 100));

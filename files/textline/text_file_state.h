@@ -69,9 +69,18 @@ constexpr std::uint64_t deny_write = base + 4;   // ... that denies others writi
 // The whole-file lock: byte 0, length 1, nested by lock_count.
 constexpr std::uint64_t kWholeFileLockOffset = 0;
 
+struct TextFileState;
+// Forgets every level of the whole-file lock, whose system lock goes with
+// the handle; CLOSE and the release of a control block call it before the
+// handle closes.
+void forget_whole_file_lock(TextFileState& s);
+
 struct TextFileState final : DriverState {
   // A block released without CLOSE still gets its buffered lines out.
-  ~TextFileState() override { (void)file.close(); }
+  ~TextFileState() override {
+    forget_whole_file_lock(*this);
+    (void)file.close();
+  }
 
   std::uint32_t flags = 0;
   std::uint8_t lock_count = 0;
@@ -89,6 +98,14 @@ struct TextFileState final : DriverState {
   bool clip = true;
   bool end_tested = false;
   std::vector<std::uint8_t> conversion;  // record-length scratch for OEM files
+  // Opened for writing only (access 1). The handle itself is read/write
+  // when the file's permissions allow it, so that a write at the end can
+  // look for a Ctrl-Z to overwrite; reads through the driver are refused.
+  bool write_only = false;
+  // The sharing lets another opener write (everything but 0x10 and 0x20):
+  // then the cached size cannot be trusted at a write at the end.
+  bool others_may_write = true;
+  std::string locked_name;  // the name the whole-file lock is known by here, while held
 
   platform::Env* env = nullptr;  // the Env the file was opened through
   std::string full_name;         // the resolved name while open
@@ -133,6 +150,9 @@ bool at_end(TextFileState& s);
 // One nesting level of the whole-file lock. `wait`: block until the lock is
 // free (LOCKfile and shared writes); otherwise try once and answer 32 when
 // another holds it. Returns 0, 32 or a system error number.
+// A waiting attempt whose lock is held by another handle of the same file
+// in this program cannot ever be granted (nothing else runs to release it),
+// so it gives up at once with 32.
 std::int32_t lock_level(TextFileState& s, bool wait);
 void unlock_level(TextFileState& s);
 

@@ -2,8 +2,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "files/driver/descriptors.h"
 #include "files/driver/error_state.h"
@@ -177,6 +180,11 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
     if (record_length) std::memset(rec, ' ', record_length);
   };
 
+  if (s.write_only) {
+    // What the system answers a read on a handle opened for writing only.
+    blank();
+    return system_failure(Status(platform::syserr::access_denied));
+  }
   if (const Status st = s.file.start_operation(); !st.ok()) {
     blank();
     return system_failure(st);
@@ -308,35 +316,48 @@ std::size_t clipped_length(const std::uint8_t* bytes, std::size_t n) {
   return n;
 }
 
-std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
+// Where a write goes and what it would make current; the state takes it
+// over only when the write succeeded.
+struct PlannedWrite {
+  std::uint64_t pos = 0;          // 0-based write position
+  std::uint64_t size_before = 0;  // the file size as learned before the write
+  std::uint32_t span = 0;
+  bool at_end = false;
+  bool over_ctrlz = false;        // the write starts on the Ctrl-Z that ended the data
+  bool started = false;           // bytes may have reached the file or the window
+};
+
+std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n,
+                            PlannedWrite* w) {
   if (const Status st = s.file.start_operation(); !st.ok()) return denied(st);
-  const bool shared = s.flags & tf::shared;
-  std::uint64_t pos = 0;
-  const bool at_end_of_file = q == 0;
-  if (at_end_of_file) {
-    // With quick scan on nobody else may write (the sharing says so), so the
-    // size we keep is the size; otherwise ask the system.
-    if (!s.quick() || shared) {
-      if (const std::int32_t rc = relearn_size(s); rc != 0) return rc;
-    }
-    pos = s.file_size;
-    if (!s.end_tested && pos >= 1) {
+  w->at_end = q == 0;
+  // The size we keep is the size only while nobody else may write: with
+  // quick scan off or a sharing that lets others write, ask the system.
+  if (!s.quick() || s.others_may_write) {
+    if (const std::int32_t rc = relearn_size(s); rc != 0) return rc;
+  }
+  if (w->at_end) {
+    w->pos = s.file_size;
+    if (!s.end_tested && w->pos >= 1) {
       const std::uint8_t* data = nullptr;
       std::size_t avail = 0;
-      if (const Status st = s.file.fetch(pos - 1, 1, &data, &avail); !st.ok()) return system_failure(st);
-      if (avail >= 1 && data[0] == kCtrlZ && s.ctrlz_ends_data()) --pos;
-      s.end_tested = true;
+      const Status st = s.file.fetch(w->pos - 1, 1, &data, &avail);
+      // A handle the system lets only write cannot look; then the line
+      // simply follows whatever ends the file.
+      if (!st.ok() && st.error != platform::syserr::access_denied) return system_failure(st);
+      if (st.ok() && avail >= 1 && data[0] == kCtrlZ && s.ctrlz_ends_data()) {
+        --w->pos;
+        w->over_ctrlz = true;
+      }
     }
   } else {
-    pos = q - 1;
+    w->pos = q - 1;
   }
-  s.record_position = static_cast<std::uint32_t>(pos);
+  w->size_before = s.file_size;
 
   if (n == 0) {
-    if (const Status st = s.file.truncate(pos); !st.ok()) return denied(st);
-    s.file_size = static_cast<std::uint32_t>(pos);
-    s.record_span = 0;
-    s.flags |= tf::current;
+    w->started = true;
+    if (const Status st = s.file.truncate(w->pos); !st.ok()) return denied(st);
     return 0;
   }
 
@@ -348,21 +369,36 @@ std::int32_t write_unlocked(TextFileState& s, FileControlBlock& fcb, std::uint32
   }
   if (s.clip) n = static_cast<std::uint32_t>(clipped_length(bytes, n));
   const std::uint64_t span = std::uint64_t{n} + s.eor_length;
-  if (pos + span > kMaxFileSize) return too_large();
+  if (w->pos + span > kMaxFileSize) return too_large();
 
+  w->span = static_cast<std::uint32_t>(span);
+  w->started = true;
   std::size_t done = 0;
-  Status st = s.file.write(pos, bytes, n, &done);
-  if (st.ok()) st = s.file.write(pos + n, s.eor.data(), s.eor_length, &done);
-  if (!st.ok()) {
-    // The file holds what the system took; learn how far that went.
-    (void)relearn_size(s);
-    return denied(st);
+  Status st = s.file.write(w->pos, bytes, n, &done);
+  if (st.ok()) st = s.file.write(w->pos + n, s.eor.data(), s.eor_length, &done);
+  return st.ok() ? 0 : denied(st);
+}
+
+// After a failed write: the file is cut back to the size it had, so that no
+// torn line stays at its end, and a Ctrl-Z the write began on is put back.
+// Only bytes this write can have put there are cut. Bytes before the old
+// end that the write reached cannot be brought back. When the system holds
+// less than we believed (buffered lines that a failed flush lost), the size
+// is learned anew, so that the next line leaves no hole.
+void undo_failed_write(TextFileState& s, const PlannedWrite& w) {
+  platform::File* f = s.file.handle();
+  s.file.invalidate();
+  std::uint64_t now = 0;
+  if (f == nullptr || !f->size(&now).ok()) return;
+  if (now > w.size_before && now <= w.pos + w.span) {
+    if (!f->truncate(w.size_before).ok()) {
+      s.file_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(now, kMaxFileSize));
+      return;
+    }
+    if (w.over_ctrlz) (void)f->write_at(w.pos, &kCtrlZ, 1);
+  } else if (now != w.size_before) {
+    s.file_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(now, kMaxFileSize));
   }
-  s.record_span = static_cast<std::uint32_t>(span);
-  s.file_size = at_end_of_file ? static_cast<std::uint32_t>(pos + span)
-                               : std::max(s.file_size, static_cast<std::uint32_t>(pos + span));
-  s.flags |= tf::current;
-  return 0;
 }
 
 }  // namespace
@@ -375,21 +411,34 @@ std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t
   if (shared) {
     if (const std::int32_t rc = lock_level(s, true); rc != 0) return kAccessDenied;
   }
-  std::int32_t rc = write_unlocked(s, fcb, q, n);
-  // Without quick scan nothing stays cached between operations, and a shared
-  // write must be in the file before the lock goes.
-  if (!s.quick() || shared) {
-    if (const Status st = s.file.flush(); !st.ok() && rc == 0) {
-      rc = denied(st);
-      (void)relearn_size(s);
+  PlannedWrite w;
+  std::int32_t rc = write_unlocked(s, fcb, q, n, &w);
+  // Without quick scan nothing stays cached between operations; a shared
+  // write must be in the file before the lock goes, and one that others may
+  // follow with their own lines must be there before they learn the size.
+  if (rc == 0 && (!s.quick() || shared || s.others_may_write)) {
+    if (const Status st = s.file.flush(); !st.ok()) rc = denied(st);
+  }
+  if (rc == 0) {
+    s.record_position = static_cast<std::uint32_t>(w.pos);
+    s.record_span = w.span;
+    if (n == 0) {
+      s.file_size = static_cast<std::uint32_t>(w.pos);
+    } else {
+      const auto end = static_cast<std::uint32_t>(w.pos + w.span);
+      s.file_size = w.at_end ? end : std::max(s.file_size, end);
     }
+    if (w.at_end && w.size_before >= 1) s.end_tested = true;
+    s.flags |= tf::current;
+  } else if (w.started) {
+    undo_failed_write(s, w);
   }
   if (shared) unlock_level(s);
   return rc;
 }
 
 bool at_end(TextFileState& s) {
-  if (!s.file.is_open()) return true;
+  if (!s.file.is_open() || s.write_only) return true;
   if (!s.file.start_operation().ok()) return true;
   if (!s.quick() && relearn_size(s) != 0) return true;
   const std::uint64_t p = s.next_position - 1ull;
@@ -400,6 +449,35 @@ bool at_end(TextFileState& s) {
   return data[0] == kCtrlZ && s.ctrlz_ends_data();
 }
 
+namespace {
+
+// The whole-file locks this program holds, by file name and count of
+// handles. A handle that would wait for a lock held by another handle of the
+// same file in this program would wait for ever: nothing else runs to let
+// it go. Names are the resolved full names, so a file reached through a
+// link goes unrecognised and waits as it would for another program.
+std::mutex g_held_mutex;
+std::unordered_map<std::string, int> g_held;
+
+void note_held(TextFileState& s) {
+  std::lock_guard<std::mutex> guard(g_held_mutex);
+  s.locked_name = s.full_name;
+  ++g_held[s.locked_name];
+}
+
+void note_released(TextFileState& s) {
+  std::lock_guard<std::mutex> guard(g_held_mutex);
+  if (const auto it = g_held.find(s.locked_name); it != g_held.end() && --it->second <= 0) g_held.erase(it);
+  s.locked_name.clear();
+}
+
+bool held_in_this_program(const std::string& name) {
+  std::lock_guard<std::mutex> guard(g_held_mutex);
+  return g_held.count(name) != 0;
+}
+
+}  // namespace
+
 std::int32_t lock_level(TextFileState& s, bool wait) {
   if (s.lock_count > 0) {
     if (s.lock_count == 255) return kAccessDenied;
@@ -408,20 +486,23 @@ std::int32_t lock_level(TextFileState& s, bool wait) {
   }
   platform::File* f = s.file.handle();
   if (f == nullptr) return kAccessDenied;
-  for (;;) {
-    const Status st = f->lock(kWholeFileLockOffset, 1, platform::LockKind::exclusive, wait);
+  for (bool first = true;; first = false) {
+    // A waiting attempt first tries without waiting, to see who holds it.
+    const bool wait_now = wait && !first;
+    const Status st = f->lock(kWholeFileLockOffset, 1, platform::LockKind::exclusive, wait_now);
     if (st.ok()) {
       s.lock_count = 1;
+      note_held(s);
       return 0;
     }
     if (st.error != platform::syserr::lock_violation) return system_failure(st);
-    if (!wait) {
+    if (!wait || held_in_this_program(s.full_name)) {
       set_system_error(st.error);
       return 32;  // "File Is Already Locked"
     }
     // A waiting lock only comes back with a conflict when the system
     // suspects a deadlock; try again shortly rather than spin.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (wait_now) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
@@ -429,7 +510,15 @@ void unlock_level(TextFileState& s) {
   if (s.lock_count == 0) return;
   if (--s.lock_count == 0) {
     if (platform::File* f = s.file.handle()) (void)f->unlock(kWholeFileLockOffset, 1);
+    note_released(s);
   }
+}
+
+void forget_whole_file_lock(TextFileState& s) {
+  if (s.lock_count == 0) return;
+  s.lock_count = 0;
+  if (platform::File* f = s.file.handle()) (void)f->unlock(kWholeFileLockOffset, 1);
+  note_released(s);
 }
 
 std::int32_t lock_with_deadline(TextFileState& s, std::uint32_t seconds) {

@@ -125,8 +125,8 @@ int claim_sharing(platform::File& f, const Sharing& me, bool keep) {
 }
 
 void close_state(TextFileState& s) {
+  forget_whole_file_lock(s);
   (void)s.file.close();
-  s.lock_count = 0;
   s.flags = 0;
   s.buffer.reset();
   s.buffer_size = 0;
@@ -146,10 +146,17 @@ std::int32_t open_file(Driver& driver, FileControlBlock& fcb, std::uint32_t mode
   }
   const Sharing sharing = sharing_of(mode_word);
   platform::OpenMode how;
-  how.access = sharing.writes ? (sharing.reads ? platform::Access::read_write : platform::Access::write)
-                              : platform::Access::read;
+  how.access = sharing.writes ? platform::Access::read_write : platform::Access::read;
   std::unique_ptr<platform::File> handle;
-  if (const Status st = s.env->open(full, how, &handle); !st.ok()) return open_failure(st.error);
+  Status opened = s.env->open(full, how, &handle);
+  // A file opened for writing only is still read at its last byte (a Ctrl-Z
+  // there is overwritten), so its handle asks for reading too, and settles
+  // for writing alone when the permissions refuse that.
+  if (opened.error == platform::syserr::access_denied && sharing.writes && !sharing.reads) {
+    how.access = platform::Access::write;
+    opened = s.env->open(full, how, &handle);
+  }
+  if (!opened.ok()) return open_failure(opened.error);
   if (const int conflict = claim_sharing(*handle, sharing, true); conflict != 0) return open_failure(conflict);
   s.file.attach(std::move(handle));
 
@@ -169,6 +176,8 @@ std::int32_t open_file(Driver& driver, FileControlBlock& fcb, std::uint32_t mode
 
   s.flags = 0;
   s.lock_count = 0;
+  s.write_only = sharing.writes && !sharing.reads;
+  s.others_may_write = !sharing.deny_write;
   s.record_position = 0;
   s.record_span = 0;
   s.file_size = static_cast<std::uint32_t>(size);

@@ -25,8 +25,20 @@
 // with 5, as a sharing violation is posted. Quick scan (caching between
 // operations) is on for the exclusive sharings 0x10, 0x20 and 0x30.
 // Shared files (0x40) take the whole-file lock around each write and wait
-// for it while another opener holds it, so that concurrent writers never
-// lose a line; their writes reach the file before the lock is let go.
+// for it while another program holds it, so that concurrent writers never
+// lose a line; their writes reach the file before the lock is let go. A lock
+// held by another handle of the same file in this program is never waited
+// for (nothing would release it): the write fails with 5, LOCKfile with 32.
+// Wherever another opener may write (quick scan off, or a sharing other
+// than 0x10 and 0x20), a write at the end learns the size from the system
+// and reaches the file before it returns.
+//
+// A failed write changes neither the current record nor the file's size:
+// bytes it put beyond the old end are cut off again (and a Ctrl-Z it began
+// on put back), so no torn line is left at the end of the file.
+//
+// A file opened for writing only (access 1) can be added to like any other;
+// reading it (NEXT, GET...) is refused with 5.
 //
 // Failed system calls record the system number (set_system_error) and post
 // it (open, create, read, rename, copy, lock): the numbers 2 to 5 as the file

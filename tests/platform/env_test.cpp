@@ -98,6 +98,19 @@ TEST_P(EnvTest, WriteReadSizeAndTruncateRoundTrip) {
   EXPECT_EQ(file->path(), at("data.bin"));
 }
 
+TEST_P(EnvTest, AppendingFilesWriteAtTheEndWhateverTheOffset) {
+  put(at("log.txt"), "start.");
+  OpenMode append = kWrite;
+  append.append = true;
+  auto one = open(at("log.txt"), append);
+  auto two = open(at("log.txt"), append);
+  ASSERT_TRUE(one->write_at(0, "one.", 4).ok());
+  ASSERT_TRUE(two->write_at(0, "two.", 4).ok());
+  ASSERT_TRUE(one->write_at(3, "three.", 6).ok());
+  auto reader = open(at("log.txt"), kRead);
+  EXPECT_EQ(get(*reader), "start.one.two.three.");
+}
+
 TEST_P(EnvTest, RequestedAccessIsEnforcedPerFile) {
   put(at("f"), "abc");
   auto reader = open(at("f"), kRead);

@@ -1,7 +1,10 @@
 #include "files/driver/trace.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -256,6 +259,79 @@ TEST_F(TraceTest, RecordDumpShowsMemosAndFieldsByType) {
                              "  R:A[1]            : 01H\r\n"
                              "  R:A[2]            : 02H\r\n"
                              "  R:A[3]            : 03H\r\n\r\n");
+}
+
+TEST_F(TraceTest, ErrorTextIsWrittenAsWorded) {
+  profile_on("OVASCII", "");
+  setup(ascii_);
+  trace(Op::OPEN, 78);
+  trace(Op::NEXT, 350);
+  EXPECT_EQ(read(log()), "OPEN(data.txt " + t() + ")  Error: Invalid Number Of Parameters  Time Taken: 0.00 secs\r\n" +
+                             "NEXT(data.txt " + t() + ")  Error: Not Supported  Time Taken: 0.00 secs\r\n");
+}
+
+TEST_F(TraceTest, TwoProcessesTracingIntoOneFileKeepEveryLineWhole) {
+  // Each operation writes its line and its record dump; neither may be lost,
+  // torn or split from the other, however the two programs interleave.
+  constexpr int kLines = 3000;
+  profile_on("OVASCII", "Details=1\n");
+  declare({fd(FieldType::STRING, 12, "R:S")});
+  setup(ascii_);
+  fcb_.trace.declaration_dumped = true;
+  // Both start together: the parent lets them go once both are forked.
+  int start[2];
+  ASSERT_EQ(::pipe(start), 0);
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < 2; ++writer) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(start[1]);
+      char go = 0;
+      if (::read(start[0], &go, 1) != 1) ::_exit(2);
+      for (int n = 0; n < kLines; ++n) {
+        std::string value = "w" + std::to_string(writer) + "n" + std::to_string(n);
+        value.resize(record_.size(), '\0');
+        std::memcpy(record_.data(), value.data(), value.size());
+        trace(Op::NEXT, n % 7 == 0 ? 33 : 0);
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  ::close(start[0]);
+  ASSERT_EQ(::write(start[1], "gg", 2), 2);
+  ::close(start[1]);
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  std::vector<std::string> lines;
+  const std::string text = read(log());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "unterminated: " << text.substr(at);
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  std::vector<int> seen(2 * kLines, 0);
+  const std::string head = "NEXT(data.txt " + t() + ")  ";
+  ASSERT_EQ(lines.size() % 3, 0u);
+  for (std::size_t i = 0; i < lines.size(); i += 3) {
+    ASSERT_EQ(lines[i].rfind(head, 0), 0u) << lines[i];
+    ASSERT_EQ(lines[i + 1].rfind("  R:S               : 'w", 0), 0u) << lines[i + 1];
+    ASSERT_EQ(lines[i + 2], "");
+    const int writer = lines[i + 1][24] - '0';
+    const int n = std::atoi(lines[i + 1].c_str() + 26);
+    ASSERT_TRUE((writer == 0 || writer == 1) && n >= 0 && n < kLines) << lines[i + 1];
+    EXPECT_EQ(lines[i + 1], "  R:S               : 'w" + std::to_string(writer) + "n" + std::to_string(n) + "'");
+    EXPECT_EQ(lines[i].find("Error: Record Not Available") != std::string::npos, n % 7 == 0) << lines[i];
+    ++seen[static_cast<std::size_t>(writer * kLines + n)];
+  }
+  EXPECT_EQ(lines.size(), 3u * 2 * kLines);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 2 * kLines);
 }
 
 TEST_F(TraceTest, DispatchTracesTheOperation) {

@@ -120,7 +120,7 @@ TEST_F(ErrorTest, FullDiskIsAccessDenied) {
   close(shared.fd);
   std::string contents;
   ASSERT_TRUE(memory.read_file("/data/full.txt", &contents));
-  EXPECT_EQ(contents, "0123456789\r\n0123456789\r\n012345");  // as far as it was written
+  EXPECT_EQ(contents, "0123456789\r\n0123456789\r\n");  // no torn line is left behind
 
   // Exclusive: lines wait in the buffer, and the failure comes out at CLOSE
   // rather than going unnoticed.
@@ -135,6 +135,62 @@ TEST_F(ErrorTest, FullDiskIsAccessDenied) {
   close(buffered.fd);
   EXPECT_EQ(ERRORCODE(), 5);
   EXPECT_FALSE(buffered.is_open());
+}
+
+TEST_F(ErrorTest, FailedWriteMovesNeitherTheRecordNorTheLength) {
+  platform::MemoryEnv memory;
+  platform::FaultEnv faulty(&memory);
+  ASSERT_TRUE(memory.write_file("/f.txt", "x\x1a").ok());
+  set_textline_env(&faulty);
+  // Shared, quick scan off, and quick scan on with others allowed to write:
+  // each line goes to the file at once, so its ADD sees the failure.
+  for (const std::uint32_t mode : {0x42u, 0x02u, 0x32u}) {
+    TextFile f("/f.txt", 20);
+    open(f.fd, mode);
+    ASSERT_EQ(ERRORCODE(), 0);
+    set(f.fd);
+    next(f.fd);
+    EXPECT_EQ(f.line(), "x");
+    // The line would overwrite the Ctrl-Z and then run out of room.
+    faulty.set_space(3);
+    f.set("a long line");
+    add(f.fd);
+    EXPECT_EQ(ERRORCODE(), 5) << std::hex << mode;
+    EXPECT_EQ(pointer(f.fd), 1);
+    EXPECT_EQ(bytes(f.fd), 2);  // the line and the Ctrl-Z after it
+    faulty.clear_faults();
+    f.set("y");
+    put(f.fd);  // rewrites the record still current, not the failed one
+    EXPECT_EQ(pointer(f.fd), 1);
+    f.set("z");
+    add(f.fd);
+    close(f.fd);
+    std::string contents;
+    ASSERT_TRUE(memory.read_file("/f.txt", &contents));
+    EXPECT_EQ(contents, "y\r\nz\r\n") << std::hex << mode;
+    ASSERT_TRUE(memory.write_file("/f.txt", "x\x1a").ok());
+  }
+}
+
+TEST_F(ErrorTest, WriteBeyond4GiBKeepsTheCurrentRecord) {
+  const std::string p = path("big.txt");
+  write_bytes(p, "a\r\n");
+  std::error_code error;
+  fs::resize_file(p, 0xFFFF'FFF0ull, error);  // sparse: takes no space
+  if (error) GTEST_SKIP() << "no sparse files here";
+  TextFile f(p, 20);
+  open(f.fd, 0x22);
+  ASSERT_EQ(ERRORCODE(), 0);
+  set(f.fd);
+  next(f.fd);
+  ASSERT_EQ(f.line(), "a");
+  f.set("a line that does not fit");
+  add(f.fd);
+  EXPECT_EQ(ERRORCODE(), 90);
+  EXPECT_EQ(pointer(f.fd), 1);
+  EXPECT_EQ(bytes(f.fd), 3);
+  close(f.fd);
+  EXPECT_EQ(fs::file_size(p), 0xFFFF'FFF0ull);
 }
 
 TEST_F(ErrorTest, FilesOf4GiBAreRefusedAtOpen) {
@@ -294,6 +350,37 @@ TEST_F(LockTest, NestingKeepsTheLockUntilTheLastLevel) {
   EXPECT_EQ(ERRORCODE(), 0);
   unlock(other.fd);
   EXPECT_EQ(read_bytes(path("l.txt")), "mine\r\n");
+}
+
+TEST_F(LockTest, WaitingForAHandleOfThisProgramFailsAtOnce) {
+  write_bytes(path("l.txt"), "");
+  TextFile owner(path("l.txt"));
+  TextFile other(path("l.txt"));
+  share(owner.fd, 0x42);
+  share(other.fd, 0x42);
+  lock(owner.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  // Should the waits not give up, the holder lets go after a while, and the
+  // waiters succeed where they ought to have failed.
+  auto* held = owner.fd.fcb->driver.get();
+  std::thread releaser([held] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    textline::unlock_level(*static_cast<textline::TextFileState*>(held));
+  });
+  other.set("blocked");
+  add(other.fd);
+  const std::int32_t add_code = ERRORCODE();
+  lock(other.fd);
+  const std::int32_t lock_code = ERRORCODE();
+  releaser.join();
+  EXPECT_EQ(add_code, 5);
+  EXPECT_EQ(lock_code, 32);
+  other.set("free");
+  add(other.fd);  // the lock is free now
+  EXPECT_EQ(ERRORCODE(), 0);
+  close(other.fd);
+  close(owner.fd);
+  EXPECT_EQ(read_bytes(path("l.txt")), "free\r\n");
 }
 
 TEST_F(LockTest, LockWithSecondsWaitsForTheHolder) {

@@ -342,6 +342,48 @@ TEST_F(WritingTest, ReadOnlyFileRefusesWrites) {
   EXPECT_EQ(read_bytes(path("r.txt")), "a\r\n");
 }
 
+TEST_F(WritingTest, WriteOnlyFileTakesEveryLine) {
+  // Quick scan off (0x01, 0x41) and on (0x11, 0x21); a Ctrl-Z at the end is
+  // still overwritten, and reading stays refused.
+  for (const std::uint32_t mode : {0x01u, 0x41u, 0x11u, 0x21u}) {
+    write_bytes(path("w.txt"), "a\r\n\x1a");
+    TextFile f(path("w.txt"));
+    open(f.fd, mode);
+    ASSERT_EQ(ERRORCODE(), 0);
+    for (const char* line : {"b", "c", "d"}) {
+      f.set(line);
+      add(f.fd);
+      EXPECT_EQ(ERRORCODE(), 0) << std::hex << mode << " " << line;
+    }
+    set(f.fd);
+    next(f.fd);
+    EXPECT_EQ(ERRORCODE(), 5);
+    close(f.fd);
+    EXPECT_EQ(read_bytes(path("w.txt")), "a\r\nb\r\nc\r\nd\r\n") << std::hex << mode;
+  }
+}
+
+TEST_F(WritingTest, QuickScanLearnsTheSizeWhenOthersMayWrite) {
+  // 0x32 denies reading only: quick scan is on, yet another opener may
+  // write, so a line added here must not land on the other's.
+  write_bytes(path("q.txt"), "a\r\n");
+  TextFile mine(path("q.txt"));
+  TextFile other(path("q.txt"));
+  open(mine.fd, 0x32);
+  share(other.fd, 0x41);
+  ASSERT_EQ(ERRORCODE(), 0);
+  other.set("b");
+  add(other.fd);
+  mine.set("c");
+  add(mine.fd);
+  EXPECT_EQ(pointer(mine.fd), 7);
+  other.set("d");
+  add(other.fd);
+  close(other.fd);
+  close(mine.fd);
+  EXPECT_EQ(read_bytes(path("q.txt")), "a\r\nb\r\nc\r\nd\r\n");
+}
+
 class PointerTest : public TextLineTest {};
 
 TEST_F(PointerTest, PointerIsThePositionOfTheRecordPlusOne) {
