@@ -75,6 +75,9 @@ void halt(std::string_view text) {
 
 void beep() { responder().beep(); }
 
+BusyCursor::BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+BusyCursor::~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+
 bool file_dialog(std::string_view title, std::string& file, std::string_view filter, std::uint32_t flags) {
   FileDialogRequest request;
   request.title = std::string(title);

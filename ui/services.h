@@ -40,6 +40,16 @@ void set_exit_function(ExitFunction f);
 
 void beep();
 
+// Shows the busy mouse pointer over every window from construction to
+// destruction (while a procedure reads a page, say). Nests.
+class BusyCursor {
+ public:
+  BusyCursor();
+  ~BusyCursor();
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 // The system's file dialog. `filter` lists description|pattern pairs
 // (file_names.h). The dialog starts in the current directory with `file`
 // (without trailing blanks) as the name. When a file is chosen, its full

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QValidator>
@@ -30,6 +31,7 @@
 #include "runtime/picture.h"
 #include "ui/icons.h"
 #include "ui/list_format.h"
+#include "ui/list_view.h"
 #include "ui/menu_text.h"
 #include "ui/services.h"
 #include "ui/text.h"
@@ -47,18 +49,24 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   std::vector<QPointer<QWidget>> controls;  // [0] unused: the window is `widget`
   std::vector<UseVariable> vars;
   std::vector<runtime::PictureDescriptor> pictures;
-  std::vector<std::vector<const ListColumn*>> list_columns;
-  std::vector<ListFormat> list_formats;
-  std::vector<std::vector<std::vector<std::string>>> list_rows;
   std::vector<int> option_of;          // Radio: its Option's control number
   std::vector<std::int32_t> radio_value;  // Radio: what its Option's variable holds while it is chosen
-  std::vector<int> list_value_column;     // List: the cell (1-based) a string variable takes
   std::vector<int> spin_shown;            // Spin: the value last shown or taken
   std::vector<std::pair<int, std::int32_t>> alerts;
   std::vector<std::int32_t> colors;
   QPointer<QTimer> timer;
 
+  std::vector<char> hidden;             // hidden by the definition or the procedure
+  std::vector<int> tab_of;              // on a sheet's tab: that Tab's number, else 0
+  std::vector<int> sheet_of;            // Tab: its Sheet's number
+  QPointer<QLabel> status_bar;
+  std::string status_text;              // the window's own
+  int focused = 0;                      // the control that had the focus last
+
   std::deque<Event> queue;
+  std::deque<Event> sweep;              // the events of accepting all, before the queue
+  bool accepting = false;
+  bool busy = false;                    // a busy pointer shown for the current event
   Event current;
   Event last_mouse;
   std::coroutine_handle<> waiter;
@@ -84,6 +92,7 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
     }
     return -1;
   }
+  ListView* list(int n) const { return dynamic_cast<ListView*>(control(n)); }
   const ControlDef* control_def(int n) const {
     if (n < 1 || static_cast<std::size_t>(n) > def->controls.size()) return nullptr;
     return &def->controls[static_cast<std::size_t>(n - 1)];
@@ -94,6 +103,21 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   bool accept_entry(int n);
   // The same for a spin box: a value outside its range is refused.
   bool accept_spin(int n);
+  struct TypedValue {
+    double number = 0;
+    std::string text;
+  };
+  // What the entry or spin box shows now, read as leaving it would; no
+  // value when it would be refused.
+  std::optional<TypedValue> read_entry(int n) const;
+  std::optional<int> read_spin(int n) const;
+  void store(int n, const TypedValue& value);
+  void start_accept_all();
+  void stop_accept_all();
+  // Shows or hides control n as the procedure and the sheets say.
+  void apply_visibility(int n);
+  void show_status(int focused);
+  void place_status_bar();
   // A list's highlighted row changed: its cell goes to a string variable.
   void take_list_value(int n);
   // Takes the value being typed into control n, as leaving it would; false
@@ -107,6 +131,7 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
     e.code = code;
     e.control = control;
     e.key = 0;
+    e.value = 0;
     return e;
   }
 };
@@ -126,9 +151,14 @@ QObject* dispatcher() {
   return d.data();
 }
 
+// The events a page list's procedure answers by reading rows.
+bool is_page_event(std::int32_t code) {
+  return (code >= events::kScrollUp && code <= events::kLocate) || code == events::kScrollDrag;
+}
+
 bool mergeable(std::int32_t code) {
   return code == events::kMouseMove || code == events::kMoved || code == events::kSized ||
-         code == events::kTimer;
+         code == events::kTimer || code == events::kColumnResize;
 }
 
 QColor qcolor(std::int32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
@@ -189,16 +219,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-Qt::Alignment alignment_of(Justification j) {
-  switch (j) {
-    case Justification::Right:
-    case Justification::Decimal: return Qt::AlignRight | Qt::AlignVCenter;
-    case Justification::Centre: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case Justification::Left: break;
-  }
-  return Qt::AlignLeft | Qt::AlignVCenter;
-}
-
 // --------------------------------------------------------------------------
 // Widgets
 
@@ -237,7 +257,10 @@ class WindowWidget final : public QWidget {
   }
   void resizeEvent(QResizeEvent* e) override {
     QWidget::resizeEvent(e);
-    if (auto s = s_.lock(); s && isVisible()) s->push(s->with_mouse(events::kSized, 0));
+    auto s = s_.lock();
+    if (!s) return;
+    s->place_status_bar();
+    if (isVisible()) s->push(s->with_mouse(events::kSized, 0));
   }
 
  private:
@@ -365,6 +388,7 @@ class ControlFilter final : public QObject {
     auto s = s_.lock();
     if (!s || !s->open) return false;
     if (e->type() == QEvent::FocusIn && number_ > 0) {
+      s->show_status(number_);
       s->push(s->with_mouse(events::kSelected, number_));
       return false;
     }
@@ -548,70 +572,148 @@ void Window::State::display(int n) {
   }
 }
 
+std::optional<Window::State::TypedValue> Window::State::read_entry(int n) const {
+  auto* edit = static_cast<QLineEdit*>(control(n));
+  const std::string typed = from_qstring(edit->text());
+  const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
+  TypedValue value{0, typed};
+  if (pic.valid()) {
+    std::optional<runtime::PictureValue> v = runtime::deformat_picture(pic, typed);
+    if (!v) return std::nullopt;
+    value.number = v->number;
+    value.text = std::move(v->text);
+  } else if (!std::holds_alternative<std::string*>(vars[static_cast<std::size_t>(n)])) {
+    const std::string_view t = trim(typed);
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), value.number);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
+      if (!t.empty()) return std::nullopt;
+      value.number = 0;
+    }
+  }
+  return value;
+}
+
+void Window::State::store(int n, const TypedValue& value) {
+  UseVariable& var = vars[static_cast<std::size_t>(n)];
+  if (auto* p = std::get_if<std::string*>(&var)) **p = value.text;
+  else if (auto* p = std::get_if<std::int32_t*>(&var)) {
+    **p = static_cast<std::int32_t>(std::clamp<double>(std::llround(value.number), INT32_MIN, INT32_MAX));
+  } else if (auto* p = std::get_if<double*>(&var)) **p = value.number;
+}
+
 bool Window::State::accept_entry(int n) {
   auto* edit = static_cast<QLineEdit*>(control(n));
   if (!edit || !edit->isModified()) return true;
   edit->setModified(false);
-  const std::string typed = from_qstring(edit->text());
-  const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
-  UseVariable& var = vars[static_cast<std::size_t>(n)];
-  double number = 0;
-  std::string text = typed;
-  if (pic.valid()) {
-    const std::optional<runtime::PictureValue> v = runtime::deformat_picture(pic, typed);
-    if (!v) {
-      push(with_mouse(events::kRejected, n));
-      return false;
-    }
-    number = v->number;
-    text = v->text;
-  } else if (!std::holds_alternative<std::string*>(var)) {
-    const std::string_view t = trim(typed);
-    const auto r = std::from_chars(t.data(), t.data() + t.size(), number);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
-      if (!t.empty()) {
-        push(with_mouse(events::kRejected, n));
-        return false;
-      }
-      number = 0;
-    }
+  const std::optional<TypedValue> value = read_entry(n);
+  if (!value) {
+    push(with_mouse(events::kRejected, n));
+    return false;
   }
-  if (auto* p = std::get_if<std::string*>(&var)) **p = text;
-  else if (auto* p = std::get_if<std::int32_t*>(&var)) {
-    **p = static_cast<std::int32_t>(std::clamp<double>(std::llround(number), INT32_MIN, INT32_MAX));
-  } else if (auto* p = std::get_if<double*>(&var)) **p = number;
+  store(n, *value);
   push(with_mouse(events::kAccepted, n));
   return true;
+}
+
+std::optional<int> Window::State::read_spin(int n) const {
+  auto* spin = static_cast<SpinWidget*>(control(n));
+  spin->interpretText();
+  const int v = spin->value();
+  if (v < spin->low() || v > spin->high()) return std::nullopt;
+  return v;
 }
 
 bool Window::State::accept_spin(int n) {
   auto* spin = static_cast<SpinWidget*>(control(n));
-  const ControlDef* d = control_def(n);
-  if (!spin || !d) return true;
+  if (!spin) return true;
   spin->interpretText();
-  const int v = spin->value();
-  if (v == spin_shown[static_cast<std::size_t>(n)]) return true;
-  if (v < spin->low() || v > spin->high()) {
+  if (spin->value() == spin_shown[static_cast<std::size_t>(n)]) return true;
+  const std::optional<int> v = read_spin(n);
+  if (!v) {
     push(with_mouse(events::kRejected, n));
     return false;
   }
-  spin_shown[static_cast<std::size_t>(n)] = v;
-  if (auto* p = std::get_if<std::int32_t*>(&vars[static_cast<std::size_t>(n)])) **p = v;
-  else if (auto* p = std::get_if<double*>(&vars[static_cast<std::size_t>(n)])) **p = v;
+  spin_shown[static_cast<std::size_t>(n)] = *v;
+  store(n, TypedValue{static_cast<double>(*v), std::to_string(*v)});
   push(with_mouse(events::kAccepted, n));
   return true;
 }
 
+void Window::State::start_accept_all() {
+  sweep.clear();
+  accepting = true;
+  std::vector<int> typed;
+  for (int n = 1; n < static_cast<int>(controls.size()); ++n) {
+    const ControlDef* d = control_def(n);
+    const QWidget* w = control(n);
+    if (!w || !w->isEnabled() || hidden[static_cast<std::size_t>(n)]) continue;
+    const bool entry = d->kind == ControlKind::Entry && !(d->flags & kReadOnly);
+    if (!entry && d->kind != ControlKind::Spin) continue;
+    // All or nothing: every value is read before any is taken.
+    const bool readable = entry ? read_entry(n).has_value() : read_spin(n).has_value();
+    if (!readable) {
+      sweep.push_back(with_mouse(events::kRejected, n));
+      schedule_resume();
+      return;
+    }
+    typed.push_back(n);
+  }
+  for (int n : typed) {
+    // Values not changed since they were shown stay as the procedure set
+    // them: the text shown may be stale or cut by its picture.
+    if (auto* edit = qobject_cast<QLineEdit*>(control(n))) {
+      if (edit->isModified()) {
+        edit->setModified(false);
+        store(n, *read_entry(n));
+      }
+    } else if (const int v = *read_spin(n); v != spin_shown[static_cast<std::size_t>(n)]) {
+      spin_shown[static_cast<std::size_t>(n)] = v;
+      store(n, TypedValue{static_cast<double>(v), std::to_string(v)});
+    }
+    sweep.push_back(with_mouse(events::kAccepted, n));
+  }
+  sweep.push_back(with_mouse(events::kCompleted, 0));
+  schedule_resume();
+}
+
+void Window::State::stop_accept_all() {
+  accepting = false;
+  sweep.clear();
+}
+
+void Window::State::apply_visibility(int n) {
+  QWidget* w = control(n);
+  if (!w) return;
+  const ControlDef* d = control_def(n);
+  if (d->kind == ControlKind::Tab) return;  // a page: the sheet shows it
+  bool on_shown_tab = true;
+  if (const int t = tab_of[static_cast<std::size_t>(n)]; t != 0) {
+    auto* sheet = qobject_cast<QTabWidget*>(control(sheet_of[static_cast<std::size_t>(t)]));
+    on_shown_tab = !sheet || sheet->currentWidget() == control(t);
+  }
+  w->setVisible(!hidden[static_cast<std::size_t>(n)] && on_shown_tab);
+}
+
+void Window::State::show_status(int n) {
+  focused = n;
+  if (!status_bar) return;
+  const ControlDef* d = control_def(n);
+  status_bar->setText(QLatin1Char(' ') + to_qstring(d && !d->status.empty() ? d->status : status_text));
+}
+
+void Window::State::place_status_bar() {
+  if (!status_bar || !widget) return;
+  status_bar->setGeometry(0, widget->height() - status_bar->height(), widget->width(), status_bar->height());
+}
+
 void Window::State::take_list_value(int n) {
-  auto* t = qobject_cast<QTreeWidget*>(control(n));
+  ListView* t = list(n);
   auto* var = std::get_if<std::string*>(&vars[static_cast<std::size_t>(n)]);
   if (!t || !var) return;
-  const int row = t->currentItem() ? t->indexOfTopLevelItem(t->currentItem()) : -1;
-  const auto& rows = list_rows[static_cast<std::size_t>(n)];
-  if (row < 0 || row >= static_cast<int>(rows.size())) return;
-  const auto column = static_cast<std::size_t>(list_value_column[static_cast<std::size_t>(n)] - 1);
-  const auto& cells = rows[static_cast<std::size_t>(row)];
-  **var = column < cells.size() ? cells[column] : std::string();
+  const ListView::Row* cells = t->row(t->current_row());
+  if (!cells) return;
+  const auto column = static_cast<std::size_t>(t->value_column());
+  **var = column < cells->size() ? (*cells)[column] : std::string();
 }
 
 bool Window::State::commit(int n) {
@@ -652,14 +754,13 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   s.controls.resize(n);
   s.vars.resize(n);
   s.pictures.resize(n);
-  s.list_columns.resize(n);
-  s.list_formats.resize(n);
-  s.list_rows.resize(n);
   s.option_of.assign(n, 0);
   s.radio_value.assign(n, 0);
-  s.list_value_column.assign(n, 1);
   s.spin_shown.assign(n, 0);
   s.colors.assign(n, kColorNone);
+  s.hidden.assign(n, 0);
+  s.tab_of.assign(n, 0);
+  s.sheet_of.assign(n, 0);
 
   Qt::WindowFlags flags = Qt::Window;
   if (def.flags & kNoCaption) {
@@ -686,13 +787,50 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   int option = 0;
   int radio_count = 0;
   QButtonGroup* group = nullptr;
+  int sheet = 0;  // the sheet whose tab the controls are on, while they lie within it
+  int tab = 0;
   for (std::size_t i = 1; i < n; ++i) {
     const ControlDef& d = def.controls[i - 1];
     const int number = static_cast<int>(i);
     QWidget* w = nullptr;
     const QString text = to_qstring(d.text);
     std::weak_ptr<State> weak = s_;
+    if (sheet != 0 && d.kind != ControlKind::Tab) {
+      const ControlDef& sd = def.controls[static_cast<std::size_t>(sheet - 1)];
+      const bool within = d.x >= sd.x && d.y >= sd.y && d.x + std::max(d.w, 0) <= sd.x + sd.w &&
+                          d.y + std::max(d.h, 0) <= sd.y + sd.h;
+      if (within) s.tab_of[i] = tab;
+      else sheet = tab = 0;
+    }
     switch (d.kind) {
+      case ControlKind::Sheet: {
+        auto* sh = new QTabWidget(top);
+        sheet = number;
+        tab = 0;
+        QObject::connect(sh, &QTabWidget::currentChanged, sh, [weak, number] {
+          auto st = weak.lock();
+          if (!st) return;
+          for (std::size_t c = 1; c < st->controls.size(); ++c) {
+            if (st->tab_of[c] != 0) st->apply_visibility(static_cast<int>(c));
+          }
+          st->push(st->with_mouse(events::kNewSelection, number));
+        });
+        w = sh;
+        break;
+      }
+      case ControlKind::Tab: {
+        w = new QWidget(top);
+        if (sheet != 0) {
+          tab = number;
+          s.sheet_of[i] = sheet;
+          auto* sh = static_cast<QTabWidget*>(s.controls[static_cast<std::size_t>(sheet)].data());
+          const QSignalBlocker block(sh);
+          sh->addTab(w, text);
+        } else {
+          w->setVisible(false);  // a tab of no sheet has nothing to show
+        }
+        break;
+      }
       case ControlKind::Button: {
         auto* b = new QPushButton(text, top);
         if (!d.icon.empty()) b->setIcon((d.flags & kOwnIcon) ? builtin_icon(d.icon) : load_icon(d.icon));
@@ -783,28 +921,15 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
         break;
       }
       case ControlKind::List: {
-        auto* t = new QTreeWidget(top);
-        t->setRootIsDecorated(false);
-        t->setUniformRowHeights(true);
-        t->setSelectionMode(QAbstractItemView::SingleSelection);
-        t->setContextMenuPolicy(Qt::CustomContextMenu);
         ListFormatParse parsed = parse_list_format(d.format);
-        s.list_formats[i] = std::move(parsed.format);
-        s.list_columns[i] = list_columns(s.list_formats[i]);
-        const auto& cols = s.list_columns[i];
-        t->setColumnCount(std::max<int>(1, static_cast<int>(cols.size())));
-        QStringList headers;
-        bool any_header = false;
-        for (const ListColumn* c : cols) {
-          headers << to_qstring(c->header);
-          any_header = any_header || c->has_header;
-        }
-        t->setHeaderLabels(headers);
-        t->setHeaderHidden(!any_header);
-        for (std::size_t c = 0; c < cols.size(); ++c) {
-          t->setColumnWidth(static_cast<int>(c), du_to_px_x(std::abs(cols[c]->width), s.base));
-          t->headerItem()->setTextAlignment(static_cast<int>(c), alignment_of(cols[c]->header_justification_or_column()));
-        }
+        auto* t = new ListView(top, std::move(parsed.format), s.base, (d.flags & kPageList) != 0,
+                               [weak, number](std::int32_t code, int value) {
+                                 auto st = weak.lock();
+                                 if (!st) return;
+                                 Event ev = st->with_mouse(code, number);
+                                 ev.value = value;
+                                 st->push(ev);
+                               });
         QObject::connect(t, &QTreeWidget::currentItemChanged, t, [weak, number] {
           auto st = weak.lock();
           if (!st) return;
@@ -896,7 +1021,14 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       if (d.w <= 0) size.setWidth(hint.width());
       if (d.h <= 0) size.setHeight(hint.height());
     }
-    w->setGeometry(du_to_px_x(d.x, s.base), du_to_px_y(d.y, s.base), size.width(), size.height());
+    // A tab's page is the sheet's to place; a page list's scroll bar stands
+    // within the list's width, just right of the rows.
+    if (d.kind != ControlKind::Tab) {
+      if (auto* list = dynamic_cast<ListView*>(w); list && list->page_bar()) {
+        size.rwidth() -= list->page_bar()->sizeHint().width();
+      }
+      w->setGeometry(du_to_px_x(d.x, s.base), du_to_px_y(d.y, s.base), size.width(), size.height());
+    }
     if (d.kind == ControlKind::Button && !d.icon.empty()) {
       const int side = std::max(8, std::min(size.width(), size.height()) - 6);
       static_cast<QPushButton*>(w)->setIconSize(QSize(side, side));
@@ -907,7 +1039,8 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       static_cast<QLabel*>(w)->setPixmap(icon.pixmap(QSize(side, side)));
     }
     w->installEventFilter(new ControlFilter(w, s_, number));
-    if (d.flags & kHidden) w->setVisible(false);
+    s.hidden[i] = (d.flags & kHidden) != 0;
+    s.apply_visibility(number);
   }
   // Prompts name the control after them: their access key moves there.
   for (std::size_t i = 1; i + 1 < n; ++i) {
@@ -916,7 +1049,18 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     }
   }
 
-  const QSize size(du_to_px_x(def.w, s.base), du_to_px_y(def.h, s.base));
+  QSize size(du_to_px_x(def.w, s.base), du_to_px_y(def.h, s.base));
+  if (def.flags & kStatusBar) {
+    auto* bar = new QLabel(top);
+    bar->setObjectName(QStringLiteral("statusbar"));
+    bar->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    bar->setTextFormat(Qt::PlainText);
+    bar->setAttribute(Qt::WA_TransparentForMouseEvents);
+    bar->setFixedHeight(QFontMetrics(s.font).height() + 6);
+    s.status_bar = bar;
+    size.rheight() += bar->height();
+    s.place_status_bar();
+  }
   if (def.flags & kResizable) top->resize(size);
   else top->setFixedSize(size);
   QPoint at(du_to_px_x(def.x, s.base), du_to_px_y(def.y, s.base));
@@ -928,7 +1072,8 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   top->move(at);
 
   registry().push_back(this);
-  s.push(Event{events::kOpenWindow, 0, 0, 0, 0});
+  s.place_status_bar();
+  s.push(Event{events::kOpenWindow, 0, 0, 0, 0, 0});
 }
 
 Window::~Window() {
@@ -939,6 +1084,10 @@ Window::~Window() {
 
 Window::NextEvent Window::next_event() {
   State& s = *s_;
+  if (s.busy) {  // the procedure is done with the event it read a page for
+    s.busy = false;
+    QGuiApplication::restoreOverrideCursor();
+  }
   if (!s.shown_once && s.open) {
     s.shown_once = true;
     if (!s.start_hidden && s.widget) s.widget->show();
@@ -948,7 +1097,7 @@ Window::NextEvent Window::next_event() {
 
 bool Window::NextEvent::await_ready() const {
   const State& s = *window_->s_;
-  return !s.open || s.ended || s.close_pending || !s.queue.empty();
+  return !s.open || s.ended || s.close_pending || !s.queue.empty() || !s.sweep.empty();
 }
 
 void Window::NextEvent::await_suspend(std::coroutine_handle<> waiter) { window_->s_->waiter = waiter; }
@@ -957,13 +1106,23 @@ bool Window::NextEvent::await_resume() {
   State& s = *window_->s_;
   if (s.close_pending) s.ended = true;
   s.close_pending = false;
-  if (!s.open || s.ended || s.queue.empty()) {
+  if (!s.open || s.ended || (s.queue.empty() && s.sweep.empty())) {
     s.current = Event{};
     return false;
   }
-  s.current = s.queue.front();
-  s.queue.pop_front();
+  if (!s.sweep.empty()) {
+    s.current = s.sweep.front();
+    s.sweep.pop_front();
+    if (s.sweep.empty()) s.accepting = false;
+  } else {
+    s.current = s.queue.front();
+    s.queue.pop_front();
+  }
   const std::int32_t code = s.current.code;
+  if (const ListView* list = s.list(s.current.control); list && list->paged() && is_page_event(code)) {
+    s.busy = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  }
   if (code == events::kCloseWindow || code == events::kCloseDown) s.close_pending = true;
   if (code == events::kRejected) {
     beep();
@@ -978,6 +1137,8 @@ int Window::field() const { return s_->current.control; }
 std::int32_t Window::keycode() const { return s_->current.key; }
 int Window::mouse_x() const { return s_->current.mouse_x; }
 int Window::mouse_y() const { return s_->current.mouse_y; }
+int Window::typed_char() const { return s_->current.code == events::kLocate ? s_->current.value : 0; }
+int Window::thumb_position() const { return s_->current.code == events::kScrollDrag ? s_->current.value : 0; }
 void Window::keep_open() { s_->close_pending = false; }
 
 void Window::use(int control, UseVariable variable) {
@@ -986,7 +1147,18 @@ void Window::use(int control, UseVariable variable) {
 }
 
 void Window::select(int control) {
-  if (QWidget* w = s_->control(control); w && control > 0) w->setFocus(Qt::OtherFocusReason);
+  State& s = *s_;
+  QWidget* w = s.control(control);
+  if (!w || control <= 0) return;
+  // A control on a tab not shown brings its tab to the front first.
+  const int tab = s.control_def(control)->kind == ControlKind::Tab ? control : s.tab_of[static_cast<std::size_t>(control)];
+  if (tab != 0) {
+    if (auto* sheet = qobject_cast<QTabWidget*>(s.control(s.sheet_of[static_cast<std::size_t>(tab)]))) {
+      sheet->setCurrentWidget(s.control(tab));
+    }
+    if (tab == control) return;
+  }
+  w->setFocus(Qt::OtherFocusReason);
 }
 
 void Window::display(int control) {
@@ -1022,8 +1194,13 @@ void Window::set_property(int control, std::int32_t property, std::string_view v
     }
     case props::kDisable: w->setEnabled(!truthy(value)); break;
     case props::kHide:
-      if (control == 0 && !s.shown_once) s.start_hidden = truthy(value);
-      else w->setVisible(!truthy(value));
+      if (control == 0) {
+        if (!s.shown_once) s.start_hidden = truthy(value);
+        else w->setVisible(!truthy(value));
+      } else {
+        s.hidden[static_cast<std::size_t>(control)] = truthy(value);
+        s.apply_visibility(control);
+      }
       break;
     case props::kIcon: {
       const QIcon icon = load_icon(value);
@@ -1045,12 +1222,17 @@ void Window::set_property(int control, std::int32_t property, std::string_view v
       }
       break;
     case props::kSelected:
-      if (auto* t = qobject_cast<QTreeWidget*>(w)) {
-        const QSignalBlocker block(t);
-        if (number >= 1 && number <= t->topLevelItemCount()) t->setCurrentItem(t->topLevelItem(number - 1));
-        else t->setCurrentItem(nullptr);
+      if (ListView* t = s.list(control)) {
+        t->set_current_row(number - 1);
         s.take_list_value(control);
+      } else if (auto* sheet = qobject_cast<QTabWidget*>(w); sheet && number >= 1 && number <= sheet->count()) {
+        sheet->setCurrentIndex(number - 1);
       }
+      break;
+    case props::kAcceptAll:
+      if (control != 0) break;
+      if (truthy(value)) s.start_accept_all();
+      else s.stop_accept_all();
       break;
     default:
       break;
@@ -1073,17 +1255,15 @@ std::string Window::property(int control, std::int32_t property) const {
     case props::kDisable: return w->isEnabled() ? "" : "1";
     case props::kHide:
       if (control == 0) return (s.shown_once ? w->isHidden() : s.start_hidden) ? "1" : "";
-      return w->isHidden() ? "1" : "";
+      return s.hidden[static_cast<std::size_t>(control)] ? "1" : "";
     case props::kIconize: return control == 0 && w->isMinimized() ? "1" : "";
     case props::kMaximize: return control == 0 && (w->windowState() & Qt::WindowMaximized) ? "1" : "";
     case props::kSelected:
-      if (auto* t = qobject_cast<QTreeWidget*>(w)) {
-        QTreeWidgetItem* item = t->currentItem();
-        return std::to_string(item ? t->indexOfTopLevelItem(item) + 1 : 0);
-      }
+      if (const ListView* t = s.list(control)) return std::to_string(t->current_row() + 1);
+      if (auto* sheet = qobject_cast<QTabWidget*>(w)) return std::to_string(sheet->currentIndex() + 1);
       return "0";
     case props::kHandle: return control == 0 ? std::to_string(static_cast<unsigned long long>(w->winId())) : "";
-    case props::kAcceptAll: return "";  // windows here never accept all their fields in one sweep
+    case props::kAcceptAll: return control == 0 && s.accepting ? "1" : "";
     default: return {};
   }
 }
@@ -1124,37 +1304,44 @@ std::string Window::text(int control) const {
 void Window::alert(std::int32_t key, int control) { s_->alerts.emplace_back(control, key); }
 
 void Window::set_list_rows(int control, std::vector<std::vector<std::string>> rows) {
-  State& s = *s_;
-  auto* t = qobject_cast<QTreeWidget*>(s.control(control));
-  if (!t) return;
-  const auto& cols = s.list_columns[static_cast<std::size_t>(control)];
-  const QSignalBlocker block(t);
-  t->clear();
-  QList<QTreeWidgetItem*> items;
-  for (const auto& row : rows) {
-    auto* item = new QTreeWidgetItem;
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      std::string shown = row[c];
-      if (c < cols.size()) {
-        if (cols[c]->picture.valid()) shown = runtime::format_picture(cols[c]->picture, std::string_view(row[c]));
-        item->setTextAlignment(static_cast<int>(c), alignment_of(cols[c]->justification));
-      }
-      item->setText(static_cast<int>(c), to_qstring(shown));
-    }
-    items << item;
-  }
-  t->addTopLevelItems(items);
-  s.list_rows[static_cast<std::size_t>(control)] = std::move(rows);
+  if (ListView* t = s_->list(control)) t->set_rows(std::move(rows));
 }
 
 void Window::set_list_value_column(int control, int column) {
-  if (!qobject_cast<QTreeWidget*>(s_->control(control)) || column < 1) return;
-  s_->list_value_column[static_cast<std::size_t>(control)] = column;
+  if (ListView* t = s_->list(control); t && column >= 1) t->set_value_column(column - 1);
 }
 
 int Window::list_row_count(int control) const {
-  auto* t = qobject_cast<QTreeWidget*>(s_->control(control));
-  return t ? t->topLevelItemCount() : 0;
+  const ListView* t = s_->list(control);
+  return t ? t->row_count() : 0;
+}
+
+int Window::list_page_size(int control) const {
+  const ListView* t = s_->list(control);
+  return t ? t->page_rows() : 0;
+}
+
+void Window::list_add(int control, std::vector<std::string> row, ListEnd end) {
+  if (ListView* t = s_->list(control)) t->add_row(std::move(row), end);
+}
+
+void Window::list_drop(int control, ListEnd end) {
+  if (ListView* t = s_->list(control)) t->drop_row(end);
+}
+
+bool Window::list_replace(int control, int row, std::vector<std::string> cells) {
+  ListView* t = s_->list(control);
+  return t && t->replace_row(row - 1, std::move(cells));
+}
+
+std::vector<std::string> Window::list_row(int control, int row) const {
+  const ListView* t = s_->list(control);
+  const ListView::Row* cells = t ? t->row(row - 1) : nullptr;
+  return cells ? *cells : std::vector<std::string>();
+}
+
+void Window::set_list_thumb(int control, int percent) {
+  if (ListView* t = s_->list(control)) t->set_thumb(percent);
 }
 
 void Window::set_timer(int hundredths) {
@@ -1172,11 +1359,29 @@ void Window::set_timer(int hundredths) {
   s.timer->start(hundredths * 10);
 }
 
+void Window::set_status_text(std::string_view text) {
+  s_->status_text = std::string(text);
+  s_->show_status(s_->focused);
+}
+
+std::string Window::status_text() const {
+  if (!s_->status_bar) return {};
+  std::string shown = from_qstring(s_->status_bar->text());
+  if (!shown.empty()) shown.erase(0, 1);  // the margin
+  return shown;
+}
+
 void Window::close() {
   State& s = *s_;
   if (!s.open) return;
   s.open = false;
   s.queue.clear();
+  s.sweep.clear();
+  s.accepting = false;
+  if (s.busy) {
+    s.busy = false;
+    QGuiApplication::restoreOverrideCursor();
+  }
   auto& reg = registry();
   reg.erase(std::remove(reg.begin(), reg.end(), this), reg.end());
   if (s.timer) s.timer->stop();

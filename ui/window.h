@@ -39,8 +39,18 @@
 // Events come in through the Qt event loop and are handed to the procedure
 // from a queued call, never from inside a widget's own handler; a procedure
 // that is busy (in a message box, or waiting for a procedure it called)
-// finds them queued when it asks again. Consecutive MouseMove, Moved, Sized
-// and Timer events of one control are merged into the latest.
+// finds them queued when it asks again. Consecutive MouseMove, Moved,
+// Sized, Timer and ColumnResize events of one control are merged into the
+// latest. Every event carries the mouse position of the last mouse event in
+// the window before it (mouse_x()/mouse_y()).
+//
+// Sheets: a Sheet control with its Tab controls after it; the controls
+// after a Tab that lie within the sheet's rectangle are on that tab and
+// show only while it is in front. select() on such a control (or on a Tab)
+// brings its tab to the front; property "selected" on the sheet reads and
+// sets the tab in front (1-based); a change of tab gives NewSelection on
+// the sheet. "hide" on a control on a tab keeps it hidden whichever tab is
+// in front.
 //
 // Not thread-safe: the UI thread only. Needs a QApplication.
 #pragma once
@@ -67,8 +77,14 @@ struct Event {
   int control = 0;
   std::int32_t key = 0;  // AlertKey: the key code
   int mouse_x = 0;       // the mouse relative to the window's client area
-  int mouse_y = 0;       // when the event happened, pixels
+  int mouse_y = 0;       // at the last mouse event before this one, pixels
+  // Locate: the typed character's byte (ANSI, 33..255); ScrollDrag: where
+  // the thumb was dropped, 0..100; 0 for every other event.
+  std::int32_t value = 0;
 };
+
+// An end of a list's rows.
+enum class ListEnd : std::uint8_t { Front, Back };
 
 // The variable a control shows and edits; the window does not own it and
 // it must outlive the window.
@@ -124,6 +140,10 @@ class Window {
   std::int32_t keycode() const;
   int mouse_x() const;
   int mouse_y() const;
+  // Locate: the byte of the character typed; ScrollDrag: the thumb's
+  // position 0..100 (both read Event::value).
+  int typed_char() const;
+  int thumb_position() const;
 
   // Vetoes the end of the loop that the current CloseWindow or CloseDown
   // would bring.
@@ -162,9 +182,67 @@ class Window {
   // sets it; a number that names no row (row count + 1) highlights none.
   void set_list_rows(int control, std::vector<std::vector<std::string>> rows);
   int list_row_count(int control) const;
-  // The cell (1-based) of the highlighted row that a list's string variable
-  // takes.
+  // The cell (1-based; 1 unless set) that is a row's value: what a list's
+  // string variable takes from the highlighted row, and what typing in a
+  // plain list looks for.
   void set_list_value_column(int control, int column);
+
+  // Page lists (kPageList): the procedure holds one page of rows, from a
+  // file too large to hold whole, and keeps it filled as the user moves:
+  //   * list_page_size(): how many whole rows the list shows now (it
+  //     changes when the window is resized: Sized);
+  //   * the keys, wheel and scroll bar that would take the highlight off
+  //     the page arrive as events instead of scrolling anything: ScrollUp
+  //     (Up on the first row, the wheel, the bar's arrow), ScrollDown (Down
+  //     on the last row), PageUp and PageDown (PgUp, PgDn, the bar's page
+  //     areas), ScrollTop and ScrollBottom (Home, End), ScrollDrag (the
+  //     thumb dropped; thumb_position()). Moves within the page are the
+  //     list's own: NewSelection;
+  //   * while the procedure handles one of those events or Locate, the
+  //     mouse pointer shows busy, until it asks for the next event; a fill
+  //     of its own can show it with BusyCursor (services.h);
+  //   * the thumb stays where set_list_thumb() puts it (0..100).
+  // Every list, paged or not: typing a character 33..255 of the ANSI set
+  // (no Ctrl or Alt) gives Locate with typed_char(); a plain list also
+  // moves the highlight to the next row whose value cell begins with it
+  // (ignoring case; round to the first), a page list does nothing else. Alt keys, Ctrl+Enter, Insert, Delete, the right button
+  // (keys::kMouseRight) and a double click (keys::kMouseLeft2) give
+  // AlertKey when armed (alert()); an unarmed double click on a row gives
+  // Accepted. A right click highlights the row under the mouse first, and
+  // the event's mouse_x()/mouse_y() are where it was clicked, so popup()
+  // opens there.
+  //
+  // The row functions below work on any list. Rows are numbered from 1.
+  // The highlight stays on its row while rows are added, dropped or
+  // replaced around it (its number follows); dropping the highlighted row
+  // leaves none highlighted. None of them gives NewSelection or changes a
+  // bound variable.
+  int list_page_size(int control) const;
+  void list_add(int control, std::vector<std::string> row, ListEnd end = ListEnd::Back);
+  void list_drop(int control, ListEnd end);
+  // False when `row` names no row.
+  bool list_replace(int control, int row, std::vector<std::string> cells);
+  // Every cell of the row as it was given, hidden ones too; empty when
+  // `row` names no row.
+  std::vector<std::string> list_row(int control, int row) const;
+  void set_list_thumb(int control, int percent);
+
+  // The status bar's text (kStatusBar) for controls without their own.
+  void set_status_text(std::string_view text);
+  // What the status bar shows now.
+  std::string status_text() const;
+
+  // Accepting all entries at once (property props::kAcceptAll, "1"), as a
+  // form does on OK: every Entry and Spin that is enabled, not read-only
+  // and not hidden by the procedure, in control order, has its text read
+  // through its picture (and a spin's range) as leaving it would, even
+  // when it was not changed. The first that fails gets Rejected, with the
+  // engine's answer to it, and the accept ends there. Otherwise each one's
+  // value goes to its variable and the events come in control order:
+  // Accepted for each, then Completed (control 0). The property reads "1"
+  // from the start until Completed or Rejected is taken; setting it to "0"
+  // meanwhile ends the accept and drops its events not yet taken. (A
+  // window that gains the focus meanwhile should not redisplay.)
 
   // Timer events every `hundredths` of a second; 0 stops them.
   void set_timer(int hundredths);

@@ -33,6 +33,9 @@ enum class ControlKind : std::uint8_t {
   Region,    // a mouse-sensitive area: press Accepted, release MouseUp, MouseIn/Out/Move
   Image,     // a picture drawn from an icon name
   Box,       // a plain frame, no behaviour; one at most 2 units high and without a text is a line
+  Sheet,     // a frame with tabs; the Tab controls that follow it are its tabs
+  Tab,       // one tab of the Sheet before it, named by its text: the controls after it that lie
+             // within the sheet are on it (the first control outside the sheet ends the sheet)
 };
 
 struct FontSpec {
@@ -53,6 +56,7 @@ inline constexpr std::uint32_t kCentred = 1u << 6;        // text centred, acros
 inline constexpr std::uint32_t kRightAligned = 1u << 7;   // text right-aligned
 inline constexpr std::uint32_t kReadOnly = 1u << 8;       // entry shows, does not edit
 inline constexpr std::uint32_t kOwnIcon = 1u << 9;        // our drawing of the icon, never the theme's
+inline constexpr std::uint32_t kPageList = 1u << 10;      // List: holds one page; scrolling is the procedure's (window.h)
 
 // Mouse pointers a control may ask for.
 enum class Pointer : std::uint8_t { Normal, Hand };
@@ -67,6 +71,7 @@ struct ControlDef {
   std::string_view format;
   std::string_view icon;    // icon name (icons.h); buttons and images
   std::string_view tip;     // tool tip
+  std::string_view status;  // shown in the window's status bar while the control has the focus
   FontSpec font;
   std::int32_t color = kColorNone;  // text colour, 0x00BBGGRR
   std::uint32_t flags = 0;
@@ -85,6 +90,7 @@ struct ControlDef {
   constexpr ControlDef with_format(std::string_view f) const { ControlDef d = *this; d.format = f; return d; }
   constexpr ControlDef with_icon(std::string_view i) const { ControlDef d = *this; d.icon = i; return d; }
   constexpr ControlDef with_tip(std::string_view t) const { ControlDef d = *this; d.tip = t; return d; }
+  constexpr ControlDef with_status(std::string_view t) const { ControlDef d = *this; d.status = t; return d; }
   constexpr ControlDef with_font(FontSpec f) const { ControlDef d = *this; d.font = f; return d; }
   constexpr ControlDef with_color(std::int32_t c) const { ControlDef d = *this; d.color = c; return d; }
   constexpr ControlDef with_flags(std::uint32_t f) const { ControlDef d = *this; d.flags |= f; return d; }
@@ -123,6 +129,10 @@ inline constexpr std::uint32_t kAlwaysOnTop = 1u << 3;
 inline constexpr std::uint32_t kCentre = 1u << 4;       // opens centred on the screen
 inline constexpr std::uint32_t kMaximizeBox = 1u << 5;
 inline constexpr std::uint32_t kMinimizeBox = 1u << 6;
+// A status bar along the bottom, below the h of the definition (the window
+// grows by its height): it shows the focused control's status text, or the
+// window's own (Window::set_status_text) for a control without one.
+inline constexpr std::uint32_t kStatusBar = 1u << 7;
 
 struct WindowDef {
   std::string_view name;     // "markfit$MKFIT002"

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <functional>
@@ -72,6 +73,28 @@ ui::WindowDef make_value_def() {
   return d;
 }
 const ui::WindowDef kValues = make_value_def();
+
+// A form: a sheet with two tabs around its entries, buttons below it, a
+// status bar.
+constexpr ui::ControlDef kFormControls[] = {
+    control(ControlKind::Sheet, "", 4, 4, 150, 60),                                             // 1
+    control(ControlKind::Tab, "General", 0, 0, 0, 0),                                           // 2
+    control(ControlKind::Prompt, "&Id:", 10, 22, 30, 10),                                      // 3
+    control(ControlKind::Entry, "", 44, 22, 40, 12).with_format("@n_4").with_status("The id"),  // 4
+    control(ControlKind::Entry, "", 44, 36, 100, 12).with_format("@s20"),                      // 5
+    control(ControlKind::Tab, "Other", 0, 0, 0, 0),                                             // 6
+    control(ControlKind::Spin, "", 44, 22, 30, 12).with_range(1, 40),                          // 7
+    control(ControlKind::Button, "OK", 4, 70, 40, 14).with_flags(ui::kDefaultButton),          // 8
+    control(ControlKind::Entry, "", 50, 70, 40, 12).with_format("@n3").with_flags(ui::kDisabled),  // 9
+};
+ui::WindowDef make_form_def() {
+  ui::WindowDef d = make_def("test$FORM");
+  d.h = 90;
+  d.flags |= ui::kStatusBar;
+  d.controls = kFormControls;
+  return d;
+}
+const ui::WindowDef kForm = make_form_def();
 
 struct Script {
   std::vector<ui::Event> events;
@@ -405,6 +428,110 @@ TEST_F(WindowTest, EntriesRefuseCharactersTheCharacterSetLacks) {
   ASSERT_TRUE(wait_for(s, kAccepted, 11));
   EXPECT_EQ(text, "caf\xE9\x80");
   EXPECT_EQ(responder.beeps(), 1);
+}
+
+TEST_F(WindowTest, SheetShowsTheControlsOfItsShownTab) {
+  ui::Task t = recorder(kForm, &s);
+  ui::Window& w = *s.window;
+  auto* sheet = widget<QTabWidget>(s, 1);
+  ASSERT_NE(sheet, nullptr);
+  ASSERT_EQ(sheet->count(), 2);
+  EXPECT_EQ(sheet->tabText(0), QStringLiteral("General"));
+  EXPECT_TRUE(w.widget(4)->isVisible());
+  EXPECT_FALSE(w.widget(7)->isVisible());
+  EXPECT_TRUE(w.widget(8)->isVisible());  // below the sheet: on no tab
+  w.select(7);  // a control on another tab brings its tab forward
+  EXPECT_EQ(w.property(1, ui::props::kSelected), "2");
+  EXPECT_TRUE(w.widget(7)->isVisible());
+  EXPECT_FALSE(w.widget(4)->isVisible());
+  ASSERT_TRUE(wait_for(s, kNewSelection, 1));
+  // Hidden by the procedure stays hidden when its tab comes back.
+  w.set_property(5, ui::props::kHide, "1");
+  w.set_property(1, ui::props::kSelected, "1");
+  EXPECT_TRUE(w.widget(4)->isVisible());
+  EXPECT_FALSE(w.widget(5)->isVisible());
+  EXPECT_EQ(w.property(5, ui::props::kHide), "1");
+}
+
+TEST_F(WindowTest, StatusBarShowsTheFocusedControlsText) {
+  ui::Task t = recorder(kForm, &s);
+  ui::Window& w = *s.window;
+  w.widget()->activateWindow();
+  w.set_status_text("Ready");
+  EXPECT_EQ(w.status_text(), "Ready");
+  w.select(4);
+  ASSERT_TRUE(wait_for(s, kSelected, 4));
+  EXPECT_EQ(w.status_text(), "The id");
+  w.select(5);
+  ASSERT_TRUE(wait_for(s, kSelected, 5));
+  EXPECT_EQ(w.status_text(), "Ready");
+  // The bar lies below the controls: the window grew by it.
+  QWidget* bar = w.widget()->findChild<QWidget*>(QStringLiteral("statusbar"));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->geometry().bottom(), w.widget()->height() - 1);
+  EXPECT_EQ(w.widget()->height(), w.du_y(90) + bar->height());
+}
+
+TEST_F(WindowTest, AcceptAllChecksEveryEntryBeforeAnyIsTaken) {
+  std::int32_t id = 1;
+  std::string name = "one";
+  std::int32_t spin = 3;
+  std::vector<std::string> during;  // the property while each event was handled
+  s.on_open = [&](ui::Window& w) {
+    w.use(4, &id);
+    w.use(5, &name);
+    w.use(7, &spin);
+  };
+  s.on_event = [&](ui::Window& w) { during.push_back(w.property(0, ui::props::kAcceptAll)); };
+  ui::Task t = recorder(kForm, &s);
+  ui::Window& w = *s.window;
+  w.display();
+  auto* id_edit = widget<QLineEdit>(s, 4);
+  auto* name_edit = widget<QLineEdit>(s, 5);
+  id_edit->setText("12x");  // refused by "@n_4"
+  id_edit->setModified(true);
+  name_edit->setText("two");
+  name_edit->setModified(true);
+  s.events.clear();
+  during.clear();
+  w.set_property(0, ui::props::kAcceptAll, "1");
+  EXPECT_EQ(w.property(0, ui::props::kAcceptAll), "1");
+  ASSERT_TRUE(wait_for(s, kRejected, 4));
+  gui_test::pump();
+  EXPECT_EQ(s.count(kAccepted, 5), 0);  // not even the good entry
+  EXPECT_EQ(s.count(kCompleted, 0), 0);
+  EXPECT_EQ(name, "one");
+  EXPECT_EQ(id, 1);
+  EXPECT_EQ(w.property(0, ui::props::kAcceptAll), "");
+  EXPECT_EQ(responder.beeps(), 1);
+  EXPECT_EQ(id_edit->text(), QStringLiteral("1"));  // the engine's answer: shown again
+
+  name_edit->setText("two");
+  name_edit->setModified(true);
+  s.events.clear();
+  during.clear();
+  w.set_property(0, ui::props::kAcceptAll, "1");
+  ASSERT_TRUE(wait_for(s, kCompleted, 0));
+  std::vector<std::pair<std::int32_t, int>> got;
+  for (const ui::Event& e : s.events) {
+    if (e.code != kSelected) got.emplace_back(e.code, e.control);
+  }
+  // The disabled entry (9) is left out; the unchanged ones are accepted too.
+  EXPECT_EQ(got, (std::vector<std::pair<std::int32_t, int>>{{kAccepted, 4}, {kAccepted, 5}, {kAccepted, 7}, {kCompleted, 0}}));
+  EXPECT_EQ(during, (std::vector<std::string>{"1", "1", "1", ""}));
+  EXPECT_EQ(name, "two");
+  EXPECT_EQ(id, 1);
+
+  // Set off again in the middle: what was not taken is dropped.
+  s.on_event = [&](ui::Window& w) {
+    if (w.event() == kAccepted && w.field() == 4) w.set_property(0, ui::props::kAcceptAll, "0");
+  };
+  s.events.clear();
+  w.set_property(0, ui::props::kAcceptAll, "1");
+  ASSERT_TRUE(wait_for(s, kAccepted, 4));
+  gui_test::pump();
+  EXPECT_EQ(s.count(kAccepted, 5), 0);
+  EXPECT_EQ(s.count(kCompleted, 0), 0);
 }
 
 TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
