@@ -551,12 +551,20 @@ TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
 }
 
 TEST_F(WindowTest, ArmedKeysGiveAlertKeyAndKeysPressButtons) {
-  s.on_open = [](ui::Window& w) { w.alert(ui::keys::kInsert, 5); };
+  s.on_open = [](ui::Window& w) {
+    for (std::int32_t key : {ui::keys::kInsert, ui::keys::kDelete, ui::keys::kCtrlEnter}) w.alert(key, 5);
+  };
   ui::Task t = recorder(kFirst, &s);
   QTest::keyClick(s.window->widget(5), Qt::Key_Insert);
-  ASSERT_TRUE(wait_for(s, kAlertKey, 5));
-  const auto it = std::find_if(s.events.begin(), s.events.end(), [](const ui::Event& e) { return e.code == kAlertKey; });
-  EXPECT_EQ(it->key, ui::keys::kInsert);
+  QTest::keyClick(s.window->widget(5), Qt::Key_Delete);
+  QTest::keyClick(s.window->widget(5), Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(wait_for(s, kAlertKey, 5, 3));
+  std::vector<std::int32_t> keys;
+  for (const ui::Event& e : s.events) {
+    if (e.code == kAlertKey) keys.push_back(e.key);
+  }
+  EXPECT_EQ(keys, (std::vector<std::int32_t>{ui::keys::kInsert, ui::keys::kDelete, ui::keys::kCtrlEnter}));
+  EXPECT_EQ(s.count(kAccepted, 1), 0);  // Ctrl+Enter is not Enter
   // Insert is armed on the list only.
   QTest::keyClick(s.window->widget(2), Qt::Key_Insert);
   QTest::keyClick(s.window->widget(10), Qt::Key_Down, Qt::ControlModifier);
