@@ -71,8 +71,6 @@ ui::Task AddTranslations(std::int32_t table_id) {
   // The window shows with its first event; the build runs right after.
   co_await window.next_event();
 
-  const bool framed = begin_transaction(kTransactionSeconds, {&TransTables, &Translations});
-  if (!framed) files::clear_error();
   bool failed = false;
   if (table_id == 1) {
     clear(TTB);
@@ -81,6 +79,10 @@ ui::Task AddTranslations(std::int32_t table_id) {
     files::add(TransTables);
     failed = files::ERRORCODE() != 0 && files::ERRORCODE() != kDuplicateKey;
   }
+  // The characters go in as one transaction of their one file: a single
+  // flush at the commit.
+  const bool framed = !failed && begin_transaction(kTransactionSeconds, {&Translations});
+  if (!framed && !failed) files::clear_error();
   for (int c = kFirstStandardCode; c <= kLastStandardCode && !failed; ++c) {
     clear(TRA);
     TRA.translationtableid = table_id;

@@ -4,10 +4,10 @@
 // table 1 it also adds the TransTables record "Standard".
 //
 // Characters the table holds already stay as they are (their add is refused
-// as a duplicate), so a partly filled table is completed. The adds run as
-// one transaction over TransTables and Translations: the build costs one
-// commit instead of one flush per character, and a build that fails (any
-// error other than the duplicate) leaves nothing behind; it reports the
+// as a duplicate), so a partly filled table is completed. The characters
+// are added in one transaction of Translations: the build costs one commit
+// instead of one flush per character, and a build that fails (any error
+// other than the duplicate) leaves no character behind; it reports the
 // failure with message 14 ("Record Insert Error"). A transaction that
 // cannot begin in time (another program holds one) falls back to adding
 // outside a transaction.

@@ -17,10 +17,6 @@ int read_number(std::string_view section, std::string_view key, std::string_view
   return placement_number(runtime::GETINI(section, key, "", file));
 }
 
-void write(std::string_view section, const char* key, const std::string& value, std::string_view file) {
-  runtime::WRITEINI(section, std::string(key), value, file);
-}
-
 // Units beyond any desktop: off every screen, and far from overflowing the
 // pixel arithmetic.
 constexpr int kFarOff = 1 << 20;
@@ -54,11 +50,14 @@ void save_placement(ui::Window& window, std::string_view section, std::string_vi
   // normal again on its way out.
   const QRect r = maximised ? w->normalGeometry() : w->geometry();
   const ui::DialogBase base = window.dialog_base();
-  write(section, "Maximize", maximised ? "Yes" : "No", file);
-  write(section, "XPosit", std::to_string(ui::px_to_du_x(r.x(), base)), file);
-  write(section, "YPosit", std::to_string(ui::px_to_du_y(r.y(), base)), file);
-  write(section, "Width", std::to_string(ui::px_to_du_x(r.width(), base)), file);
-  write(section, "Height", std::to_string(ui::px_to_du_y(r.height(), base)), file);
+  // In this order, in one replacement of the file.
+  runtime::WRITEINI(section,
+                    {{"Maximize", maximised ? "Yes" : "No"},
+                     {"XPosit", std::to_string(ui::px_to_du_x(r.x(), base))},
+                     {"YPosit", std::to_string(ui::px_to_du_y(r.y(), base))},
+                     {"Width", std::to_string(ui::px_to_du_x(r.width(), base))},
+                     {"Height", std::to_string(ui::px_to_du_y(r.height(), base))}},
+                    file);
 }
 
 void restore_placement(ui::Window& window, std::string_view section, std::string_view file) {

@@ -338,19 +338,29 @@ std::string GETINI(std::string_view section, std::string_view key, std::string_v
   return std::string(cut(*found, kMaxValueLength));
 }
 
-void WRITEINI(std::string_view section, const std::optional<std::string>& key,
-              const std::optional<std::string>& value, std::string_view file_name) {
+namespace {
+
+// Applies the writes to the file's text and replaces the file once. Every
+// write is checked first: one that cannot be carried out leaves the file
+// alone.
+void write_settings(std::string_view section, const std::vector<SettingWrite>& writes, std::string_view file_name) {
   platform::Env* env = settings_env();
   g_last_error = platform::Status::success();
 
   const std::string_view sec = cut(c_string(section), kMaxSectionLength);
-  std::optional<std::string_view> k;
-  std::optional<std::string_view> v;
-  if (key) k = cut(c_string(*key), kMaxKeyLength);
-  if (key && value) v = cut(c_string(*value), kMaxValueLength);
-  if (k && v && !ini_writable(sec, *k, *v)) {
-    g_last_error = platform::Status(kSettingsInvalidArgument);
-    return;
+  struct Cut {
+    std::optional<std::string_view> key, value;
+  };
+  std::vector<Cut> cuts;
+  for (const SettingWrite& w : writes) {
+    Cut c;
+    if (w.key) c.key = cut(c_string(*w.key), kMaxKeyLength);
+    if (w.key && w.value) c.value = cut(c_string(*w.value), kMaxValueLength);
+    if (c.key && c.value && !ini_writable(sec, *c.key, *c.value)) {
+      g_last_error = platform::Status(kSettingsInvalidArgument);
+      return;
+    }
+    cuts.push_back(c);
   }
 
   Target target;
@@ -365,7 +375,8 @@ void WRITEINI(std::string_view section, const std::optional<std::string>& key,
     g_last_error = s;
     return;
   }
-  const std::string new_text = ini_write(old_text, sec, k, v);
+  std::string new_text = old_text;
+  for (const Cut& c : cuts) new_text = ini_write(new_text, sec, c.key, c.value);
   if (new_text == old_text) return;  // includes deletes on a missing file
 
   if (!exists && target.in_profile_dir) {
@@ -378,6 +389,17 @@ void WRITEINI(std::string_view section, const std::optional<std::string>& key,
     }
   }
   g_last_error = replace_file(env, target.path, new_text);
+}
+
+}  // namespace
+
+void WRITEINI(std::string_view section, const std::optional<std::string>& key,
+              const std::optional<std::string>& value, std::string_view file_name) {
+  write_settings(section, {SettingWrite{key, value}}, file_name);
+}
+
+void WRITEINI(std::string_view section, const std::vector<SettingWrite>& writes, std::string_view file_name) {
+  write_settings(section, writes, file_name);
 }
 
 platform::Status last_settings_error() { return g_last_error; }

@@ -46,6 +46,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/env.h"
 #include "platform/system_error.h"
@@ -116,6 +117,16 @@ std::string GETINI(std::string_view section, std::string_view key, std::string_v
 // is left alone rather than replaced by a file holding only the new value.
 void WRITEINI(std::string_view section, const std::optional<std::string>& key,
               const std::optional<std::string>& value, std::string_view file_name);
+
+// Several writes to one section at once, in order, with one replacement of
+// the file (one sync instead of one per value): a window's placement is
+// saved so. When any of them could not be carried out (`ini_writable`),
+// none is.
+struct SettingWrite {
+  std::optional<std::string> key;
+  std::optional<std::string> value;
+};
+void WRITEINI(std::string_view section, const std::vector<SettingWrite>& writes, std::string_view file_name);
 
 // The outcome of the last GETINI or WRITEINI call: success, a system error
 // number of platform::Env, or kSettingsInvalidArgument. A missing file, a

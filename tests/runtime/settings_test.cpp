@@ -185,6 +185,18 @@ TEST_F(SettingsFileTest, WriteIsAtomicUnderFaultsAndPowerCuts) {
   }
 }
 
+TEST_F(SettingsFileTest, SeveralValuesGoInOneReplacementOrNotAtAll) {
+  put("Markfit.ini", "[w]\nX=1\n");
+  platform::FaultEnv env(platform::Env::posix());
+  runtime::set_settings_env(&env);
+  WRITEINI("w", {{"Maximize", "No"}, {"X", "5"}, {"Gone", std::nullopt}, {"Y", "7"}}, "./Markfit.ini");
+  EXPECT_EQ(get("Markfit.ini"), "[w]\nX=5\nMaximize=No\nY=7\n");
+  EXPECT_EQ(env.operations(platform::fault_op::sync), 1u);
+  WRITEINI("w", {{"X", "6"}, {"Y", "a\nb"}}, "./Markfit.ini");
+  EXPECT_EQ(runtime::last_settings_error().error, runtime::kSettingsInvalidArgument);
+  EXPECT_EQ(get("Markfit.ini"), "[w]\nX=5\nMaximize=No\nY=7\n");
+}
+
 TEST_F(SettingsFileTest, UnreadableFileOrRefusedTextLeavesFileAlone) {
   platform::FaultEnv env(platform::Env::posix());
   runtime::set_settings_env(&env);
