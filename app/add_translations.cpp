@@ -23,16 +23,16 @@ using ui::control;
 using namespace dictionary;
 
 constexpr ControlDef kControls[] = {
-    control(ControlKind::String, "Please wait while building translation table...", 10, 10, 200, 14)
+    control(ControlKind::String, "Please wait while building translation table...", 10, 10, 270, 14)
         .with_font({"Times New Roman", 14, false}),
-    control(ControlKind::String, "counter", 10, 30, 200, 14).with_font({"Times New Roman", 14, false}),
+    control(ControlKind::String, "counter", 10, 30, 270, 14).with_font({"Times New Roman", 14, false}),
 };
 
 ui::WindowDef make_window() {
   ui::WindowDef d;
   d.name = "markfit$MKFIT009";
   d.caption = "Adding translation table characters";
-  d.w = 220;
+  d.w = 290;
   d.h = 52;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";

@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "app/about_markfit.h"
+#include "app/add_translations.h"
+#include "app/standard_messages.h"
+#include "files/driver/error_state.h"
 #include "app/toolbox_window.h"
 #include "ui/qt_dialogs.h"
 #include "ui/services.h"
@@ -58,6 +61,29 @@ void grab_menu(Run& run, const char* text, const char* name) {
     menu->close();
     menu->deleteLater();
   });
+}
+
+// Shows the message box of `request`, grabs it, closes it.
+void grab_message(Run& run, const ui::MessageRequest& request, const char* name) {
+  auto* box = ui::make_message_box(request).release();
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+  QTimer::singleShot(150, box, [&run, box, name] {
+    run.save(box->grab(), name);
+    box->close();
+  });
+}
+
+// A standard message as the user sees it.
+void grab_standard_message(Run& run, int number, const char* t1, const char* t2, const char* name) {
+  const MessageBox m = compose_message(number, t1, t2);
+  ui::MessageRequest request;
+  request.text = m.text;
+  request.caption = m.caption;
+  request.icon = m.icon;
+  request.buttons = m.buttons;
+  request.default_button = m.default_button;
+  grab_message(run, request, name);
 }
 
 }  // namespace
@@ -112,6 +138,27 @@ void start_screenshots(const std::string& directory) {
           box->close();
         });
       },
+      [&r] {
+        // The builder's window half way through a build.
+        auto* builder = new ui::Window(add_translations_definition());
+        builder->set_text(add_translations::kCounter, "142");
+        if (QWidget* w = builder->widget()) {
+          w->show();
+          QTimer::singleShot(150, w, [&r, builder] {
+            r.save(builder->widget()->grab(), "add_translations");
+            delete builder;
+          });
+        }
+      },
+      [&r] {
+        files::post(2);
+        grab_standard_message(r, msg::kFileAccessError, "/home/user/TRANSLAT.KSF", "", "message_30");
+      },
+      [&r] {
+        files::post(5);
+        grab_standard_message(r, msg::kTransactionFramingError, "Delete", "TransTables", "message_34");
+      },
+      [&r] { grab_standard_message(r, msg::kRecordUpdateErrorChange, "", "", "message_16"); },
       [] { ui::close_down_all(); },
   };
   // One step every 300 ms, so that each window is painted before the grab.

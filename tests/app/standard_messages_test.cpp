@@ -13,6 +13,9 @@
 #include "files/driver/driver.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
+#include "files/kestrel/pager.h"
+#include "files/kestrel/driver.h"
+#include <chrono>
 #include "tests/app/app_fixture.h"
 #include "ui/services.h"
 
@@ -255,6 +258,54 @@ TEST_F(StandardMessageTest, UsageCountsOpenOnceAndCloseWithTheLast) {
   app::release_file(dictionary::Commands);
   EXPECT_EQ(dictionary::usage.commands, 0);
   EXPECT_FALSE(dictionary::Commands.fcb && (dictionary::Commands.fcb->state & files::state::O));
+}
+
+}  // namespace
+
+namespace {
+
+// The checked open against the keyed driver and real files that are not
+// what they should be.
+TEST_F(StandardMessageTest, BadDataFilesEndInTheirMessageNeverInACrashOrAHang) {
+  const auto halt_text = [&] {
+    try {
+      app::checked_open(dictionary::Translations);
+    } catch (const Halted&) {
+      return shown().text;
+    }
+    files::close(dictionary::Translations);
+    return std::string("(opened)");
+  };
+  app_test::write_file(file("TRANSLAT.KSF"), std::string(2000, 'x'));
+  EXPECT_EQ(halt_text(), "Disk Error");
+  EXPECT_EQ(responder.messages()[responder.messages().size() - 2].text,
+            "File (" + file("TRANSLAT.KSF") + ") could not be opened.  Error: Invalid Data File (36).");
+
+  // Another program keeps the file to itself and never lets go: the open is
+  // tried for a while, then the user is told.
+  std::filesystem::remove(file("TRANSLAT.KSF"));
+  files::kestrel::FileRegistry registry;
+  std::vector<std::uint8_t> buffer(dictionary::Translations.record_length);
+  files::FileDescriptor other;
+  other.driver = dictionary::Translations.driver;
+  other.name = dictionary::Translations.name;
+  other.attributes = dictionary::Translations.attributes;
+  other.record = buffer.data();
+  other.record_length = dictionary::Translations.record_length;
+  other.fields = dictionary::Translations.fields;
+  other.keys = dictionary::Translations.keys;
+  other.link_keys();
+  files::set_kestrel_registry(&registry);
+  files::create(other);
+  files::open(other, 0x12);  // read/write, others denied everything
+  files::set_kestrel_registry(nullptr);
+  ASSERT_EQ(files::ERRORCODE(), 0) << files::ERROR();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(halt_text(), "Disk Error");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, app::kRetryTime);
+  EXPECT_NE(responder.messages()[responder.messages().size() - 2].text.find("Access Denied (5)"), std::string::npos);
+  files::close(other);
+  EXPECT_EQ(halt_text(), "(opened)") << "once it lets go, the file opens";
 }
 
 }  // namespace
