@@ -17,6 +17,10 @@ ErrorState& state() {
   return s;
 }
 
+// The state is as clear_error leaves it. Most operations succeed and clear
+// an error state that is clear already; they then need not rewrite it.
+bool g_clear = true;
+
 std::string padded_text(std::string_view message) {
   const auto first = message.find_first_not_of(' ');
   message = first == std::string_view::npos ? std::string_view() : message.substr(first);
@@ -42,9 +46,12 @@ void post(std::int32_t code, const FileDescriptor* file) {
   s.text = padded_text(message);
   s.file = file;
   s.system_error = system_number;
+  g_clear = false;
 }
 
 void clear_error() {
+  if (g_clear) return;
+  g_clear = true;
   ErrorState& s = state();
   s.code = 0;
   s.file = nullptr;
@@ -54,6 +61,7 @@ void clear_error() {
 }
 
 void setDriverError(std::string_view code_text, std::string_view message) {
+  g_clear = false;
   ErrorState& s = state();
   s.driver_code.assign(code_text.substr(0, kDriverCodeKept));
   if (message.empty()) {
@@ -74,7 +82,10 @@ std::string FILEERRORCODE() { return state().driver_code; }
 std::string FILEERROR() { return state().driver_text; }
 
 ErrorState save_error_state() { return state(); }
-void restore_error_state(const ErrorState& saved) { state() = saved; }
+void restore_error_state(const ErrorState& saved) {
+  state() = saved;
+  g_clear = false;
+}
 const ErrorState& error_state() { return state(); }
 
 }  // namespace files

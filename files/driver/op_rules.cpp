@@ -131,10 +131,8 @@ constexpr std::array<OpRule, kOpCount> make_rules() {
   return rules;
 }
 
-constexpr std::array<OpRule, kOpCount> rules = make_rules();
-
 }  // namespace
 
-const OpRule& op_rule(int code) { return rules.at(static_cast<std::size_t>(code)); }
+const std::array<OpRule, kOpCount> op_rules_table = make_rules();
 
 }  // namespace files

@@ -2,6 +2,7 @@
 // request against before a driver sees it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -78,7 +79,8 @@ struct OpRule {
 
 // The rule of code 0..93. Codes outside that range have no rule: callers
 // check `valid_op` first (the dispatch answers 80 for them).
-const OpRule& op_rule(int code);
+extern const std::array<OpRule, kOpCount> op_rules_table;
+inline const OpRule& op_rule(int code) { return op_rules_table.at(static_cast<std::size_t>(code)); }
 constexpr bool valid_op(int code) { return code >= 1 && code <= 93; }
 inline const OpRule& op_rule(Op op) { return op_rule(static_cast<int>(op)); }
 inline std::string_view op_name(Op op) { return op_rule(op).name; }

@@ -23,8 +23,7 @@ Status BufferedFile::set_buffer(std::uint8_t* buffer, std::size_t size) {
   return Status::success();
 }
 
-Status BufferedFile::start_operation() {
-  if (buffering_) return Status::success();
+Status BufferedFile::forget_window() {
   const Status s = flush();
   invalidate();
   return s;
@@ -40,21 +39,10 @@ void BufferedFile::invalidate() {
   dirty_lo_ = dirty_hi_ = 0;
 }
 
-Status BufferedFile::fetch(std::uint64_t p, std::size_t min_bytes, const std::uint8_t** data,
-                           std::size_t* avail) {
+Status BufferedFile::load(std::uint64_t p, const std::uint8_t** data, std::size_t* avail) {
   *avail = 0;
   *data = buffer_;
   if (!handle_ || buffer_ == nullptr) return remember(Status(platform::syserr::invalid_handle));
-  if (!content_invalid_ && p >= offset_ && p <= offset_ + valid_) {
-    const std::size_t at = static_cast<std::size_t>(p - offset_);
-    const std::size_t have = valid_ - at;
-    if (have >= min_bytes || window_at_end_) {
-      position_ = at;
-      *data = buffer_ + at;
-      *avail = have;
-      return Status::success();
-    }
-  }
   if (const Status s = flush(); !s.ok()) return s;
   std::size_t got = 0;
   if (const Status s = handle_->read_at(p, buffer_, size_, &got); !s.ok()) {

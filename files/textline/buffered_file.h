@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "platform/env.h"
@@ -42,7 +43,10 @@ class BufferedFile {
 
   // Forgets the cached content when buffering is off (flushing first, should
   // anything be dirty). Call at the start of every operation.
-  platform::Status start_operation();
+  platform::Status start_operation() {
+    if (buffering_) return platform::Status::success();
+    return forget_window();
+  }
 
   // Makes at least `min_bytes` bytes from offset p available (fewer only at
   // the end of the file) and points *data at them; *avail receives how many
@@ -51,7 +55,56 @@ class BufferedFile {
   // next call on this object. On failure *avail is 0 and the error is the
   // system error number.
   platform::Status fetch(std::uint64_t p, std::size_t min_bytes, const std::uint8_t** data,
-                         std::size_t* avail);
+                         std::size_t* avail) {
+    // Most reads of a line file find their bytes in the window already.
+    if (!content_invalid_ && p >= offset_ && p <= offset_ + valid_) {
+      const std::size_t at = static_cast<std::size_t>(p - offset_);
+      const std::size_t have = valid_ - at;
+      if (have >= min_bytes || window_at_end_) {
+        position_ = at;
+        *data = buffer_ + at;
+        *avail = have;
+        return platform::Status::success();
+      }
+    }
+    return load(p, data, avail);
+  }
+
+  // The bytes the window holds from p on, without loading anything: false
+  // when it holds none (then fetch). For the line reads that almost always
+  // find their line in place.
+  bool window_holds(std::uint64_t p, const std::uint8_t** data, std::size_t* avail) {
+    if (content_invalid_ || p < offset_ || p >= offset_ + valid_) return false;
+    const std::size_t at = static_cast<std::size_t>(p - offset_);
+    position_ = at;
+    *data = buffer_ + at;
+    *avail = valid_ - at;
+    return true;
+  }
+
+  // Puts n bytes and then m more at offset p when both fit in the window
+  // where it holds p (as write would put them there); false, with nothing
+  // done, when they do not.
+  bool write_in_window(std::uint64_t p, const std::uint8_t* a, std::size_t n, const std::uint8_t* b,
+                       std::size_t m) {
+    if (content_invalid_ || p < offset_ || p > offset_ + valid_) return false;
+    const std::size_t at = static_cast<std::size_t>(p - offset_);
+    if (n + m == 0 || n + m > size_ - at) return false;
+    std::memcpy(buffer_ + at, a, n);
+    std::memcpy(buffer_ + at + n, b, m);
+    const std::size_t end = at + n + m;
+    if (end > valid_) valid_ = end;
+    if (!dirty_) {
+      dirty_ = true;
+      dirty_lo_ = at;
+      dirty_hi_ = end;
+    } else {
+      if (at < dirty_lo_) dirty_lo_ = at;
+      if (end > dirty_hi_) dirty_hi_ = end;
+    }
+    position_ = end;
+    return true;
+  }
 
   // Writes n bytes at offset p, through the window when they fit in it.
   // *written receives how many bytes reached the file or the window; only a
@@ -80,6 +133,10 @@ class BufferedFile {
   int last_error() const { return last_error_; }
 
  private:
+  platform::Status forget_window();
+  // Flushes and loads a fresh window starting at p.
+  platform::Status load(std::uint64_t p, const std::uint8_t** data, std::size_t* avail);
+
   platform::Status remember(platform::Status s) {
     if (!s.ok()) last_error_ = s.error;
     return s;

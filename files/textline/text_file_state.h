@@ -129,11 +129,22 @@ constexpr std::int32_t system_code(int number) {
 }
 
 // The state of a control block, made on first use.
-TextFileState& state_of(FileControlBlock& fcb);
+inline TextFileState& state_of(FileControlBlock& fcb) {
+  if (!fcb.driver) fcb.driver = std::make_unique<TextFileState>();
+  return *fcb.driver_state<TextFileState>();
+}
 
 // Allocates a buffer of `bytes` (at least what one record read needs) and
 // hands it to the buffered file. Returns 0 or a code to post.
 std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::uint64_t bytes);
+
+// NEXT where it is simplest: quick scan on, and the line at the next
+// position lies in the window with its end-of-record sequence and without
+// a tab or a Ctrl-Z before it. Reads it exactly as read_record would,
+// advances the next position and returns true; returns false for every
+// other line, having changed nothing but (maybe) the record buffer, which
+// read_record then fills anew.
+bool next_in_window(TextFileState& s, FileControlBlock& fcb);
 
 // Reads the record starting at 0-based offset p into the record buffer,
 // taking at most `length` characters (length <= fcb.record_length).

@@ -14,7 +14,9 @@
 #include "platform/system_error.h"
 #include "runtime/charset.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -100,10 +102,11 @@ std::int32_t skip_rest_of_line(TextFileState& s, std::uint64_t q, std::uint64_t*
 
 // The first of the bytes that end the fast path (the first end-of-record
 // byte, a tab, a Ctrl-Z while it ends the data) among data[0, n); n when none.
-// `readable` (>= n) bytes from data may be looked at: sixteen bytes are
-// compared at once as long as they lie within it.
-std::size_t first_stop(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
-                       bool ctrlz) {
+// `readable` (>= n) bytes from data may be looked at: sixteen (or, where the
+// processor has the instructions, thirty-two) bytes are compared at once as
+// long as they lie within it.
+std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
+                            bool ctrlz) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   const __m128i eor = _mm_set1_epi8(static_cast<char>(eor0));
@@ -126,6 +129,77 @@ std::size_t first_stop(const std::uint8_t* data, std::size_t n, std::size_t read
   }
   return n;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) std::size_t first_stop_avx2(const std::uint8_t* data, std::size_t n,
+                                                             std::size_t readable, std::uint8_t eor0, bool ctrlz) {
+  std::size_t i = 0;
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(eor0));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(kTab));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  for (; i < n && i + 32 <= readable; i += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+    const __m256i hits = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, eor), _mm256_cmpeq_epi8(v, tab)),
+                                         _mm256_cmpeq_epi8(v, eof));
+    unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hits));
+    if (n - i < 32) mask &= (1u << (n - i)) - 1;
+    if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  if (i >= n) return n;
+  return i + first_stop_sse2(data + i, n - i, readable - i, eor0, ctrlz);
+}
+#endif
+
+// first_stop that also copies data[0, stop) to out (which has room for n
+// bytes), as the fast path must copy the line anyway; out may receive bytes
+// past the stop.
+std::size_t copy_to_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
+                              bool ctrlz, std::uint8_t* out) {
+  const std::size_t i = first_stop_sse2(data, n, readable, eor0, ctrlz);
+  std::memcpy(out, data, i);
+  return i;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) std::size_t copy_to_stop_avx2(const std::uint8_t* data, std::size_t n,
+                                                               std::size_t readable, std::uint8_t eor0, bool ctrlz,
+                                                               std::uint8_t* out) {
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(eor0));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(kTab));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  std::size_t i = 0;
+  for (; i + 32 <= n && i + 32 <= readable; i += 32) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+    const __m256i hits = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, eor), _mm256_cmpeq_epi8(v, tab)),
+                                         _mm256_cmpeq_epi8(v, eof));
+    if (const unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hits))) {
+      return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+  }
+  if (i >= n) return n;
+  const std::size_t stop = i + first_stop_avx2(data + i, n - i, readable - i, eor0, ctrlz);
+  std::memcpy(out + i, data + i, stop - i);
+  return stop;
+}
+#endif
+
+using StopFinder = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, std::uint8_t, bool);
+using StopCopier = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, std::uint8_t, bool,
+                                   std::uint8_t*);
+
+#if defined(__x86_64__) && defined(__GNUC__)
+bool has_avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+const StopFinder first_stop = has_avx2() ? &first_stop_avx2 : &first_stop_sse2;
+const StopCopier copy_to_stop = has_avx2() ? &copy_to_stop_avx2 : &copy_to_stop_sse2;
+#else
+const StopFinder first_stop = &first_stop_sse2;
+const StopCopier copy_to_stop = &copy_to_stop_sse2;
+#endif
 
 // Step 5 of reading, the fast path: true when the first end-of-record byte
 // among the first `scan` bytes starts a full sequence within `avail` bytes
@@ -152,11 +226,6 @@ void TextFileState::reset_defaults() {
   flags &= ~tf::ctrlz_is_data;
 }
 
-TextFileState& state_of(FileControlBlock& fcb) {
-  if (!fcb.driver) fcb.driver = std::make_unique<TextFileState>();
-  return *fcb.driver_state<TextFileState>();
-}
-
 std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::uint64_t bytes) {
   // One read needs the record and its end-of-record sequence in the window.
   const std::uint64_t needed = static_cast<std::uint64_t>(fcb.record_length) + s.eor_length;
@@ -169,6 +238,30 @@ std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::
   s.buffer = std::move(fresh);
   s.buffer_size = static_cast<std::uint32_t>(bytes);
   return 0;
+}
+
+bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
+  // Only where the window may be trusted between operations and the size
+  // need not be learned again; everything else is read_record's.
+  if (!s.quick() || s.write_only || fcb.record == nullptr) return false;
+  const std::uint64_t p = s.next_position - 1ull;
+  if (s.next_position == 0 || p >= s.file_size) return false;
+  const std::uint8_t* data = nullptr;
+  std::size_t avail = 0;
+  if (!s.file.window_holds(p, &data, &avail)) return false;
+  avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, s.file_size - p));
+  const std::uint32_t record_length = fcb.record_length;
+  std::uint8_t* const rec = fcb.record;
+  const std::size_t scan = std::min<std::size_t>(record_length, avail);
+  const std::size_t d = copy_to_stop(data, scan, avail, s.eor[0], s.ctrlz_ends_data(), rec);
+  if (d == scan || data[d] != s.eor[0] || !eor_at(s, data + d, avail - d)) return false;
+  std::memset(rec + d, ' ', record_length - d);
+  s.record_position = static_cast<std::uint32_t>(p);
+  s.record_span = static_cast<std::uint32_t>(d + s.eor_length);
+  s.flags |= tf::current;
+  s.next_position = s.record_position + s.record_span + 1;
+  if ((fcb.attributes & attr::OEM) && d) runtime::oem_to_ansi(reinterpret_cast<char*>(rec), d);
+  return true;
 }
 
 std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t p, std::uint32_t length) {
@@ -288,8 +381,8 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
 namespace {
 
 // The length without trailing blanks. A record is mostly blanks after a
-// short line, so they are passed over eight at a time.
-std::size_t clipped_length(const std::uint8_t* bytes, std::size_t n) {
+// short line, so they are passed over many at a time.
+std::size_t clipped_length_sse2(const std::uint8_t* bytes, std::size_t n) {
 #if defined(__SSE2__)
   const __m128i blanks = _mm_set1_epi8(' ');
   auto all_blank = [&](const std::uint8_t* at) {
@@ -315,6 +408,55 @@ std::size_t clipped_length(const std::uint8_t* bytes, std::size_t n) {
   while (n > 0 && bytes[n - 1] == ' ') --n;
   return n;
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// `vectors` aligned 32-byte blocks from `at` are all blanks.
+__attribute__((target("avx2"))) inline bool all_blank_avx2(const std::uint8_t* at, std::size_t vectors) {
+  const __m256i blanks = _mm256_set1_epi8(' ');
+  __m256i differ = _mm256_setzero_si256();
+  for (std::size_t k = 0; k < vectors; ++k) {
+    const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(at + 32 * k));
+    differ = _mm256_or_si256(differ, _mm256_xor_si256(v, blanks));
+  }
+  return _mm256_testz_si256(differ, differ);
+}
+
+// The caller has most likely just filled the record (blanks, then the
+// text) with aligned vector stores that have not all reached the cache yet:
+// a load of the same alignment is served from such a store, a load across
+// two of them has to wait. So only the last 32 bytes are read unaligned.
+// Large blocks go first: a short line in a long record leaves the same
+// number of whole blank blocks every time, so those tests are predicted.
+__attribute__((target("avx2"))) std::size_t clipped_length_avx2(const std::uint8_t* bytes, std::size_t n) {
+  const __m256i blanks = _mm256_set1_epi8(' ');
+  if (n < 64) return clipped_length_sse2(bytes, n);
+  const std::uint8_t* const last = bytes + n - 32;
+  unsigned mask = static_cast<unsigned>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(last)), blanks)));
+  if (mask != 0xFFFF'FFFFu) return n - static_cast<std::size_t>(__builtin_clz(~mask));
+  // Blanks from `top` (32-aligned, within the last 32 bytes) to the end.
+  const std::uint8_t* top = reinterpret_cast<const std::uint8_t*>(
+      (reinterpret_cast<std::uintptr_t>(last) + 31) & ~std::uintptr_t{31});
+  while (top - bytes >= 256 && all_blank_avx2(top - 256, 8)) top -= 256;
+  while (top - bytes >= 64 && all_blank_avx2(top - 64, 2)) top -= 64;
+  while (top - bytes >= 32) {
+    const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(top - 32));
+    mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, blanks)));
+    if (mask != 0xFFFF'FFFFu) {
+      return static_cast<std::size_t>(top - bytes) - static_cast<std::size_t>(__builtin_clz(~mask));
+    }
+    top -= 32;
+  }
+  return clipped_length_sse2(bytes, static_cast<std::size_t>(top - bytes));
+}
+#endif
+
+using Clipper = std::size_t (*)(const std::uint8_t*, std::size_t);
+#if defined(__x86_64__) && defined(__GNUC__)
+const Clipper clipped_length = has_avx2() ? &clipped_length_avx2 : &clipped_length_sse2;
+#else
+const Clipper clipped_length = &clipped_length_sse2;
+#endif
 
 // Where a write goes and what it would make current; the state takes it
 // over only when the write succeeded.
@@ -401,12 +543,32 @@ void undo_failed_write(TextFileState& s, const PlannedWrite& w) {
   }
 }
 
+// A write at the end of a file nobody else writes to, with quick scan on,
+// goes straight into the window, as write_unlocked and the window would
+// put it there: no lock, no size to learn, no Ctrl-Z left to test, no
+// conversion. False, with nothing done, for every other write. n >= 1.
+bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
+  if ((s.flags & (tf::read_only | tf::shared)) || !s.quick() || s.others_may_write) return false;
+  if ((!s.end_tested && s.file_size != 0) || (fcb.attributes & attr::OEM)) return false;
+  if (s.clip) n = static_cast<std::uint32_t>(clipped_length(fcb.record, n));
+  const std::uint64_t pos = s.file_size;
+  const std::uint64_t span = std::uint64_t{n} + s.eor_length;
+  if (pos + span > kMaxFileSize) return false;
+  if (!s.file.write_in_window(pos, fcb.record, n, s.eor.data(), s.eor_length)) return false;
+  s.record_position = static_cast<std::uint32_t>(pos);
+  s.record_span = static_cast<std::uint32_t>(span);
+  s.file_size = static_cast<std::uint32_t>(pos + span);
+  s.flags |= tf::current;
+  return true;
+}
+
 }  // namespace
 
 std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
   if (s.flags & tf::read_only) return kAccessDenied;
   if (!s.file.is_open()) return kAccessDenied;
   n = std::min(n, fcb.record ? fcb.record_length : 0u);
+  if (q == 0 && n != 0 && add_in_window(s, fcb, n)) return 0;
   const bool shared = s.flags & tf::shared;
   if (shared) {
     if (const std::int32_t rc = lock_level(s, true); rc != 0) return kAccessDenied;

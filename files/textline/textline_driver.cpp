@@ -535,6 +535,7 @@ std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlo
       return write_record(s, fcb, operands.number, std::min(operands.length, record_length));
 
     case Op::NEXT: {
+      if (next_in_window(s, fcb)) return 0;
       const std::int32_t rc = read_record(s, fcb, s.next_position - 1ull, record_length);
       if (rc == 0) s.next_position = s.record_position + s.record_span + 1;
       return rc;

@@ -1,5 +1,6 @@
 // Reading, writing, pointers and options of the text-line driver.
 #include <cstring>
+#include <random>
 
 #include "tests/files/textline/text_file_fixture.h"
 #include "runtime/charset.h"
@@ -224,7 +225,86 @@ TEST_F(ReadingTest, QuickScanOnKeepsWhatItLearned) {
   EXPECT_EQ(reader.line(), "two");
 }
 
+TEST_F(ReadingTest, LinesReadFromTheWindowMatchLinesReadFromTheFile) {
+  // With quick scan on most lines come straight from the window; with it
+  // off every line is read from the file. Both must give the same records,
+  // pointers and spans, for lines of every length around the window's and
+  // the vectors' boundaries, with tabs, Ctrl-Z, lone CRs and NULs among them
+  // (a Ctrl-Z never first on a line, so that the data runs on).
+  std::mt19937 random(11);
+  std::string data;
+  while (data.size() < 200'000) {
+    const std::size_t length = random() % 8 == 0 ? random() % 300 : random() % 70;
+    for (std::size_t i = 0; i < length; ++i) {
+      const unsigned r = random() % 4000;
+      const char c = r < 20 ? '\t' : r < 40 ? '\r' : r < 60 ? '\0' : r == 60 && i > 0 ? '\x1a' : 'a';
+      data += c == 'a' ? static_cast<char>('a' + r % 26) : c;
+    }
+    data += random() % 50 == 0 ? "\n" : "\r\n";
+  }
+  write_bytes(path("mixed.txt"), data);
+  for (const char* options : {"", "/CTRLZISEOF=OFF", "/ENDOFRECORD=1,10/TAB=-3"}) {
+    struct Read {
+      std::string line;
+      std::int32_t pointer, bytes;
+      bool operator==(const Read&) const = default;
+    };
+    auto read_with = [&](std::uint32_t mode) {
+      TextFile f(path("mixed.txt"), 100, 0, options);
+      open(f.fd, mode);
+      EXPECT_EQ(ERRORCODE(), 0);
+      std::vector<Read> reads;
+      set(f.fd);
+      for (;;) {
+        next(f.fd);
+        if (ERRORCODE() != 0) break;
+        reads.push_back({f.record, pointer(f.fd), bytes(f.fd)});
+      }
+      EXPECT_EQ(ERRORCODE(), 33);
+      close(f.fd);
+      return reads;
+    };
+    const std::vector<Read> from_window = read_with(0x22);
+    const std::vector<Read> from_file = read_with(0x42);
+    EXPECT_GT(from_window.size(), 1000u) << options;
+    ASSERT_EQ(from_window.size(), from_file.size()) << options;
+    for (std::size_t i = 0; i < from_file.size(); ++i) {
+      ASSERT_TRUE(from_window[i] == from_file[i]) << options << " line " << i << " at " << from_file[i].pointer;
+    }
+  }
+}
+
 class WritingTest : public TextLineTest {};
+
+TEST_F(WritingTest, ClippingFindsTheLastNonBlankWhereverTheRecordLies) {
+  // Records of several lengths, placed at every offset from a 32-byte
+  // boundary, each with its last non-blank at every position.
+  std::string expected;
+  TextFile created(path("clip.txt"), 10, attr::CREATE);
+  create(created.fd);
+  std::vector<std::uint8_t> storage(400 + 64);
+  for (const std::uint32_t length : {40u, 64u, 100u, 300u}) {
+    for (std::size_t offset = 0; offset < 32; ++offset) {
+      std::uint8_t* base = storage.data() + (32 - reinterpret_cast<std::uintptr_t>(storage.data()) % 32) % 32;
+      TextFile f(path("clip.txt"), length);
+      f.fd.record = base + offset;
+      open(f.fd, 0x22);
+      ASSERT_EQ(ERRORCODE(), 0);
+      for (std::uint32_t last = 0; last <= length; ++last) {
+        std::memset(f.fd.record, ' ', length);
+        std::string line(last, ' ');
+        for (std::uint32_t i = 0; i < last; i += 7) line[i] = 'a';
+        if (last > 0) line[last - 1] = 'z';
+        std::memcpy(f.fd.record, line.data(), line.size());
+        add(f.fd);
+        ASSERT_EQ(ERRORCODE(), 0);
+        expected += line + "\r\n";
+      }
+      close(f.fd);
+    }
+  }
+  EXPECT_TRUE(read_bytes(path("clip.txt")) == expected);
+}
 
 TEST_F(WritingTest, AddClipsTrailingBlanksUnlessClipIsOff) {
   TextFile f(path("out.txt"), 10, attr::CREATE);
