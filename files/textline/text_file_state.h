@@ -151,6 +151,14 @@ bool next_in_window(TextFileState& s, FileControlBlock& fcb);
 // Returns 0, 33 at or beyond the end, or a system error number.
 std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t p, std::uint32_t length);
 
+// ADD where it is simplest: a write at the end of a file that nobody else
+// may write, with quick scan on, no Ctrl-Z left to test and no OEM
+// conversion, whose line fits in the window. Writes the first n bytes of
+// the record (1 <= n <= fcb.record_length) exactly as write_record would
+// and returns true; returns false, having done nothing, for every other
+// write.
+bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n);
+
 // Writes n bytes of the record buffer at pointer q (0: at the end of the
 // file) followed by the end-of-record sequence. n <= fcb.record_length.
 std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n);

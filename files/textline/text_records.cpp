@@ -543,10 +543,8 @@ void undo_failed_write(TextFileState& s, const PlannedWrite& w) {
   }
 }
 
-// A write at the end of a file nobody else writes to, with quick scan on,
-// goes straight into the window, as write_unlocked and the window would
-// put it there: no lock, no size to learn, no Ctrl-Z left to test, no
-// conversion. False, with nothing done, for every other write. n >= 1.
+}  // namespace
+
 bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
   if ((s.flags & (tf::read_only | tf::shared)) || !s.quick() || s.others_may_write) return false;
   if ((!s.end_tested && s.file_size != 0) || (fcb.attributes & attr::OEM)) return false;
@@ -561,8 +559,6 @@ bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
   s.flags |= tf::current;
   return true;
 }
-
-}  // namespace
 
 std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
   if (s.flags & tf::read_only) return kAccessDenied;

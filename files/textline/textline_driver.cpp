@@ -491,6 +491,18 @@ std::int32_t TextLineDriver::apply_option(FileControlBlock& fcb, std::string_vie
 
 std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
                                      std::int32_t* result) {
+  // A sequential read or write of a file makes millions of these calls; in
+  // their common case nothing of the general routing below is needed.
+  if (fcb.driver && fcb.record != nullptr && fcb.record_length != 0) {
+    TextFileState& s = *fcb.driver_state<TextFileState>();
+    if (op == Op::NEXT && next_in_window(s, fcb)) return 0;
+    if ((op == Op::ADD || op == Op::APPEND) && add_in_window(s, fcb, fcb.record_length)) return 0;
+  }
+  return perform_any(op, file, fcb, operands, result);
+}
+
+std::int32_t TextLineDriver::perform_any(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
+                                         std::int32_t* result) {
   TextFileState& s = state_of(fcb);
   const std::uint32_t record_length = fcb.record ? fcb.record_length : 0;
   auto read_at_pointer = [&](std::uint32_t pointer, std::uint32_t length) -> std::int32_t {
@@ -535,7 +547,6 @@ std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlo
       return write_record(s, fcb, operands.number, std::min(operands.length, record_length));
 
     case Op::NEXT: {
-      if (next_in_window(s, fcb)) return 0;
       const std::int32_t rc = read_record(s, fcb, s.next_position - 1ull, record_length);
       if (rc == 0) s.next_position = s.record_position + s.record_span + 1;
       return rc;

@@ -79,6 +79,10 @@ class TextLineDriver final : public Driver {
   void release(FileControlBlock& fcb) override;
 
  private:
+  // Everything but the common case of NEXT and ADD.
+  std::int32_t perform_any(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
+                           std::int32_t* result);
+
   DriverDescriptor descriptor_;
 };
 
