@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/toolbox_window.h"
+#include "cli/convert_command.h"
 #include "cli/ksf_command.h"
 
 #ifndef MARKFIT_VERSION
@@ -22,6 +23,7 @@ void print_help(std::FILE* out) {
       "Without a command, markfit opens its toolbox window.\n"
       "\n"
       "Commands:\n"
+      "  convert      turn an HTML file into lines of program code (markfit convert --help)\n"
       "  ksf          check, dump and load keyed data files (markfit ksf --help)\n"
       "\n"
       "Options:\n"
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "ksf") return cli::run_ksf(argc, argv);
+    if (arg == "convert") return cli::run_convert(argc, argv);
     app::StartOptions options;
     if (parse_toolbox_flags(argc, argv, &options)) return app::run_toolbox(1, argv, options);
     std::fprintf(stderr, "markfit: unknown command '%s'\n\n", arg.c_str());

@@ -48,6 +48,14 @@ struct OpenMode {
 
 enum class LockKind : std::uint8_t { shared, exclusive };
 
+// What the system knows of whatever a path names: enough to tell two names
+// of one file apart (a link, a second hard link, a path spelled otherwise).
+struct FileInfo {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool directory = false;
+};
+
 // One open file. Not thread-safe; one owner at a time. Locks belong to this
 // object (the open file description), not to the process: two File objects
 // on the same path conflict with each other exactly as two programs would,
@@ -100,6 +108,15 @@ class Env {
   virtual Status rename(const std::string& from, const std::string& to) = 0;
   // True when something (a file or a directory) is at path.
   virtual bool exists(const std::string& path) = 0;
+
+  // The identity of what is at path, symbolic links followed. An Env that
+  // cannot tell answers 50 (not supported), and callers then compare full
+  // paths; that is the default.
+  virtual Status file_info(const std::string& path, FileInfo* out) {
+    (void)path;
+    (void)out;
+    return Status(50);
+  }
 
   // The absolute form of path, taken against the current directory now:
   // "." and ".." are resolved lexically, repeated and trailing "/" dropped;

@@ -384,6 +384,7 @@ Status FaultEnv::rename(const std::string& from, const std::string& to) {
 }
 
 bool FaultEnv::exists(const std::string& path) { return state_->base->exists(path); }
+Status FaultEnv::file_info(const std::string& path, FileInfo* out) { return state_->base->file_info(path, out); }
 
 Status FaultEnv::full_path(const std::string& path, std::string* out) { return state_->base->full_path(path, out); }
 

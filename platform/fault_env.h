@@ -70,6 +70,7 @@ class FaultEnv final : public Env {
   Status remove(const std::string& path) override;
   Status rename(const std::string& from, const std::string& to) override;
   bool exists(const std::string& path) override;
+  Status file_info(const std::string& path, FileInfo* out) override;
   Status full_path(const std::string& path, std::string* out) override;
   Status current_directory(std::string* out) override;
   Status set_current_directory(const std::string& path) override;

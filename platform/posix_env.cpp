@@ -236,6 +236,16 @@ class PosixEnv final : public Env {
     return !bad_name(path) && ::stat(path.c_str(), &st) == 0;
   }
 
+  Status file_info(const std::string& path, FileInfo* out) override {
+    if (bad_name(path)) return Status(syserr::path_not_found);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Status(system_error_for_path(errno, path));
+    out->device = static_cast<std::uint64_t>(st.st_dev);
+    out->inode = static_cast<std::uint64_t>(st.st_ino);
+    out->directory = S_ISDIR(st.st_mode);
+    return Status::success();
+  }
+
   Status full_path(const std::string& path, std::string* out) override {
     if (bad_name(path)) return Status(syserr::path_not_found);
     std::string base;

@@ -1,0 +1,475 @@
+#include "app/conversion/line_converter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "runtime/charset.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace conversion {
+namespace {
+
+constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
+constexpr int kTabWidth = 8;
+
+bool continues(unsigned char b) { return (b & 0xC0) == 0x80; }
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The byte length of the first `chars` characters of p[0, n).
+std::size_t prefix_bytes(const char* p, std::size_t n, std::size_t chars, bool utf8) {
+  if (!utf8) return std::min(n, chars);
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!continues(static_cast<unsigned char>(p[i]))) {
+      if (seen == chars) return i;
+      ++seen;
+    }
+  }
+  return n;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::string numeric_reference(char32_t cp) { return "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";"; }
+
+std::string_view clipped(std::string_view text) {
+  const auto end = text.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+bool is_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex(char c) { return is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+}  // namespace
+
+std::size_t reference_length(std::string_view t) {
+  if (t.size() < 3 || t[0] != '&') return 0;
+  std::size_t i = 1;
+  std::size_t most = 0;
+  bool (*ok)(char) = nullptr;
+  if (t[1] == '#') {
+    ++i;
+    if (i < t.size() && (t[i] == 'x' || t[i] == 'X')) {
+      ++i;
+      ok = is_hex;
+      most = 6;
+    } else {
+      ok = is_digit;
+      most = 7;
+    }
+  } else {
+    if (!is_alpha(t[1])) return 0;
+    ok = [](char c) { return is_alpha(c) || is_digit(c); };
+    most = 32;
+  }
+  const std::size_t start = i;
+  while (i < t.size() && i - start < most && ok(t[i])) ++i;
+  if (i == start || i >= t.size() || t[i] != ';') return 0;
+  return i + 1;
+}
+
+int ansi_byte_of(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  static const std::array<char32_t, 32> high = [] {
+    std::array<char32_t, 32> h{};
+    for (int b = 0; b < 32; ++b) h[static_cast<std::size_t>(b)] = runtime::ansi_code_point(static_cast<std::uint8_t>(0x80 + b));
+    return h;
+  }();
+  for (int b = 0; b < 32; ++b) {
+    if (high[static_cast<std::size_t>(b)] == cp) return 0x80 + b;
+  }
+  return -1;
+}
+
+std::size_t utf8_sequence(std::string_view t, char32_t* code_point) {
+  if (t.empty()) return 0;
+  const auto b0 = static_cast<unsigned char>(t[0]);
+  if (b0 < 0x80) {
+    *code_point = b0;
+    return 1;
+  }
+  std::size_t len = 0;
+  char32_t cp = 0;
+  char32_t least = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+    cp = b0 & 0x1F;
+    least = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    cp = b0 & 0x0F;
+    least = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    cp = b0 & 0x07;
+    least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (t.size() < len) return 0;
+  for (std::size_t i = 1; i < len; ++i) {
+    const auto b = static_cast<unsigned char>(t[i]);
+    if (!continues(b)) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  *code_point = cp;
+  return len;
+}
+
+void append_ansi_as_utf8(std::string& out, std::string_view ansi) {
+  for (const char c : ansi) append_utf8(out, runtime::ansi_code_point(static_cast<std::uint8_t>(c)));
+}
+
+LineConverter::LineConverter(const Options& options, const ReplacementTable& table, bool utf8)
+    : options_(options), utf8_(utf8) {
+  const std::int32_t mode = options.mode;
+  writes_line_ = mode == kModeNone || mode == kModeInternational || mode == kModeAll;
+  limit_ = options.max_line == 0 ? kNoLimit : options.max_line;
+  numeric_ = options.numeric && (mode == kModeInternational || mode == kModeAll);
+
+  for (int code = 0; code < 256; ++code) {
+    const auto c = static_cast<std::uint8_t>(code);
+    const char self = static_cast<char>(c);
+    if (!writes_line_) {
+      set_entry(c, {}, false);
+      continue;
+    }
+    if (c == '<') {
+      set_entry(c, "<<", false);
+      continue;
+    }
+    const bool looked_up = (mode == kModeInternational && c >= 128) || mode == kModeAll;
+    if (!looked_up || (table.holds(c) && table.text(c) == "&")) {
+      set_entry(c, std::string_view(&self, 1), true);
+    } else if (table.holds(c)) {
+      const std::string_view t = table.text(c);
+      if (t.size() >= 2 && t[0] == '&') {
+        set_entry(c, std::string(t) + ";", false);
+      } else {
+        set_entry(c, t, false);
+      }
+    } else if (numeric_ && c >= 128) {
+      set_entry(c, numeric_reference(runtime::ansi_code_point(c)), false);
+    } else {
+      set_entry(c, std::string_view(&self, 1), true);
+    }
+  }
+  for (int code = 0; code < 256; ++code) {
+    const auto c = static_cast<std::uint8_t>(code);
+    special_[c] = !entries_[c].identity || c == '\t' || (utf8_ && c >= 0x80);
+  }
+  // A reference matters only where "&" itself would change.
+  if (options.keep_entities && !entries_[static_cast<std::uint8_t>('&')].identity) special_[static_cast<std::uint8_t>('&')] = true;
+  // The search for the next special byte compares sixteen bytes at once
+  // against the few special bytes below 128 (all bytes from 128 up are
+  // candidates when any of them is special); a table with more of them
+  // is searched byte by byte.
+  for (int code = 0; code < 128; ++code) {
+    if (!special_[code]) continue;
+    if (low_count_ == sizeof low_) {
+      vector_search_ = false;
+      break;
+    }
+    low_[low_count_++] = static_cast<char>(code);
+  }
+  for (int code = 128; code < 256; ++code) high_special_ = high_special_ || special_[code];
+
+  // The most bytes (and characters) one input byte can give: an entry, a
+  // tab's blanks, a numeric reference of a UTF-8 character (at most
+  // "&#1114111;"), a byte copied.
+  widest_ = 10;
+  for (const Entry& e : entries_) widest_ = std::max<std::size_t>({widest_, e.length, e.chars});
+  widest_ = std::max<std::size_t>(widest_, kTabWidth * std::max<std::size_t>(entries_[' '].length, 1));
+
+  const int indent = std::clamp(options.indent, 0, kMaxIndent);
+  std::string prefix(static_cast<std::size_t>(indent), ' ');
+  prefix += clipped(options.before);
+  const std::string_view after = clipped(options.after);
+  if (utf8_) {
+    append_ansi_as_utf8(prefix_, prefix);
+    append_ansi_as_utf8(after_, after);
+  } else {
+    prefix_ = prefix;
+    after_ = after;
+  }
+  prefix_chars_ = prefix.size();
+  after_chars_ = after.size();
+}
+
+void LineConverter::set_entry(std::uint8_t c, std::string_view ansi_text, bool identity) {
+  Entry& e = entries_[c];
+  std::string text;
+  if (utf8_) {
+    append_ansi_as_utf8(text, ansi_text);
+  } else {
+    text = ansi_text;
+  }
+  e.identity = identity;
+  e.length = static_cast<std::uint8_t>(std::min(text.size(), sizeof e.bytes));
+  std::memcpy(e.bytes, text.data(), e.length);
+  e.chars = static_cast<std::uint8_t>(ansi_text.size());
+}
+
+std::size_t LineConverter::input_cap() const {
+  return limit_ == kNoLimit ? 0 : 4 * limit_ + 4;
+}
+
+std::size_t LineConverter::input_end(std::string_view line, std::size_t limit) const {
+  if (limit == kNoLimit) return line.size();
+  // Most lines are far shorter than the limit: even as tabs no byte of them
+  // can reach it, or without a tab none can.
+  if (line.size() <= limit / kTabWidth) return line.size();
+  if (line.size() <= limit && std::memchr(line.data(), '\t', line.size()) == nullptr) return line.size();
+  std::size_t col = 0;
+  std::size_t i = 0;
+  for (; i < line.size(); ++i) {
+    const auto b = static_cast<unsigned char>(line[i]);
+    if (utf8_ && continues(b)) continue;  // the rest of a character already taken
+    if (col >= limit) break;
+    if (b == '\t') {
+      col = std::min(col + kTabWidth - col % kTabWidth, limit);
+    } else {
+      ++col;
+    }
+  }
+  return i;
+}
+
+namespace {
+
+// Copies a few bytes without a library call: most pieces are short. The
+// destination has 16 bytes of room past the end of every piece.
+inline void copy_bytes(char* to, const char* from, std::size_t n) {
+  if (n <= 16) {
+    if (n >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, from, 8);
+      std::memcpy(&b, from + n - 8, 8);
+      std::memcpy(to, &a, 8);
+      std::memcpy(to + n - 8, &b, 8);
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, from, 4);
+      std::memcpy(&b, from + n - 4, 4);
+      std::memcpy(to, &a, 4);
+      std::memcpy(to + n - 4, &b, 4);
+    } else {
+      for (std::size_t k = 0; k < n; ++k) to[k] = from[k];
+    }
+    return;
+  }
+  std::memcpy(to, from, n);
+}
+
+constexpr std::size_t kSlack = 16;
+
+}  // namespace
+
+// The work line for p[0, n) appended at buf[pos]. With kChecked the limit
+// is watched and the buffer grows as needed; without, the caller has made
+// sure that neither can be reached.
+template <bool kChecked>
+std::size_t LineConverter::convert_text(const char* p, std::size_t n, std::size_t limit, std::vector<char>& buf,
+                                        std::size_t pos, std::size_t* work_chars, bool* full_out) const {
+  std::size_t work = 0;
+  bool full = false;
+  char* out = buf.data();
+  auto emit = [&](const char* bytes, std::size_t length, std::size_t chars) {
+    if constexpr (kChecked) {
+      if (work + chars > limit) {
+        const std::size_t room = limit - work;
+        length = prefix_bytes(bytes, length, room, utf8_);
+        chars = room;
+        full = true;
+      }
+      if (pos + length + kSlack > buf.size()) {
+        buf.resize(std::max(buf.size() * 2, pos + length + kSlack));
+        out = buf.data();
+      }
+    }
+    copy_bytes(out + pos, bytes, length);
+    pos += length;
+    work += chars;
+  };
+
+  const bool* special = special_;
+  std::size_t col = 0;  // input column, for tab stops
+  std::size_t i = 0;
+
+  // The special bytes are found sixteen at a time: each block is loaded
+  // once, and its candidates (the few special bytes below 128, every byte
+  // from 128 up when any of those is special) are taken bit by bit.
+  std::size_t scanned = 0;  // bytes before this are in a mask already
+  std::size_t block = 0;
+  unsigned mask = 0;
+#if defined(__SSE2__)
+  __m128i wanted[sizeof low_];
+  for (std::size_t k = 0; k < low_count_; ++k) wanted[k] = _mm_set1_epi8(low_[k]);
+#endif
+  auto next_special = [&](std::size_t from) {
+#if defined(__SSE2__)
+    if (vector_search_) {
+      for (;;) {
+        for (; mask != 0; mask &= mask - 1) {
+          const std::size_t at = block + static_cast<std::size_t>(__builtin_ctz(mask));
+          if (at >= from && special[static_cast<unsigned char>(p[at])]) {
+            mask &= mask - 1;
+            return at;
+          }
+        }
+        if (scanned + 16 > n) break;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + scanned));
+        __m128i hits = _mm_setzero_si128();
+        for (std::size_t k = 0; k < low_count_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(v, wanted[k]));
+        mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (high_special_) mask |= static_cast<unsigned>(_mm_movemask_epi8(v));
+        block = scanned;
+        scanned += 16;
+      }
+      from = std::max(from, scanned);
+    }
+#endif
+    while (from < n && !special[static_cast<unsigned char>(p[from])]) ++from;
+    return from;
+  };
+
+  while (i < n && !full) {
+    const std::size_t j = next_special(i);
+    if (j > i) {
+      // Plain bytes: single characters written as they are.
+      emit(p + i, j - i, j - i);
+      col += j - i;
+      i = j;
+      if (i == n || full) break;
+    }
+    const auto b = static_cast<unsigned char>(p[i]);
+    if (b == '\t') {
+      const Entry& blank = entries_[static_cast<unsigned char>(' ')];
+      const std::size_t blanks = kTabWidth - col % kTabWidth;
+      for (std::size_t k = blanks; k > 0 && !full; --k) emit(blank.bytes, blank.length, blank.chars);
+      col += blanks;
+      ++i;
+      continue;
+    }
+    if (b == '&' && options_.keep_entities) {
+      if (const std::size_t r = reference_length(std::string_view(p + i, n - i)); r != 0) {
+        emit(p + i, r, r);
+        col += r;
+        i += r;
+        continue;
+      }
+    }
+    if (utf8_ && b >= 0x80) {
+      char32_t cp = 0;
+      const std::size_t len = utf8_sequence(std::string_view(p + i, n - i), &cp);
+      if (len == 0) {
+        const std::size_t chars = continues(b) ? 0 : 1;
+        emit(p + i, 1, chars);
+        col += chars;
+        ++i;
+        continue;
+      }
+      const int c = ansi_byte_of(cp);
+      if (c >= 0 && !entries_[c].identity) {
+        const Entry& e = entries_[c];
+        emit(e.bytes, e.length, e.chars);
+      } else if (c < 0 && numeric_) {
+        const std::string ref = numeric_reference(cp);
+        emit(ref.data(), ref.size(), ref.size());
+      } else {
+        emit(p + i, len, 1);
+      }
+      col += 1;
+      i += len;
+      continue;
+    }
+    const Entry& e = entries_[b];
+    emit(e.bytes, e.length, e.chars);
+    col += 1;
+    ++i;
+  }
+  *work_chars = work;
+  *full_out = full;
+  return pos;
+}
+
+std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::vector<char>& buf,
+                                 bool* hit) const {
+  const std::size_t end = input_end(line, limit);
+  if (end < line.size()) *hit = true;
+  std::size_t n = end;
+  while (n > 0 && is_blank(line[n - 1])) --n;
+
+  // Every input byte gives at most widest_ bytes and characters: when the
+  // whole line cannot reach the limit, nothing needs watching.
+  const std::size_t bound = prefix_.size() + n * widest_ + after_.size() + kSlack;
+  const bool unchecked = writes_line_ && n <= (std::size_t{1} << 24) &&
+                         (limit == kNoLimit || prefix_chars_ + n * widest_ + after_chars_ <= limit);
+  if (buf.size() < (unchecked ? bound : prefix_.size() + after_.size() + kSlack)) {
+    buf.resize(std::max(buf.size() * 2, unchecked ? bound : prefix_.size() + after_.size() + kSlack));
+  }
+  copy_bytes(buf.data(), prefix_.data(), prefix_.size());
+  std::size_t pos = prefix_.size();
+  std::size_t work = 0;  // characters in the work line
+  bool full = false;
+  if (unchecked) {
+    pos = convert_text<false>(line.data(), n, limit, buf, pos, &work, &full);
+  } else if (writes_line_) {
+    pos = convert_text<true>(line.data(), n, limit, buf, pos, &work, &full);
+  }
+  if (full) *hit = true;
+
+  // The work line without its trailing blanks.
+  while (pos > prefix_.size() && buf[pos - 1] == ' ') {
+    --pos;
+    --work;
+  }
+  if (pos + after_.size() + kSlack > buf.size()) buf.resize(pos + after_.size() + kSlack);
+  copy_bytes(buf.data() + pos, after_.data(), after_.size());
+  pos += after_.size();
+
+  if (prefix_chars_ + work + after_chars_ > limit) {
+    *hit = true;
+    pos = prefix_bytes(buf.data(), pos, limit, utf8_);
+  }
+  while (pos > 0 && buf[pos - 1] == ' ') --pos;
+  return pos;
+}
+
+std::string_view LineConverter::convert(std::string_view line, bool more, bool* cut) {
+  bool hit = false;
+  const std::size_t length = build(line, limit_, out_, &hit);
+  *cut = false;
+  if (hit) {
+    bool ignored = false;
+    const std::size_t full = build(line, kNoLimit, unlimited_, &ignored);
+    *cut = full != length || std::memcmp(out_.data(), unlimited_.data(), length) != 0;
+  }
+  if (more && writes_line_) *cut = true;
+  return std::string_view(out_.data(), length);
+}
+
+}  // namespace conversion

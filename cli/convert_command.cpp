@@ -1,0 +1,590 @@
+#include "cli/convert_command.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include "app/conversion/conversion.h"
+#include "app/conversion/line_converter.h"
+#include "app/conversion/replacement_table.h"
+#include "app/dictionary/dictionary.h"
+#include "app/dictionary/standard_table.h"
+#include "files/driver/error_state.h"
+#include "files/driver/file_ops.h"
+#include "files/kestrel/driver.h"
+#include "files/textline/textline_driver.h"
+#include "platform/terminal.h"
+#include "runtime/settings.h"
+
+namespace cli {
+namespace {
+
+using conversion::Options;
+
+const char* const kHelp =
+    "Usage: markfit convert [OPTIONS] INPUT\n"
+    "\n"
+    "Turn every line of the HTML file INPUT (\"-\": standard input) into one line\n"
+    "of program code: INDENT blanks, the before-text, the line with every \"<\"\n"
+    "written \"<<\" (and, on request, characters replaced by the entities of a\n"
+    "translation table), the after-text. Trailing blanks are dropped.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE     write to FILE (absent or \"-\": standard output); an\n"
+    "                        existing FILE is replaced only with --force\n"
+    "      --force           replace an existing output file\n"
+    "  -b, --before TEXT     text in front of every line\n"
+    "  -a, --after TEXT      text after every line\n"
+    "  -i, --indent N        N blanks in front of every line, 0 to 255 (default 0)\n"
+    "  -m, --mode MODE       none (default): only \"<\" is doubled;\n"
+    "                        international: characters 128 to 255 are replaced\n"
+    "                        from the table; all: every character is\n"
+    "  -t, --table NAME      the translation table (default \"Standard\"): the\n"
+    "                        first table of that name in name order\n"
+    "      --encoding ENC    auto (default): UTF-8 when the input is valid UTF-8\n"
+    "                        with multi-byte characters, else Windows-1252;\n"
+    "                        ansi: Windows-1252; utf8: UTF-8\n"
+    "      --eol EOL         line ends written: crlf (default) or lf\n"
+    "      --max-line N      characters per line, longer lines are cut and\n"
+    "                        reported (default 1024; 0: no limit)\n"
+    "      --keep-entities   leave an entity or character reference of the\n"
+    "                        input (\"&amp;\", \"&#233;\") as it stands\n"
+    "      --numeric         write a character from 128 up that the table\n"
+    "                        does not hold as \"&#NNN;\" (modes international\n"
+    "                        and all)\n"
+    "      --setup           take every option not given (INPUT and --output\n"
+    "                        too) from the setup the window saved in section\n"
+    "                        \"WriteHtml\" of ./Markfit.ini\n"
+    "  -C, --directory DIR   read the data files and Markfit.ini in DIR\n"
+    "      --help            show this text\n"
+    "\n"
+    "Tables come from TRANSTAB.KSF and TRANSLAT.KSF in the directory, opened\n"
+    "shared and read only. Without data files the built-in \"Standard\" table\n"
+    "serves and nothing is created.\n"
+    "\n"
+    "Input lines may end in CR LF, LF or CR. A file holding a NUL byte is\n"
+    "refused as binary. The output file is written beside the target and\n"
+    "renamed over it when complete, so a failed run leaves it untouched.\n"
+    "\n"
+    "Exit status: 0 success, 1 error, 2 wrong usage.\n";
+
+constexpr std::size_t kMaxLineLimit = 16 * 1024 * 1024;
+constexpr std::size_t kSpoolChunk = 256 * 1024;
+constexpr const char* kSettingsFile = "./Markfit.ini";
+constexpr const char* kSection = "WriteHtml";
+
+struct Failure {
+  int status;
+  std::string message;
+};
+
+struct Args {
+  std::optional<std::string> input;
+  std::optional<std::string> output;
+  std::optional<std::string> before;
+  std::optional<std::string> after;
+  std::optional<std::string> indent;
+  std::optional<std::string> mode;
+  std::optional<std::string> table;
+  std::optional<std::string> encoding;
+  std::optional<std::string> eol;
+  std::optional<std::string> max_line;
+  std::optional<std::string> directory;
+  bool force = false;
+  bool setup = false;
+  bool keep_entities = false;
+  bool numeric = false;
+  bool help = false;
+  // Texts that came from the saved setup are in the program's character
+  // set already.
+  bool before_is_ansi = false;
+  bool after_is_ansi = false;
+};
+
+std::optional<Failure> parse(const std::vector<std::string>& args, Args* a) {
+  struct Valued {
+    const char* short_name;
+    const char* long_name;
+    std::optional<std::string> Args::*field;
+  };
+  static const Valued valued[] = {
+      {"-o", "--output", &Args::output},       {"-b", "--before", &Args::before},
+      {"-a", "--after", &Args::after},         {"-i", "--indent", &Args::indent},
+      {"-m", "--mode", &Args::mode},           {"-t", "--table", &Args::table},
+      {nullptr, "--encoding", &Args::encoding}, {nullptr, "--eol", &Args::eol},
+      {nullptr, "--max-line", &Args::max_line}, {"-C", "--directory", &Args::directory},
+  };
+  struct Flag {
+    const char* name;
+    bool Args::*field;
+  };
+  static const Flag flags[] = {{"--force", &Args::force},
+                               {"--setup", &Args::setup},
+                               {"--keep-entities", &Args::keep_entities},
+                               {"--numeric", &Args::numeric},
+                               {"--help", &Args::help},
+                               {"-h", &Args::help}};
+  bool options_done = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+      if (a->input) return Failure{2, "more than one INPUT given ('" + *a->input + "' and '" + arg + "')"};
+      a->input = arg;
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    bool known = false;
+    for (const Flag& f : flags) {
+      if (arg == f.name) {
+        a->*f.field = true;
+        known = true;
+      }
+    }
+    if (known) continue;
+    for (const Valued& v : valued) {
+      std::optional<std::string> value;
+      const std::string long_name = v.long_name;
+      if (arg == long_name || (v.short_name && arg == v.short_name)) {
+        if (i + 1 >= args.size()) return Failure{2, "option " + arg + " needs a value"};
+        value = args[++i];
+      } else if (arg.compare(0, long_name.size() + 1, long_name + "=") == 0) {
+        value = arg.substr(long_name.size() + 1);
+      } else if (v.short_name && arg.size() > 2 && arg.compare(0, 2, v.short_name) == 0) {
+        value = arg.substr(2);
+      } else {
+        continue;
+      }
+      a->*v.field = std::move(value);
+      known = true;
+      break;
+    }
+    if (!known) return Failure{2, "unknown option '" + arg + "'"};
+  }
+  return std::nullopt;
+}
+
+std::optional<long long> whole_number(std::string_view text) {
+  long long v = 0;
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, v);
+  if (r.ec != std::errc() || r.ptr != end || text.empty()) return std::nullopt;
+  return v;
+}
+
+// A number as a settings value reads: leading digits, else 0.
+long long settings_number(std::string_view text) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) i = 1;
+  long long v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 1'000'000'000; ++i) v = v * 10 + (text[i] - '0');
+  return negative ? -v : v;
+}
+
+// A command-line text into the program's character set.
+std::optional<Failure> to_ansi(std::string_view text, const char* what, std::string* out) {
+  out->clear();
+  std::string ansi;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const std::size_t len = conversion::utf8_sequence(text.substr(i), &cp);
+    if (len == 0) {  // not UTF-8: taken byte for byte
+      *out = text;
+      return std::nullopt;
+    }
+    const int b = conversion::ansi_byte_of(cp);
+    if (b < 0) {
+      return Failure{2, std::string("the ") + what + " holds '" + std::string(text.substr(i, len)) +
+                            "', which the program's character set (Windows-1252) lacks"};
+    }
+    ansi.push_back(static_cast<char>(b));
+    i += len;
+  }
+  *out = std::move(ansi);
+  return std::nullopt;
+}
+
+std::string shown_ansi(std::string_view ansi) {
+  std::string out;
+  conversion::append_ansi_as_utf8(out, ansi);
+  return out;
+}
+
+bool same_name_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string clipped(std::string text) {
+  const auto end = text.find_last_not_of(' ');
+  text.resize(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
+// The data files for one table read: opened shared and read only, closed
+// again however the reading ends.
+class DataFiles {
+ public:
+  ~DataFiles() {
+    for (files::FileDescriptor* f : opened_) files::close(*f);
+  }
+  bool open(files::FileDescriptor& f) {
+    files::open(f, 0x40);
+    if (files::ERRORCODE() != 0) return false;
+    opened_.push_back(&f);
+    return true;
+  }
+
+ private:
+  std::vector<files::FileDescriptor*> opened_;
+};
+
+std::optional<Failure> load_table(const std::string& name, const std::string& directory,
+                                  conversion::ReplacementTable* table) {
+  platform::Env* env = files::kestrel_env();
+  const bool has_tables = env->exists("TRANSTAB.KSF");
+  const bool has_characters = env->exists("TRANSLAT.KSF");
+  if (!has_tables && !has_characters) {
+    if (!same_name_ignoring_case(clipped(name), dictionary::kStandardTableName)) {
+      return Failure{1, "no table named '" + shown_ansi(name) + "': " + directory +
+                            " holds no data files, and the built-in table is \"Standard\""};
+    }
+    *table = conversion::ReplacementTable::standard();
+    return std::nullopt;
+  }
+  if (!has_tables || !has_characters) {
+    return Failure{1, std::string("the data files in ") + directory + " are incomplete: " +
+                          (has_tables ? "TRANSLAT.KSF" : "TRANSTAB.KSF") + " is missing"};
+  }
+  DataFiles data;
+  for (files::FileDescriptor* f : {&dictionary::TransTables, &dictionary::Translations}) {
+    if (!data.open(*f)) {
+      return Failure{1, "cannot read " + std::string(f == &dictionary::TransTables ? "TRANSTAB.KSF" : "TRANSLAT.KSF") +
+                            " in " + directory + ": " + files::ERROR()};
+    }
+  }
+  std::int32_t id = 0;
+  std::int32_t rc = conversion::find_table(name, &id);
+  if (rc == 35) {
+    std::vector<std::string> names;
+    if (conversion::table_names(&names) != 0) {
+      return Failure{1, "no table named '" + shown_ansi(name) + "' (the table names cannot be read: " +
+                            files::ERROR() + ")"};
+    }
+    std::string list;
+    for (const std::string& n : names) list += (list.empty() ? "" : ", ") + ("\"" + shown_ansi(n) + "\"");
+    return Failure{1, "no table named '" + shown_ansi(name) + "' in " + directory + "; " +
+                          (names.empty() ? std::string("there are no tables") : "the tables are: " + list)};
+  }
+  if (rc == 0) rc = conversion::load_table(id, table);
+  if (rc != 0) return Failure{1, "cannot read the table '" + shown_ansi(name) + "': " + files::ERROR()};
+  return std::nullopt;
+}
+
+// Standard input kept in a temporary file, so that it is read like any
+// input; removed again with this object.
+class Spool {
+ public:
+  ~Spool() {
+    if (!path_.empty()) (void)files::textline_env()->remove(path_);
+  }
+  std::optional<Failure> fill(std::FILE* in) {
+    platform::Env* env = files::textline_env();
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string dir = tmp && *tmp ? tmp : "/tmp";
+    std::random_device random;
+    std::unique_ptr<platform::File> file;
+    platform::Status st;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+      char name[40];
+      std::snprintf(name, sizeof name, "/markfit-%08x.stdin", static_cast<unsigned>(random()));
+      platform::OpenMode how;
+      how.access = platform::Access::read_write;
+      how.create = true;
+      how.exclusive = true;
+      st = env->open(dir + name, how, &file);
+      if (st.ok()) path_ = dir + name;
+      if (!st.ok() && st.error != 80) break;
+    }
+    if (!file) return Failure{1, "cannot keep standard input in " + dir + ": " + conversion::system_error_text(st.error)};
+    std::vector<char> chunk(kSpoolChunk);
+    std::uint64_t at = 0;
+    for (;;) {
+      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
+      if (got > 0) {
+        if (const platform::Status w = file->write_at(at, chunk.data(), got); !w.ok()) {
+          return Failure{1, "cannot keep standard input in " + dir + ": " + conversion::system_error_text(w.error)};
+        }
+        at += got;
+      }
+      if (got < chunk.size()) {
+        if (std::ferror(in)) return Failure{1, "cannot read standard input"};
+        break;
+      }
+    }
+    return std::nullopt;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Puts the current directory back however the command ends.
+class DirectoryGuard {
+ public:
+  DirectoryGuard() { ok_ = platform::Env::posix()->current_directory(&saved_).ok(); }
+  ~DirectoryGuard() {
+    if (ok_) (void)platform::Env::posix()->set_current_directory(saved_);
+  }
+
+ private:
+  std::string saved_;
+  bool ok_ = false;
+};
+
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::FILE* err) : err_(err) {}
+  ~ProgressBar() {
+    if (shown_) {
+      std::fprintf(err_, "\r%60s\r", "");
+      std::fflush(err_);
+    }
+  }
+  void show(int percent) {
+    char bar[41];
+    const int filled = percent * 40 / 100;
+    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[40] = '\0';
+    std::fprintf(err_, "\rconverting [%s] %3d%%", bar, percent);
+    std::fflush(err_);
+    shown_ = true;
+  }
+
+ private:
+  std::FILE* err_;
+  bool shown_ = false;
+};
+
+std::optional<Failure> take_setup(Args* a) {
+  using runtime::GETINI;
+  if (settings_number(GETINI(kSection, "Setup", "0", kSettingsFile)) == 0) {
+    return Failure{1, std::string("there is no saved setup in ") + kSettingsFile +
+                          " (the window saves one when \"Save setup\" is ticked)"};
+  }
+  auto fill = [](std::optional<std::string>& field, const char* key) {
+    if (field) return;
+    const std::string value = GETINI(kSection, key, "", kSettingsFile);
+    if (!value.empty()) field = value;
+  };
+  // Values stored by the window are already in the program's character set.
+  fill(a->input, "ReadFile");
+  fill(a->output, "WriteFile");
+  if (!a->before) {
+    a->before = GETINI(kSection, "CommandBefore", "", kSettingsFile);
+    a->before_is_ansi = true;
+  }
+  if (!a->after) {
+    a->after = GETINI(kSection, "CommandAfter", "", kSettingsFile);
+    a->after_is_ansi = true;
+  }
+  if (!a->indent) {
+    const long long indent = settings_number(GETINI(kSection, "Indent", "0", kSettingsFile));
+    a->indent = std::to_string(std::clamp<long long>(indent, 0, conversion::kMaxIndent));
+  }
+  fill(a->eol, "LineEnd");
+  fill(a->encoding, "Encoding");
+  return std::nullopt;
+}
+
+int finish(std::FILE* err, const Failure& f) {
+  std::fprintf(err, "markfit convert: %s\n", f.message.c_str());
+  if (f.status == 2) std::fputs("Try 'markfit convert --help'.\n", err);
+  return f.status;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return s;
+}
+
+}  // namespace
+
+int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err,
+                bool err_is_terminal, bool out_is_terminal, std::uint64_t progress_minimum) {
+  Args a;
+  if (auto f = parse(args, &a)) return finish(err, *f);
+  if (a.help) {
+    std::fputs(kHelp, out);
+    return 0;
+  }
+  DirectoryGuard directory_guard;
+  platform::Env* env = platform::Env::posix();
+
+  // Paths given here are the caller's, taken against the directory the
+  // command started in, before -C moves.
+  auto absolute = [env](std::optional<std::string>& path) {
+    if (!path || path->empty() || *path == "-") return;
+    std::string full;
+    if (env->full_path(*path, &full).ok()) path = full;
+  };
+  absolute(a.input);
+  absolute(a.output);
+  std::string directory;
+  if (a.directory) {
+    if (const platform::Status st = env->set_current_directory(*a.directory); !st.ok()) {
+      return finish(err, {1, "cannot use the directory '" + *a.directory + "': " + conversion::system_error_text(st.error)});
+    }
+  }
+  (void)env->current_directory(&directory);
+
+  std::optional<long long> setup_mode;
+  if (a.setup) {
+    if (auto f = take_setup(&a)) return finish(err, *f);
+    if (!a.mode) setup_mode = settings_number(runtime::GETINI(kSection, "Translation", "0", kSettingsFile));
+  }
+  if (!a.input) return finish(err, {2, "no INPUT given"});
+
+  Options options;
+  if (a.mode) {
+    const std::string m = lower(*a.mode);
+    if (m == "none") {
+      options.mode = conversion::kModeNone;
+    } else if (m == "international") {
+      options.mode = conversion::kModeInternational;
+    } else if (m == "all") {
+      options.mode = conversion::kModeAll;
+    } else {
+      return finish(err, {2, "unknown mode '" + *a.mode + "' (none, international or all)"});
+    }
+  } else if (setup_mode) {
+    options.mode = static_cast<std::int32_t>(*setup_mode);
+  }
+  if (a.indent) {
+    const auto n = whole_number(*a.indent);
+    if (!n || *n < 0 || *n > conversion::kMaxIndent) {
+      return finish(err, {2, "the indent must be a number from 0 to 255, not '" + *a.indent + "'"});
+    }
+    options.indent = static_cast<int>(*n);
+  }
+  if (a.encoding) {
+    const std::string e = lower(*a.encoding);
+    if (e == "auto") {
+      options.encoding = conversion::Encoding::automatic;
+    } else if (e == "ansi") {
+      options.encoding = conversion::Encoding::ansi;
+    } else if (e == "utf8" || e == "utf-8") {
+      options.encoding = conversion::Encoding::utf8;
+    } else {
+      return finish(err, {2, "unknown encoding '" + *a.encoding + "' (auto, ansi or utf8)"});
+    }
+  }
+  if (a.eol) {
+    const std::string e = lower(*a.eol);
+    if (e == "crlf") {
+      options.line_end = conversion::LineEnd::crlf;
+    } else if (e == "lf") {
+      options.line_end = conversion::LineEnd::lf;
+    } else {
+      return finish(err, {2, "unknown line end '" + *a.eol + "' (crlf or lf)"});
+    }
+  }
+  if (a.max_line) {
+    const auto n = whole_number(*a.max_line);
+    if (!n || *n < 0 || static_cast<unsigned long long>(*n) > kMaxLineLimit) {
+      return finish(err, {2, "--max-line must be a number from 0 to " + std::to_string(kMaxLineLimit) + ", not '" +
+                                 *a.max_line + "'"});
+    }
+    options.max_line = static_cast<std::size_t>(*n);
+  }
+  options.keep_entities = a.keep_entities;
+  options.numeric = a.numeric;
+  auto take_text = [](const std::optional<std::string>& text, bool is_ansi, const char* what,
+                      std::string* to) -> std::optional<Failure> {
+    if (!text) return std::nullopt;
+    if (is_ansi) {
+      *to = *text;
+      return std::nullopt;
+    }
+    return to_ansi(*text, what, to);
+  };
+  if (auto f = take_text(a.before, a.before_is_ansi, "before-text", &options.before)) return finish(err, *f);
+  if (auto f = take_text(a.after, a.after_is_ansi, "after-text", &options.after)) return finish(err, *f);
+
+  conversion::ReplacementTable table;
+  if (options.mode == conversion::kModeInternational || options.mode == conversion::kModeAll) {
+    std::string name(dictionary::kStandardTableName);
+    if (a.table) {
+      if (auto f = to_ansi(*a.table, "table name", &name)) return finish(err, *f);
+    }
+    if (auto f = load_table(name, directory, &table)) return finish(err, *f);
+  }
+
+  Spool spool;
+  std::string input = *a.input;
+  if (input == "-") {
+    if (auto f = spool.fill(in)) return finish(err, *f);
+    input = spool.path();
+  }
+  conversion::Conversion run(options);
+  if (!run.open_input(input)) {
+    std::string message = run.report().error;
+    if (*a.input == "-") message = "standard input " + message.substr(message.find(' ') + 1);
+    return finish(err, {1, message});
+  }
+
+  const bool to_file = a.output && !a.output->empty() && *a.output != "-";
+  std::unique_ptr<conversion::LineSink> sink;
+  if (to_file) {
+    const std::string& target = *a.output;
+    if (*a.input != "-" && !run.refuse_same_file(target)) return finish(err, {1, run.report().error});
+    platform::FileInfo info;
+    if (files::textline_env()->file_info(target, &info).ok() && info.directory) {
+      return finish(err, {1, "'" + target + "' is a directory, not a file"});
+    }
+    if (files::textline_env()->exists(target) && !a.force) {
+      return finish(err, {1, "'" + target + "' exists already; give --force to replace it"});
+    }
+    sink = std::make_unique<conversion::FileOutput>(target, options.line_end);
+  } else {
+    sink = std::make_unique<conversion::StreamOutput>(out, options.line_end, "standard output");
+  }
+
+  std::optional<ProgressBar> bar;
+  conversion::ProgressFn progress;
+  if (err_is_terminal && run.facts().size > progress_minimum && (to_file || !out_is_terminal)) {
+    bar.emplace(err);
+    progress = [&bar](int percent) { bar->show(percent); };
+  }
+  const bool ok = run.run(table, *sink, progress);
+  bar.reset();
+  if (!ok) return finish(err, {1, run.report().error});
+
+  const conversion::Report& report = run.report();
+  if (report.cut_lines > 0) {
+    std::fprintf(err,
+                 "markfit convert: %llu line%s cut at %zu characters; the first is line %llu\n",
+                 static_cast<unsigned long long>(report.cut_lines), report.cut_lines == 1 ? " was" : "s were",
+                 options.max_line, static_cast<unsigned long long>(report.first_cut));
+  }
+  return 0;
+}
+
+int run_convert(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 2; i < argc; ++i) args.emplace_back(argv[i]);
+  return run_convert(args, stdin, stdout, stderr, platform::is_terminal(2), platform::is_terminal(1));
+}
+
+}  // namespace cli

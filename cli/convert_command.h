@@ -1,0 +1,47 @@
+// `markfit convert`: the conversion without a screen.
+//
+//   markfit convert [OPTIONS] INPUT      (INPUT "-" reads standard input)
+//
+// Options (--help lists them): -o/--output, -b/--before, -a/--after,
+// -i/--indent, -m/--mode, -t/--table, --encoding, --eol, --max-line,
+// --keep-entities, --numeric, --force, --setup, -C/--directory.
+//
+// Exit status 0 on success (cut lines are reported on standard error and
+// still succeed), 1 on an error (message on standard error; no output file
+// replaced), 2 on a usage error.
+//
+// Tables: modes International and All read the table from the data files
+// TRANSTAB.KSF and TRANSLAT.KSF of the directory (-C, else the current
+// one), opened shared and read only, never created. With neither file
+// there, the built-in standard table serves as "Standard" and nothing is
+// created on disk. Mode None reads no table at all.
+//
+// Texts given on the command line (-b, -a, -t) are UTF-8 as the terminal
+// sends them and are taken into the program's character set, Windows-1252;
+// a character that set lacks is a usage error. Texts that are not valid
+// UTF-8 are taken byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The program's entry for argv[1] == "convert".
+int run_convert(int argc, char** argv);
+
+// Inputs larger than this show a progress bar on a terminal.
+inline constexpr std::uint64_t kProgressMinimumBytes = 4 * 1024 * 1024;
+
+// The same with explicit streams, for tests: `args` are the words after
+// "convert". The progress bar goes to `err` only when `err_is_terminal`
+// (and not when the output goes to `out` and that is the terminal too),
+// for inputs larger than `progress_minimum` bytes. The current directory is
+// the same afterwards as before.
+int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err,
+                bool err_is_terminal = false, bool out_is_terminal = false,
+                std::uint64_t progress_minimum = kProgressMinimumBytes);
+
+}  // namespace cli

@@ -1,0 +1,294 @@
+// A run from file to file, stream or clipboard: how lines are split, long
+// lines, the safe replacement of the output, refused inputs, progress, and
+// the table read from the data files.
+#include "app/conversion/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "app/dictionary/dictionary.h"
+#include "files/driver/error_state.h"
+#include "files/driver/file_ops.h"
+#include "files/textline/textline_driver.h"
+#include "platform/fault_env.h"
+#include "tests/platform/temp_dir.h"
+
+namespace {
+
+using namespace conversion;
+
+class ConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    setenv("MARKFIT_PROFILE", dir_.file("profile.ini").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    files::set_textline_env(nullptr);
+    files::clear_error();
+  }
+  void TearDown() override { files::set_textline_env(nullptr); }
+
+  std::string path(std::string_view name) const { return dir_.file(name); }
+  void write(std::string_view name, std::string_view bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  std::string read(std::string_view name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // The lines the reader hands on, each with "+" when more followed.
+  std::vector<std::string> lines(std::string_view bytes, std::size_t cap = 0) {
+    write("in.txt", bytes);
+    InputScanner scanner;
+    scanner.feed(bytes.data(), bytes.size());
+    TextInput input;
+    EXPECT_EQ(input.open(path("in.txt"), scanner.facts(), cap), 0);
+    std::vector<std::string> out;
+    InputLine line;
+    while (input.next(&line)) out.push_back(std::string(line.bytes) + (line.more ? "+" : ""));
+    EXPECT_EQ(input.error(), 0) << input.error_text();
+    EXPECT_EQ(input.consumed(), bytes.size());
+    return out;
+  }
+  // A whole run of `input` into "out.txt".
+  bool run_to_file(std::string_view input, const Options& o = {}, Report* report = nullptr) {
+    write("in.html", input);
+    Conversion run(o);
+    bool ok = run.open_input(path("in.html")) && run.refuse_same_file(path("out.txt"));
+    FileOutput sink(path("out.txt"), o.line_end);
+    ok = ok && run.run(ReplacementTable::standard(), sink);
+    if (report) *report = run.report();
+    return ok;
+  }
+
+  platform_test::TempDir dir_;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(ConversionTest, EveryKindOfLineEndEndsOneLine) {
+  EXPECT_EQ(lines("a\r\nb\r\n"), (Lines{"a", "b"}));
+  EXPECT_EQ(lines("a\nb\n\nc"), (Lines{"a", "b", "", "c"}));
+  EXPECT_EQ(lines("a\rb\r\rc\r"), (Lines{"a", "b", "", "c"}));
+  EXPECT_EQ(lines("a\r\nb\rc\nd\r\r\ne"), (Lines{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(lines("a\r\nb\rc\r\n"), (Lines{"a", "b", "c"}));
+  EXPECT_EQ(lines(""), Lines{});
+  EXPECT_EQ(lines("\n"), Lines{""});
+  // A Ctrl-Z at the very end marks the end of the text; anywhere else it is data.
+  EXPECT_EQ(lines("a\x1A" "b\r\n\x1A"), Lines{"a\x1A" "b"});
+  EXPECT_EQ(lines("a\x1A"), Lines{"a"});
+  // Tabs are handed on as they are.
+  EXPECT_EQ(lines("\tx\n"), Lines{"\tx"});
+}
+
+TEST_F(ConversionTest, LongLinesAreReadOnAsFarAsTheLimitNeeds) {
+  const std::string big(70000, 'x');
+  // Whole, past both records, whatever the line end.
+  EXPECT_EQ(lines(big + "\r\nnext\r\n"), (Lines{big, "next"}));
+  EXPECT_EQ(lines(big + "\rnext\rlast"), (Lines{big, "next", "last"}));
+  EXPECT_EQ(lines("a\r" + big + "\nb\rc"), (Lines{"a", big, "b", "c"}));
+  // With a cap: the cap's bytes, and whether anything but blanks follows.
+  EXPECT_EQ(lines(big + "\nn\n", 100), (Lines{std::string(100, 'x') + "+", "n"}));
+  EXPECT_EQ(lines("ab" + std::string(5000, ' ') + "\t \r\nn\r\n", 10),
+            (Lines{"ab" + std::string(8, ' '), "n"}));
+  EXPECT_EQ(lines("ab" + std::string(5000, ' ') + "z\r\n", 10), (Lines{"ab" + std::string(8, ' ') + "+"}));
+  // Mixed line ends inside a long stretch without the record's own end.
+  std::string mixed;
+  for (int i = 0; i < 3000; ++i) mixed += "line " + std::to_string(i) + "\r";
+  mixed += "end\n";
+  const Lines got = lines(mixed + "x\n", 16);
+  ASSERT_EQ(got.size(), 3002u);
+  EXPECT_EQ(got[2999], "line 2999");
+  EXPECT_EQ(got[3000], "end");
+}
+
+TEST_F(ConversionTest, RunWritesTheFileAndReportsCutLines) {
+  Options o;
+  o.mode = kModeInternational;
+  o.before = "W('";
+  o.after = "')";
+  o.max_line = 12;
+  Report report;
+  ASSERT_TRUE(run_to_file("<p>\xE9</p>\nshort\nthis line is too long\nand this one too\n", o, &report))
+      << report.error;
+  EXPECT_EQ(read("out.txt"), "W('<<p>&eacu\r\nW('short')\r\nW('this line\r\nW('and this\r\n");
+  EXPECT_EQ(report.lines, 4u);
+  EXPECT_EQ(report.cut_lines, 3u);
+  EXPECT_EQ(report.first_cut, 1u);
+  o.line_end = LineEnd::lf;
+  o.max_line = 0;
+  ASSERT_TRUE(run_to_file("a\r\nb", o, &report));
+  EXPECT_EQ(read("out.txt"), "W('a')\nW('b')\n");
+  // Empty output lines, and lines longer than the driver's record.
+  o = Options();
+  o.max_line = 0;
+  const std::string wide = std::string(70000, 'x') + "    y";
+  ASSERT_TRUE(run_to_file("\n" + wide + "\n\n", o, &report)) << report.error;
+  EXPECT_EQ(read("out.txt"), "\r\n" + wide + "\r\n\r\n");
+  EXPECT_EQ(report.cut_lines, 0u);
+  // An empty input gives an empty output.
+  ASSERT_TRUE(run_to_file("", o));
+  EXPECT_EQ(read("out.txt"), "");
+}
+
+TEST_F(ConversionTest, Utf8InputIsDetectedAndWrittenBack) {
+  Options o;
+  o.mode = kModeInternational;
+  Report report;
+  ASSERT_TRUE(run_to_file("\xEF\xBB\xBF" "Caf\xC3\xA9 \xE2\x86\x92\n", o, &report));
+  EXPECT_TRUE(report.utf8);
+  EXPECT_EQ(read("out.txt"), "\xEF\xBB\xBF" "Caf&eacute; \xE2\x86\x92\r\n");
+  // Not valid UTF-8: every byte is a 1252 character.
+  ASSERT_TRUE(run_to_file("Caf\xC3\xA9 \xE9\n", o, &report));
+  EXPECT_FALSE(report.utf8);
+  EXPECT_EQ(read("out.txt"), "Caf&Atilde;&copy; &eacute;\r\n");
+  // ASCII alone stays 1252; forcing either way works.
+  o.encoding = Encoding::ansi;
+  ASSERT_TRUE(run_to_file("\xC3\xA9\n", o, &report));
+  EXPECT_EQ(read("out.txt"), "&Atilde;&copy;\r\n");
+}
+
+TEST_F(ConversionTest, AFailedRunLeavesTheOutputAsItWas) {
+  write("out.txt", "precious");
+  // A binary input is refused before anything is written.
+  write("in.html", std::string("abc\0def", 7));
+  Conversion binary({});
+  EXPECT_FALSE(binary.open_input(path("in.html")));
+  EXPECT_NE(binary.report().error.find("NUL byte (at byte 4)"), std::string::npos) << binary.report().error;
+  // A disk that fills up half way.
+  platform::FaultEnv fault(platform::Env::posix());
+  files::set_textline_env(&fault);
+  std::string big;
+  for (int i = 0; i < 20000; ++i) big += "<p>line " + std::to_string(i) + "</p>\n";
+  write("in.html", big);
+  Conversion full({});
+  ASSERT_TRUE(full.open_input(path("in.html")));
+  FileOutput sink(path("out.txt"), LineEnd::crlf);
+  fault.set_space(100000);
+  EXPECT_FALSE(full.run(ReplacementTable(), sink));
+  EXPECT_NE(full.report().error.find("Disk Full"), std::string::npos) << full.report().error;
+  files::set_textline_env(nullptr);
+  EXPECT_EQ(read("out.txt"), "precious");
+  // ... and no file of its own is left behind.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_.path())) ++entries;
+  EXPECT_EQ(entries, 2);
+}
+
+TEST_F(ConversionTest, AReplacedFileSurvivesAPowerCutWhole) {
+  write("out.txt", "old");
+  write("in.html", "new line\n");
+  platform::FaultEnv fault(platform::Env::posix());
+  files::set_textline_env(&fault);
+  Conversion run({});
+  ASSERT_TRUE(run.open_input(path("in.html")));
+  FileOutput sink(path("out.txt"), LineEnd::crlf);
+  ASSERT_TRUE(run.run(ReplacementTable(), sink));
+  ASSERT_TRUE(fault.power_cut(platform::PowerCut::drop_unsynced).ok());
+  files::set_textline_env(nullptr);
+  EXPECT_EQ(read("out.txt"), "new line\r\n");
+}
+
+TEST_F(ConversionTest, InputsThatCannotServeAreRefusedByName) {
+  Conversion run({});
+  EXPECT_FALSE(run.open_input(path("missing.html")));
+  EXPECT_NE(run.report().error.find("File Not Found"), std::string::npos) << run.report().error;
+  EXPECT_FALSE(run.open_input(dir_.path()));
+  EXPECT_NE(run.report().error.find("is a directory"), std::string::npos) << run.report().error;
+  // The input as output, under its own name, another spelling or a link.
+  write("in.html", "x\n");
+  ASSERT_EQ(::symlink(path("in.html").c_str(), path("link.html").c_str()), 0);
+  ASSERT_EQ(::link(path("in.html").c_str(), path("hard.html").c_str()), 0);
+  ASSERT_TRUE(run.open_input(path("in.html")));
+  for (const std::string& same : {path("in.html"), dir_.path() + "/./in.html", path("link.html"), path("hard.html")}) {
+    EXPECT_FALSE(run.refuse_same_file(same)) << same;
+  }
+  EXPECT_TRUE(run.refuse_same_file(path("other.html")));
+}
+
+TEST_F(ConversionTest, ProgressFollowsTheBytesAndTheClipboardTextIsCut) {
+  std::string input;
+  for (int i = 0; i < 3000; ++i) input += "line number " + std::to_string(i) + "\r\n";
+  write("in.html", input);
+  Conversion run({});
+  ASSERT_TRUE(run.open_input(path("in.html")));
+  ClipboardText clipboard(LineEnd::crlf, false);
+  std::vector<int> seen;
+  ASSERT_TRUE(run.run(ReplacementTable(), clipboard, [&seen](int p) { seen.push_back(p); }));
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_EQ(seen.back(), 100);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  // The text cut at 29999 characters, without the blanks the cut left at its end.
+  std::string expected = input.substr(0, kClipboardLimit);
+  expected.erase(expected.find_last_not_of(' ') + 1);
+  EXPECT_EQ(clipboard.text(), expected);
+  std::size_t whole = 0;
+  for (std::size_t used = 0; whole < 3000; ++whole) {
+    const std::size_t n = ("line number " + std::to_string(whole) + "\r\n").size();
+    if (used + n > kClipboardLimit) break;
+    used += n;
+  }
+  EXPECT_EQ(clipboard.first_line_cut(), whole + 1);
+  EXPECT_EQ(clipboard.lines_cut(), 3000 - whole);
+  // A new run starts from an empty text.
+  write("in.html", "one\n");
+  ASSERT_TRUE(run.open_input(path("in.html")));
+  ASSERT_TRUE(run.run(ReplacementTable(), clipboard));
+  EXPECT_EQ(clipboard.text(), "one\r\n");
+}
+
+TEST_F(ConversionTest, TheTableIsReadFromTheDataFilesInOneScan) {
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  using namespace dictionary;
+  for (files::FileDescriptor* f : {&TransTables, &Translations}) {
+    files::create(*f);
+    files::open(*f, 0x42);
+    ASSERT_EQ(files::ERRORCODE(), 0) << files::ERROR();
+  }
+  for (auto [id, name] : {std::pair{3, "Zeta"}, {1, "Standard"}, {2, "standard"}}) {
+    TTB.idnr = id;
+    set_field(TTB.name, name);
+    files::add(TransTables);
+  }
+  struct Entry {
+    std::int32_t table;
+    const char* character;
+    const char* html;
+  };
+  for (const Entry& e : {Entry{1, "\xE9 ", "&eacute"}, Entry{1, "a ", "A"}, Entry{1, "bc", "never"},
+                         Entry{2, "\xE9 ", "e"}, Entry{0, "\xE9 ", "zero"}, Entry{3, "  ", "&nbsp"}}) {
+    clear(TRA);
+    TRA.translationtableid = e.table;
+    set_field(TRA.character, e.character);
+    set_field(TRA.htmlchars, e.html);
+    files::add(Translations);
+    ASSERT_EQ(files::ERRORCODE(), 0) << files::ERROR();
+  }
+  std::int32_t id = 0;
+  EXPECT_EQ(find_table("STANDARD", &id), 0);
+  EXPECT_EQ(id, 1);  // the first of the two names in key order
+  EXPECT_EQ(find_table("Nothing", &id), 35);
+  std::vector<std::string> names;
+  ASSERT_EQ(table_names(&names), 0);
+  EXPECT_EQ(names, (std::vector<std::string>{"Standard", "standard", "Zeta"}));
+  ReplacementTable table;
+  ASSERT_EQ(load_table(1, &table), 0);
+  EXPECT_EQ(table.text(0xE9), "&eacute");
+  EXPECT_EQ(table.text('a'), "A");
+  EXPECT_FALSE(table.holds('b'));  // "bc" is never found by a lookup of "b "
+  ASSERT_EQ(load_table(3, &table), 0);
+  EXPECT_TRUE(table.holds(' '));
+  EXPECT_FALSE(table.holds(0xE9));
+  for (files::FileDescriptor* f : {&TransTables, &Translations}) files::close(*f);
+  std::filesystem::current_path(previous);
+}
+
+}  // namespace
