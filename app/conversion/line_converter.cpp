@@ -332,6 +332,13 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t n, std::size_
   auto next_special = [&](std::size_t from) {
 #if defined(__SSE2__)
     if (vector_search_) {
+      auto candidates = [&](__m128i v) {
+        __m128i hits = _mm_setzero_si128();
+        for (std::size_t k = 0; k < low_count_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(v, wanted[k]));
+        auto m = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (high_special_) m |= static_cast<unsigned>(_mm_movemask_epi8(v));
+        return m;
+      };
       for (;;) {
         for (; mask != 0; mask &= mask - 1) {
           const std::size_t at = block + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -340,16 +347,25 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t n, std::size_
             return at;
           }
         }
-        if (scanned + 16 > n) break;
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + scanned));
-        __m128i hits = _mm_setzero_si128();
-        for (std::size_t k = 0; k < low_count_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(v, wanted[k]));
-        mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (high_special_) mask |= static_cast<unsigned>(_mm_movemask_epi8(v));
-        block = scanned;
-        scanned += 16;
+        if (scanned >= n) return n;
+        if (scanned + 16 <= n) {
+          block = scanned;
+          mask = candidates(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + block)));
+          scanned += 16;
+        } else if (n >= 16) {
+          // The tail: the last sixteen bytes, without those already seen.
+          block = n - 16;
+          mask = candidates(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + block))) &
+                 ~((1u << (scanned - block)) - 1);
+          scanned = n;
+        } else {
+          alignas(16) char tail[16] = {};
+          std::memcpy(tail, p + scanned, n - scanned);
+          block = scanned;
+          mask = candidates(_mm_load_si128(reinterpret_cast<const __m128i*>(tail))) & ((1u << (n - scanned)) - 1);
+          scanned = n;
+        }
       }
-      from = std::max(from, scanned);
     }
 #endif
     while (from < n && !special[static_cast<unsigned char>(p[from])]) ++from;
