@@ -167,7 +167,8 @@ struct FaultEnv::State {
     if (!names_need_sync) durable.erase(full);
   }
 
-  std::string image_after_cut(const Inode& inode, PowerCut mode) {
+  std::string image_after_cut(const Inode& inode, PowerCut mode) { return image_after_cut(inode, mode, &rng); }
+  std::string image_after_cut(const Inode& inode, PowerCut mode, std::uint64_t* coins) const {
     std::string image = inode.durable;
     if (mode == PowerCut::drop_unsynced) return image;
     std::size_t last_write = inode.pending.size();
@@ -178,7 +179,7 @@ struct FaultEnv::State {
       const Change& change = inode.pending[i];
       const bool torn = !change.is_truncate && (mode == PowerCut::tear_all_writes || i == last_write);
       if (torn) {
-        apply_torn(&image, change, &rng);
+        apply_torn(&image, change, coins);
       } else {
         apply_change(&image, change);
       }
@@ -456,6 +457,17 @@ std::uint64_t FaultEnv::operations(unsigned ops) const {
 void FaultEnv::set_names_need_directory_sync(bool need) {
   std::lock_guard<std::mutex> guard(state_->mu);
   state_->names_need_sync = need;
+}
+
+std::map<std::string, std::string> FaultEnv::disk_after_cut(PowerCut mode, std::uint64_t seed) const {
+  std::lock_guard<std::mutex> guard(state_->mu);
+  const State& st = *state_;
+  std::map<std::string, std::string> files;
+  std::uint64_t coins = seed;
+  for (const auto& [name, id] : st.durable) {
+    files[name] = st.image_after_cut(st.inodes.at(id), mode, &coins);
+  }
+  return files;
 }
 
 Status FaultEnv::power_cut(PowerCut mode) {

@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -114,6 +115,12 @@ class FaultEnv final : public Env {
   // Cuts the power (see above). Returns the first error the base env gave
   // while rewriting its files; the tracking is reset either way.
   Status power_cut(PowerCut mode);
+
+  // What power_cut(mode) would leave on the disk, with `seed` choosing the
+  // torn sectors, without cutting anything: every file the wrapper tracks,
+  // by full path (files it never met are not included). Lets one run be
+  // cut in many ways.
+  std::map<std::string, std::string> disk_after_cut(PowerCut mode, std::uint64_t seed) const;
 
   struct State;  // shared with the Files; defined in fault_env.cpp
 

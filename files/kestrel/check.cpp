@@ -101,11 +101,17 @@ class ReaderLock {
   ReaderLock& operator=(const ReaderLock&) = delete;
 
   // 0, or the system error number that refuses the check (5 when another
-  // opener denies reading). A file whose permissions allow no exclusive
-  // lock cannot be written by anyone we must fear: then no lock is taken.
+  // opener denies reading). A file whose permissions allow us no exclusive
+  // lock may still be written by another user: the slot is then taken as a
+  // shared lock (an updater's exclusion of all readers meets it all the
+  // same), without the sharing check, which needs the guard.
   int acquire(std::uint64_t ticks) {
     platform::Status g = file_->lock(kShareGuard, 1, platform::LockKind::exclusive, true);
-    if (!g.ok()) return g.error == kAccessDenied ? 0 : g.error;
+    if (!g.ok() && g.error != kAccessDenied) return g.error;
+    if (!g.ok()) {
+      kind_ = platform::LockKind::shared;
+      return take_slot(ticks);
+    }
     int result = 0;
     platform::Status d = file_->lock(kShareDenyRead, 1, platform::LockKind::exclusive, false);
     if (d.ok()) {
@@ -118,11 +124,18 @@ class ReaderLock {
     }
     (void)file_->unlock(kShareGuard, 1);
     if (result != 0) return result;
+    return take_slot(ticks);
+  }
 
+ private:
+  int take_slot(std::uint64_t ticks) {
+    // Through the readers' gate, as every reader.
+    if (platform::Status g = file_->lock(kReaderGate, 1, platform::LockKind::shared, true); !g.ok()) return g.error;
     const std::uint32_t first = static_cast<std::uint32_t>(ticks % kReaderSlots);
     for (std::uint32_t t = 0; t < kReaderSlots; ++t) {
       const std::uint32_t s = (first + t) % kReaderSlots;
-      platform::Status st = file_->lock(reader_slot_offset(s), 1, platform::LockKind::exclusive, false);
+      platform::Status st = file_->lock(reader_slot_offset(s), 1, kind_, false);
+      if (st.ok() || st.error != kLockViolation) (void)file_->unlock(kReaderGate, 1);
       if (st.ok()) {
         slot_ = s;
         slot_held_ = true;
@@ -130,16 +143,17 @@ class ReaderLock {
       }
       if (st.error != kLockViolation) return st.error;
     }
+    (void)file_->unlock(kReaderGate, 1);
     // Every slot is taken: an updater is writing; wait for it.
-    platform::Status st = file_->lock(reader_slot_offset(first), 1, platform::LockKind::exclusive, true);
+    platform::Status st = file_->lock(reader_slot_offset(first), 1, kind_, true);
     if (!st.ok()) return st.error;
     slot_ = first;
     slot_held_ = true;
     return 0;
   }
 
- private:
   platform::File* file_;
+  platform::LockKind kind_ = platform::LockKind::exclusive;
   std::uint32_t slot_ = 0;
   bool slot_held_ = false;
   bool claim_held_ = false;

@@ -376,8 +376,10 @@ std::int32_t KestrelDriver::perform(Op op, FileDescriptor& file, FileControlBloc
   current_file_name() = st.table ? st.table->name().message_name() : std::string();
   int internal = 0;
   std::int32_t rc = 0;
-  if (st.table && st.table->internal_error() != 0 && op != Op::CLOSE) {
+  if (st.table && st.table->internal_error() != 0 && op != Op::CLOSE && op != Op::ROLLBACK) {
     rc = kInternal;
+  } else if (st.table && op != Op::COMMIT && op != Op::ROLLBACK && failed_transaction(st.table->pager())) {
+    rc = 48;
   } else {
     rc = run(op, file, fcb, st, operands, result, &internal);
   }

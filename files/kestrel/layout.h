@@ -150,6 +150,11 @@ inline constexpr std::uint64_t kShareDenyWrite = kShareBase + 4;  // openers den
 // around the check for a missing table and its creation; no engine lock
 // falls on it.
 inline constexpr std::uint64_t kCreateGuard = kShareBase - 1;
+// The readers' gate: a reader holds it shared while it takes its slot; an
+// updater holds it exclusively while it waits to take every slot, so that
+// new readers queue behind it and a stream of reads cannot keep a flush
+// out for ever.
+inline constexpr std::uint64_t kReaderGate = kShareBase - 2;
 
 // --- Internal error numbers -----------------------------------------------------------
 

@@ -33,6 +33,9 @@
 //     discard) also all reader slots. Deny-write files take no access lock
 //     but exclude readers the same way during a flush or a replay.
 //  L3 Deny-all and deny-read files take no access locks at all.
+//  L4 The readers' gate is held only while a reader takes its slot
+//     (shared) or while an updater waits for every slot (exclusive); nobody
+//     waits for anything else while holding it.
 //
 // Memory.
 //  M1 Dirty pages, freed pages and a dirty header exist only inside an
@@ -48,8 +51,12 @@
 #include "files/kestrel/pager.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <chrono>
 #include <deque>
+#include <mutex>
+#include <thread>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
@@ -68,6 +75,38 @@ constexpr int kDiskFull = 39;
 
 bool is_temporary(std::uint32_t n) { return n >= kTemporaryBase && n != kNoRoot; }
 
+// Polling a lock that is taken: this often, asking the wait hook every
+// kPollsPerHook polls; inside a transaction giving up after
+// kTransactionPolls.
+constexpr auto kPollPause = std::chrono::milliseconds(10);
+constexpr int kPollsPerHook = 10;
+constexpr int kTransactionPolls = 200;
+
+std::mutex& hook_mutex() {
+  static std::mutex m;
+  return m;
+}
+WaitHook& wait_hook() {
+  static WaitHook hook;
+  return hook;
+}
+std::atomic<void (*)(CrashPoint)> g_crash_hook{nullptr};
+std::atomic<int> g_transactions{0};
+
+bool keep_waiting(const std::string& path) {
+  WaitHook hook;
+  {
+    std::lock_guard<std::mutex> lock(hook_mutex());
+    hook = wait_hook();
+  }
+  return !hook || hook(path);
+}
+
+bool has_wait_hook() {
+  std::lock_guard<std::mutex> lock(hook_mutex());
+  return static_cast<bool>(wait_hook());
+}
+
 bool denies_write(Sharing s) { return s == Sharing::deny_write || s == Sharing::deny_all; }
 bool denies_read(Sharing s) { return s == Sharing::deny_read || s == Sharing::deny_all; }
 // Every opener reads, so denying reads keeps everyone out as well.
@@ -78,6 +117,26 @@ std::uint16_t stored_count(const Bytes& b) { return get_le16(b, kPgRecordCount);
 
 }  // namespace
 
+void set_wait_hook(WaitHook hook) {
+  std::lock_guard<std::mutex> lock(hook_mutex());
+  wait_hook() = std::move(hook);
+}
+
+bool pause_for(const std::string& path, int pauses) {
+  if (Pager::transaction_running() && pauses * kPollsPerHook >= kTransactionPolls) return false;
+  if (!keep_waiting(path)) return false;
+  std::this_thread::sleep_for(kPollPause * kPollsPerHook);
+  return true;
+}
+
+void set_crash_hook(void (*hook)(CrashPoint)) { g_crash_hook.store(hook); }
+
+void crash_point(CrashPoint point) {
+  if (auto hook = g_crash_hook.load()) hook(point);
+}
+
+bool Pager::transaction_running() { return g_transactions.load() > 0; }
+
 // --- Opening ----------------------------------------------------------------------
 
 Pager::Pager(platform::Env* env, std::unique_ptr<platform::File> file, std::string path, const OpenOptions& options)
@@ -87,7 +146,10 @@ Pager::Pager(platform::Env* env, std::unique_ptr<platform::File> file, std::stri
   slot_ = static_cast<std::uint32_t>(env_->ticks() % kReaderSlots);
 }
 
-Pager::~Pager() = default;  // closing the File drops every lock it holds
+// Closing the File drops every lock it holds.
+Pager::~Pager() {
+  if (pinned_) --g_transactions;
+}
 
 Status Pager::open(platform::Env* env, const std::string& path, const OpenOptions& options,
                    std::shared_ptr<Pager>* out) {
@@ -115,14 +177,15 @@ Status Pager::open(platform::Env* env, const std::string& path, const OpenOption
 
 // Every opener holds shared locks saying what it has and what it denies; a
 // new opener checks them under the guard byte, so two openers never pass the
-// check at once. A file whose permissions allow no exclusive lock (read
-// only for us) cannot be written by anyone we must fear, so it is opened
-// without the check and without access locks.
+// check at once. A file whose permissions allow this program no exclusive
+// lock (read only for us) is opened without the check, which needs the
+// guard: such an opener only reads, and still takes its reader slots (as
+// shared locks), because another user may well be writing the file.
 Status Pager::claim_sharing() {
   platform::Status g = file_->lock(kShareGuard, 1, platform::LockKind::exclusive, true);
   if (!g.ok()) {
     if (g.error != kAccessDenied || options_.writable) return Status::io_error(g.error);
-    locks_unavailable_ = true;
+    exclusive_refused_ = true;
     (void)file_->lock(kShareReaders, 1, platform::LockKind::shared, false);
     return Status::success();
   }
@@ -159,34 +222,63 @@ Status Pager::claim_sharing() {
 
 // --- Locks ------------------------------------------------------------------------
 
-Status Pager::lock_range(std::uint64_t offset, std::uint64_t length, bool wait) {
-  platform::Status s = file_->lock(offset, length, platform::LockKind::exclusive, wait);
+Status Pager::lock_range(std::uint64_t offset, std::uint64_t length, bool wait, platform::LockKind kind) {
+  platform::Status s = file_->lock(offset, length, kind, false);
   if (s.ok()) return Status::success();
-  if (s.error == kLockViolation) return Status::busy();
-  return Status::io_error(s.error);
+  if (s.error != kLockViolation) return Status::io_error(s.error);
+  if (!wait) return Status::busy();
+  return wait_for_range(offset, length, kind);
+}
+
+// The system's own wait serves whoever asked first when the lock comes
+// free; it is used unless someone must be able to end the wait (the hook)
+// or the wait must stay short (a transaction of this process may hold what
+// the other program waits for).
+Status Pager::wait_for_range(std::uint64_t offset, std::uint64_t length, platform::LockKind kind) {
+  const bool bounded = transaction_running();
+  if (!bounded && !has_wait_hook()) {
+    platform::Status s = file_->lock(offset, length, kind, true);
+    return s.ok() ? Status::success() : Status::io_error(s.error);
+  }
+  for (int polls = 1;; ++polls) {
+    std::this_thread::sleep_for(kPollPause);
+    platform::Status s = file_->lock(offset, length, kind, false);
+    if (s.ok()) return Status::success();
+    if (s.error != kLockViolation) return Status::io_error(s.error);
+    if (bounded && polls >= kTransactionPolls) return Status::busy();
+    if (polls % kPollsPerHook == 0 && !keep_waiting(path_)) return Status::busy();
+  }
 }
 
 Status Pager::acquire(AccessKind kind, bool wait) {
-  if (!shared() || locks_unavailable_) return Status::success();
+  if (!shared()) return Status::success();
   if (kind == AccessKind::read) {
     if (held_ != Held::none) return Status::success();
+    if (Status s = lock_range(kReaderGate, 1, wait, platform::LockKind::shared); !s.ok()) return s;
     for (std::uint32_t t = 0; t < kReaderSlots; ++t) {
       const std::uint32_t s = (slot_ + t) % kReaderSlots;
-      platform::Status st = file_->lock(reader_slot_offset(s), 1, platform::LockKind::exclusive, false);
+      platform::Status st = file_->lock(reader_slot_offset(s), 1, slot_kind(), false);
       if (st.ok()) {
+        (void)file_->unlock(kReaderGate, 1);
         slot_ = s;
         held_ = Held::reader;
         return Status::success();
       }
-      if (st.error == kAccessDenied && !options_.writable) {
-        locks_unavailable_ = true;
-        return Status::success();
+      if (st.error == kAccessDenied && !options_.writable && !exclusive_refused_) {
+        // Only shared locks for us: the same slot again, as one.
+        exclusive_refused_ = true;
+        --t;
+        continue;
       }
-      if (st.error != kLockViolation) return Status::io_error(st.error);
+      if (st.error != kLockViolation) {
+        (void)file_->unlock(kReaderGate, 1);
+        return Status::io_error(st.error);
+      }
     }
+    (void)file_->unlock(kReaderGate, 1);
     // Every slot is taken: an updater is writing its journal.
     if (!wait) return Status::busy();
-    if (Status s = lock_range(reader_slot_offset(slot_), 1, true); !s.ok()) return s;
+    if (Status s = lock_range(reader_slot_offset(slot_), 1, true, slot_kind()); !s.ok()) return s;
     held_ = Held::reader;
     return Status::success();
   }
@@ -205,10 +297,13 @@ void Pager::release_access_lock() {
 }
 
 Status Pager::exclude_readers() {
-  if (readers_excluded_ || locks_unavailable_ || !(shared() || options_.sharing == Sharing::deny_write)) {
+  if (readers_excluded_ || exclusive_refused_ || !(shared() || options_.sharing == Sharing::deny_write)) {
     return Status::success();
   }
-  if (Status s = lock_range(kAllReaderSlots, kReaderSlots, true); !s.ok()) return s;
+  if (Status s = lock_range(kReaderGate, 1, true); !s.ok()) return s;
+  Status s = lock_range(kAllReaderSlots, kReaderSlots, true);
+  (void)file_->unlock(kReaderGate, 1);
+  if (!s.ok()) return s;
   readers_excluded_ = true;
   return Status::success();
 }
@@ -218,12 +313,20 @@ void Pager::admit_readers() {
   readers_excluded_ = false;
 }
 
-Status Pager::lock_number(std::uint32_t n, bool wait) {
-  Status s = lock_range(record_lock_offset(n), 1, wait);
-  return s.is(Code::busy) ? Status::locked() : s;
+Status Pager::lock_number(std::uint32_t n, const void* owner) {
+  if (auto it = number_owners_.find(n); it != number_owners_.end()) {
+    return it->second == owner ? Status::success() : Status::locked();
+  }
+  Status s = lock_range(record_lock_offset(n), 1, false);
+  if (s.is(Code::busy)) return Status::locked();
+  if (s.ok()) number_owners_.emplace(n, owner);
+  return s;
 }
 
-Status Pager::unlock_number(std::uint32_t n) {
+Status Pager::unlock_number(std::uint32_t n, const void* owner) {
+  auto it = number_owners_.find(n);
+  if (it == number_owners_.end() || it->second != owner) return Status::success();
+  number_owners_.erase(it);
   platform::Status s = file_->unlock(record_lock_offset(n), 1);
   return s.ok() ? Status::success() : Status::io_error(s.error);
 }
@@ -389,7 +492,7 @@ Status Pager::resolve_journal(const Header& at0, const JournalScan& scan) {
     if (!s.ok()) return s;
   }
   bool took_writer = false;
-  if (options_.sharing == Sharing::deny_write && held_ != Held::writer && !locks_unavailable_) {
+  if (options_.sharing == Sharing::deny_write && held_ != Held::writer && !exclusive_refused_) {
     if (Status s = lock_range(kWriterByte, 1, true); !s.ok()) return s;
     took_writer = true;
   }
@@ -504,6 +607,14 @@ Status Pager::end_access() {
 
 void Pager::abandon_access() {
   require(depth_ > 0, "abandon_access without an access");
+  if (kind_ == AccessKind::read && failure_.ok()) {
+    // Nothing of this access is to be dropped; what a transaction holds
+    // back stays with it.
+    depth_ = 1;
+    (void)end_access();
+    return;
+  }
+  if (hold_ && header_dirty_) broken_ = true;
   depth_ = 0;
   discard_changes();
   release_access_lock();
@@ -512,6 +623,7 @@ void Pager::abandon_access() {
 
 Status Pager::note_failure(Status s) {
   if (failure_.ok() && !s.ok()) failure_ = s;
+  if (hold_ && header_dirty_) broken_ = true;
   discard_changes();
   return s;
 }
@@ -537,19 +649,23 @@ void Pager::hold_flushes(bool hold) {
 Status Pager::enter_transaction(bool wait) {
   require(depth_ == 0 && !pinned_ && !journaled_, "a transaction begun inside an access or twice");
   if (!failure_.ok()) return failure_;
-  if (shared() && options_.writable && !locks_unavailable_) {
+  if (shared() && options_.writable && !exclusive_refused_) {
     if (Status s = acquire(AccessKind::update, wait); !s.ok()) return s;
   }
   pinned_ = true;
   hold_ = true;
+  broken_ = false;
+  ++g_transactions;
   check_invariants();
   return Status::success();
 }
 
 void Pager::leave_transaction() {
   require(depth_ == 0 && !journaled_ && !header_dirty_, "a transaction left with changes pending");
+  if (pinned_) --g_transactions;
   pinned_ = false;
   hold_ = false;
+  broken_ = false;
   release_access_lock();
   check_invariants();
 }
@@ -1162,6 +1278,7 @@ Status Pager::run_journal_pass() {
     if (!s.ok()) return fail_flush(s);
     ++stats_.page_writes;
     if (p.journaled) pos += p.bytes.size();
+    if (&p == &plan.front()) crash_point(CrashPoint::journal_writing);
   }
   if (Status s = write_image(pos, encode_header(next)); !s.ok()) return fail_flush(s);
   pos += kHeaderSize;
@@ -1174,6 +1291,7 @@ Status Pager::run_journal_pass() {
   ++stats_.flushes;
   plan_ = std::move(plan);
   next_header_ = next;
+  crash_point(CrashPoint::journal_written);
   return Status::success();
 }
 

@@ -68,6 +68,33 @@ struct OpenOptions {
 
 enum class AccessKind : std::uint8_t { read, update };
 
+// Waiting for another program. An access that must complete waits for its
+// lock; while it waits, the hook (when one is set) is asked about ten times
+// a second, with the full path of the file, whether to go on: false ends
+// the wait and the access fails with 5, so the user can always end a wait
+// for a program that never lets go. While this process holds a transaction
+// no access waits longer than a moment (then 5): it may be holding what
+// the other program waits for. Process-wide; null (the default) waits for
+// as long as it takes.
+using WaitHook = std::function<bool(const std::string& path)>;
+void set_wait_hook(WaitHook hook);
+// One pause (100 ms) of such a wait for `path`, the `pauses`th: false when
+// the wait must end instead (the hook said so, or the bound of a process
+// in a transaction is reached).
+bool pause_for(const std::string& path, int pauses);
+
+// Test hook: called at the points of a flush and of a commit where a
+// program killed there leaves a state worth recovering from. Process-wide;
+// null by default.
+enum class CrashPoint : std::uint8_t {
+  journal_writing,     // some pages of the journal written, not yet synced
+  journal_written,     // the journal pass done (durable), the home pass not begun
+  before_commit_point, // a commit across files: every journal written, the control record still there
+  after_commit_point,  // ... the control record gone, no home pass run
+};
+void set_crash_hook(void (*hook)(CrashPoint));
+void crash_point(CrashPoint point);
+
 // What to do with a complete journal found by an updating access.
 enum class JournalVerdict : std::uint8_t { replay, discard };
 
@@ -123,7 +150,9 @@ class Pager {
   Status end_access();
 
   // Ends the outermost access dropping every unflushed change (in a
-  // transaction: all changes held back so far) and releases the lock.
+  // transaction: all changes held back so far, which breaks it, see
+  // transaction_broken) and releases the lock. A read access changed
+  // nothing: it simply ends, and changes a transaction holds back stay.
   void abandon_access();
 
   bool in_access() const { return depth_ > 0; }
@@ -202,6 +231,12 @@ class Pager {
   // discarded or rolled back). Outside any access.
   void leave_transaction();
   bool in_transaction() const { return pinned_; }
+  // Whether a failure dropped changes held back since enter_transaction (an
+  // update abandoned half way, a sticky failure): the transaction can no
+  // longer commit as a whole.
+  bool transaction_broken() const { return broken_; }
+  // Whether any file object of this process is in a transaction.
+  static bool transaction_running();
 
   // The journal pass alone: afterwards the change is durable (a crash is
   // repaired by replay) but not yet home; all reader slots stay taken. A
@@ -217,10 +252,15 @@ class Pager {
 
   // --- Record and table locks ----------------------------------------------------------
 
-  // The lock byte of record or table n (2^31 + 1024 + n + 1). locked() when
-  // someone else holds it and `wait` is false; io_error otherwise.
-  Status lock_number(std::uint32_t n, bool wait);
-  Status unlock_number(std::uint32_t n);
+  // The lock byte of record or table n (2^31 + 1024 + n + 1) for `owner`,
+  // one open of a table (any pointer that tells the opens apart). The opens
+  // of one file within a process share this object and so its system locks;
+  // the object therefore keeps who holds each byte, and another open meets
+  // it exactly as another program does: locked(), never a wait. Taking a
+  // byte the owner holds already succeeds. io_error when the system fails.
+  Status lock_number(std::uint32_t n, const void* owner);
+  // Gives the byte back if `owner` holds it; another owner's stays held.
+  Status unlock_number(std::uint32_t n, const void* owner);
 
   // --- Journal decision and failures ----------------------------------------------------
 
@@ -287,7 +327,15 @@ class Pager {
 
   // Locks.
   Status claim_sharing();
-  Status lock_range(std::uint64_t offset, std::uint64_t length, bool wait);
+  Status lock_range(std::uint64_t offset, std::uint64_t length, bool wait,
+                    platform::LockKind kind = platform::LockKind::exclusive);
+  Status wait_for_range(std::uint64_t offset, std::uint64_t length, platform::LockKind kind);
+  // Reader slots are exclusive locks, except for an opener the system
+  // refuses exclusive locks (it may only read the file): shared ones, which
+  // an updater's exclusion of all readers meets just the same.
+  platform::LockKind slot_kind() const {
+    return exclusive_refused_ ? platform::LockKind::shared : platform::LockKind::exclusive;
+  }
   Status acquire(AccessKind kind, bool wait);
   void release_access_lock();
   Status exclude_readers();
@@ -338,7 +386,7 @@ class Pager {
   OpenOptions options_;
   std::optional<KeyBlock> key_;
   std::uint32_t slot_ = 0;
-  bool locks_unavailable_ = false;  // read-only file whose permissions refuse exclusive locks
+  bool exclusive_refused_ = false;  // read-only file whose permissions refuse exclusive locks
 
   Header header_;        // the header as this process sees it (with unflushed changes)
   Header disk_header_;   // the header at offset 0 as last read or written
@@ -356,6 +404,8 @@ class Pager {
   AccessKind kind_ = AccessKind::read;
   bool hold_ = false;
   bool pinned_ = false;     // a transaction keeps the access lock between accesses
+  bool broken_ = false;     // held-back changes of the transaction were dropped by a failure
+  std::map<std::uint32_t, const void*> number_owners_;  // record and table bytes held, by open
   bool journaled_ = false;  // between journal_pass and home_pass / discard_journal
 
   // The chains: page n is in chain n mod 100, each kept in page-number

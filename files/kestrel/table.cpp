@@ -76,7 +76,8 @@ class Scope {
  public:
   explicit Scope(Pager& pager) : pager_(pager) {}
   ~Scope() {
-    if (active_) pager_.abandon_access();
+    // Abandoning an access abandons the accesses it nests in as well.
+    if (active_ && pager_.in_access()) pager_.abandon_access();
   }
   Scope(const Scope&) = delete;
   Scope& operator=(const Scope&) = delete;
@@ -208,9 +209,10 @@ class Table::Access {
 // ended its access.
 class Table::RecordLock {
  public:
-  RecordLock(Pager& pager, std::uint32_t record, bool held) : pager_(pager), record_(record), needed_(!held) {}
+  RecordLock(Pager& pager, const Table* owner, std::uint32_t record, bool held)
+      : pager_(pager), owner_(owner), record_(record), needed_(!held) {}
   ~RecordLock() {
-    if (taken_) (void)pager_.unlock_number(record_);
+    if (taken_) (void)pager_.unlock_number(record_, owner_);
   }
   RecordLock(const RecordLock&) = delete;
   RecordLock& operator=(const RecordLock&) = delete;
@@ -218,13 +220,14 @@ class Table::RecordLock {
   // locked() when someone else holds the record.
   Status take() {
     if (!needed_) return Status::success();
-    Status s = pager_.lock_number(record_, false);
+    Status s = pager_.lock_number(record_, owner_);
     taken_ = s.ok();
     return s;
   }
 
  private:
   Pager& pager_;
+  const Table* owner_;
   std::uint32_t record_;
   bool needed_;
   bool taken_ = false;
@@ -236,7 +239,7 @@ Table::Table(std::shared_ptr<Pager> pager, TableName name) : pager_(std::move(pa
 
 Table::~Table() {
   drop_hold();
-  if (table_locked_) (void)pager_->unlock_number(number_);
+  if (table_locked_) (void)pager_->unlock_number(number_, this);
 }
 
 int Table::open(std::shared_ptr<Pager> pager, const TableName& name, std::unique_ptr<Table>* out,
@@ -348,12 +351,22 @@ int Table::copy(Pager& source, const std::string& from, Pager& target, const std
   const bool same_file = &source == &target;
   if (same_file && from == to) return outcome::access_denied;
   // The target's update access comes first: on one file the source's
-  // access then only nests inside it.
+  // access then only nests inside it, and a copy never waits for a writer
+  // byte while it holds a reader slot (a committing transaction may be
+  // waiting for that slot). A rename takes two writer bytes, always in the
+  // order of the full paths, so that a rename a to b and one b to a in
+  // two programs cannot each hold one and wait for the other.
   Scope target_scope(target);
-  if (Status s = target_scope.begin(AccessKind::update); !s.ok()) return outcome_of(s, internal_error);
   Scope source_scope(source);
-  if (Status s = source_scope.begin(rename ? AccessKind::update : AccessKind::read); !s.ok()) {
-    return outcome_of(s, internal_error);
+  const bool source_first = rename && !same_file && source.path() < target.path();
+  if (source_first) {
+    if (Status s = source_scope.begin(AccessKind::update); !s.ok()) return outcome_of(s, internal_error);
+  }
+  if (Status s = target_scope.begin(AccessKind::update); !s.ok()) return outcome_of(s, internal_error);
+  if (!source_first) {
+    if (Status s = source_scope.begin(rename ? AccessKind::update : AccessKind::read); !s.ok()) {
+      return outcome_of(s, internal_error);
+    }
   }
   Tree in(source);
   Tree out(target);
@@ -750,16 +763,16 @@ Status Table::write_memos(Tree& tree, std::uint32_t record, bool only_changed) {
 
 int Table::hold_record(std::uint32_t record, const ReadRequest& how) {
   if (!how.hold) return outcome::ok;
-  Status s = pager_->lock_number(record, false);
+  Status s = pager_->lock_number(record, this);
   if (s.is(Code::locked)) return outcome::held;
   if (!s.ok()) return fail(s);
-  if (held_ != 0 && held_ != record) (void)pager_->unlock_number(held_);
+  if (held_ != 0 && held_ != record) (void)pager_->unlock_number(held_, this);
   held_ = record;
   return outcome::ok;
 }
 
 void Table::drop_hold() {
-  if (held_ != 0) (void)pager_->unlock_number(held_);
+  if (held_ != 0) (void)pager_->unlock_number(held_, this);
   held_ = 0;
 }
 
@@ -881,7 +894,7 @@ int Table::put_record(std::uint32_t record) {
   if (record == 0 || !record_) return outcome::not_available;
   Access a(*this);
   if (const int c = a.begin(AccessKind::update); c != 0) return c;
-  RecordLock lock(*pager_, record, held_ == record);
+  RecordLock lock(*pager_, this, record, held_ == record);
   if (Status s = lock.take(); !s.ok()) return s.is(Code::locked) ? a.finish(outcome::access_denied) : a.abandon(s);
   Tree tree(*pager_);
   Bytes stored;
@@ -914,7 +927,7 @@ int Table::erase() {
   const std::uint32_t record = current_;
   Access a(*this);
   if (const int c = a.begin(AccessKind::update); c != 0) return c;
-  RecordLock lock(*pager_, record, held_ == record);
+  RecordLock lock(*pager_, this, record, held_ == record);
   if (Status s = lock.take(); !s.ok()) return s.is(Code::locked) ? a.finish(outcome::not_available) : a.abandon(s);
   Tree tree(*pager_);
   Bytes stored;
@@ -1332,7 +1345,7 @@ int Table::lock(std::uint32_t seconds) {
   if (const int c = check_usable(); c != 0) return c;
   int tries = static_cast<int>(std::min<std::uint32_t>(seconds, 3600)) * kRetriesPerSecond;
   for (;;) {
-    Status s = pager_->lock_number(number_, false);
+    Status s = pager_->lock_number(number_, this);
     if (s.ok()) break;
     if (!s.is(Code::locked)) return fail(s);
     if (tries-- <= 0) return outcome::table_locked;
@@ -1343,7 +1356,7 @@ int Table::lock(std::uint32_t seconds) {
 }
 
 int Table::unlock() {
-  if (table_locked_) (void)pager_->unlock_number(number_);
+  if (table_locked_) (void)pager_->unlock_number(number_, this);
   table_locked_ = false;
   return outcome::ok;
 }

@@ -18,8 +18,6 @@ constexpr int kLogoutActive = 56;
 // A LOGOUT with a time-out tries its files this often a second.
 constexpr std::uint64_t kRoundsPerSecond = 50;
 constexpr auto kRoundPause = std::chrono::milliseconds(20);
-constexpr int kRetriesOnDenied = 50;
-constexpr auto kRetryPause = std::chrono::milliseconds(100);
 
 struct Member {
   FileControlBlock* fcb = nullptr;
@@ -68,6 +66,11 @@ int code_of(Status s, int* internal) {
   }
   if (s.is(Code::io_error)) set_system_error(s.number);
   return kUnableToLog;
+}
+
+// The system's or another opener's refusal, which passes.
+bool refused(Status s) {
+  return s.is(Code::busy) || (s.is(Code::io_error) && (s.number == kAccessDenied || s.number == 32 || s.number == 33));
 }
 
 // The outcome of a failed attempt to take a file's access lock.
@@ -204,7 +207,22 @@ int rollback() {
   return 0;
 }
 
+bool broken() {
+  return std::any_of(members().begin(), members().end(), [](const Member& m) { return m.pager->transaction_broken(); });
+}
+
+bool failed_transaction(const Pager& pager) {
+  const bool member =
+      std::any_of(members().begin(), members().end(), [&](const Member& m) { return m.pager.get() == &pager; });
+  return member && broken();
+}
+
 int commit(platform::Env* env, FileRegistry& registry, int* internal_error) {
+  if (broken()) {
+    // Part of it is gone: none of it may land.
+    rollback();
+    return kUnableToLog;
+  }
   std::vector<std::shared_ptr<Pager>> changed;
   for (const auto& p : pagers()) {
     if (p->has_changes()) changed.push_back(p);
@@ -248,8 +266,16 @@ int commit(platform::Env* env, FileRegistry& registry, int* internal_error) {
     if (!s.ok()) break;
   }
   if (s.ok()) {
+    crash_point(CrashPoint::before_commit_point);
+    // A control file deleted meanwhile would take the only proof of this
+    // commit with it: a file whose home pass a crash cut short would then
+    // lose its half. Better to commit nothing.
+    if (!env->exists(control_name)) s = Status::io_error(2);
+  }
+  if (s.ok()) {
     // The moment of commit.
     s = log_record(*control, &value, false);
+    if (s.ok()) crash_point(CrashPoint::after_commit_point);
   }
   if (!s.ok()) {
     for (std::size_t i = 0; i < journaled; ++i) (void)changed[i]->discard_journal();
@@ -286,27 +312,41 @@ Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, 
   const auto mark = parse_transaction_mark(r);
   if (!mark) return Status::success();
 
-  // An uncommitted transaction's record is still in its control file; a
-  // control file that cannot be read leaves the question open, and then the
-  // old state is the safe answer.
+  // An uncommitted transaction's record is still in its control file. A
+  // control file that is gone (its committer made sure it was there at the
+  // moment of commit) or that is not a keyed file leaves nothing to find:
+  // the old state. One that refuses access for now is asked again for as
+  // long as the wait goes on: giving up there could keep this file's half
+  // of a committed transaction out while the other file has its half. A
+  // wait that ends, or a control file that fails to be read, fails this
+  // access and leaves the journal for the next one to decide.
   *verdict = JournalVerdict::discard;
   if (!env->exists(mark->control_file)) return Status::success();
   OpenOptions options;
   options.writable = false;
   options.sharing = Sharing::deny_none;
   std::shared_ptr<Pager> control;
-  for (int tries = 0;; ++tries) {
+  for (int pauses = 1;; ++pauses) {
     s = registry.open(env, mark->control_file, options, &control);
-    if (!(s.is(Code::io_error) && s.number == 5) || tries >= kRetriesOnDenied) break;
-    std::this_thread::sleep_for(kRetryPause);
+    if (s.ok()) s = control->begin_access(AccessKind::read, true);
+    if (s.ok() || !refused(s)) break;
+    control.reset();
+    if (!pause_for(mark->control_file, pauses)) return Status::busy();
   }
-  if (!s.ok()) return Status::success();
-  if (s = control->begin_access(AccessKind::read, true); !s.ok()) return Status::success();
+  if (s.is(Code::invalid_file) || (s.is(Code::io_error) && (s.number == 2 || s.number == 3))) {
+    return Status::success();
+  }
+  if (!s.ok()) return s.is(Code::corruption) ? Status::io_error(kAccessDenied) : s;
   Tree control_tree(*control);
   s = control_tree.find(transaction_key(mark->value), &r);
   control->abandon_access();
-  if (s.is(Code::not_found)) *verdict = JournalVerdict::replay;
-  return Status::success();
+  if (s.is(Code::not_found)) {
+    *verdict = JournalVerdict::replay;
+    return Status::success();
+  }
+  if (s.ok()) return Status::success();
+  // The control file cannot be read through: undecided.
+  return s.is(Code::corruption) ? Status::io_error(kAccessDenied) : s;
 }
 
 }  // namespace files::kestrel

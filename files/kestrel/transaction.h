@@ -31,8 +31,19 @@
 // fails with 48 "Unable To Log Transaction", and the transaction stays
 // enlisted (empty) until the program's ROLLBACK.
 //
-// Inside a transaction the table layer does not wait for access locks of
-// other programs (they answer 5), so two programs that each hold a
+// A failure inside a transaction never lets part of it land. An operation
+// that fails before it changed anything, or that is refused (a duplicate
+// key, a held record, a changed record), leaves the transaction as it was.
+// A failure that drops changes the transaction held back (an update
+// abandoned half way by an I/O or internal error) marks the transaction
+// failed: from then on every operation on its files answers 48 "Unable To
+// Log Transaction", and COMMIT drops all of it, ends it and answers 48.
+// ROLLBACK ends it as always (even on a table stuck with an internal error,
+// which could otherwise never be closed).
+//
+// Inside a transaction no access of this program waits for another program
+// longer than a moment (then 5; the enlisted files need no waiting at all,
+// their writer bytes are held), so two programs that each hold a
 // transaction can never wait for each other for ever.
 #pragma once
 
@@ -73,6 +84,9 @@ int rollback();
 // rolling back what the transaction held for its file unless another
 // enlisted block shares the file object. `fcb` is only compared, never read.
 bool enlisted(const FileControlBlock& fcb);
+// Whether `pager` belongs to the running transaction and that transaction
+// has failed (see above).
+bool failed_transaction(const Pager& pager);
 void forget(const FileControlBlock& fcb);
 
 // The pager's journal decider: replays a complete journal unless the file's

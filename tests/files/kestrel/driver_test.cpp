@@ -2,11 +2,15 @@
 // tables of one file, copies, transactions.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "files/kestrel/check.h"
 #include "files/kestrel/format.h"
 #include "files/kestrel/layout.h"
 #include "files/kestrel/table_names.h"
 #include "platform/fault_env.h"
 #include "tests/files/kestrel/kestrel_fixture.h"
+#include "tests/files/kestrel/programs.h"
 
 namespace files::kestrel_test {
 namespace {
@@ -428,7 +432,118 @@ TEST_F(TwoProgramsTest, HoldWatchAndLockMeetTheOtherProgram) {
   EXPECT_EQ(ERRORCODE(), 0);
 }
 
+// Two opens of one file in one program share its file object (and its
+// system locks); a hold or a lock of one still keeps the other out.
+TEST_F(KestrelTest, TwoOpensInOneProgramHoldAndLockAgainstEachOther) {
+  People one("twice");
+  create_open(one);
+  one.set(1, "original");
+  add(one.fd);
+  People two("twice");
+  open(two.fd, 0x42);
+  ASSERT_EQ(ERRORCODE(), 0);
+
+  hold(one.fd);
+  get(one.fd, one.k(one.by_id));
+  ASSERT_EQ(ERRORCODE(), 0);
+  two.set_long(two.id, 1);
+  get(two.fd, two.k(two.by_id));
+  ASSERT_EQ(ERRORCODE(), 0);
+  two.set_string(two.name_field, "other");
+  put(two.fd);
+  EXPECT_EQ(ERRORCODE(), 5);
+  erase(two.fd);
+  EXPECT_EQ(ERRORCODE(), 33);
+  hold(two.fd);
+  get(two.fd, two.k(two.by_id));
+  EXPECT_EQ(ERRORCODE(), 43);
+  hold(two.fd);
+  get(two.fd, two.k(two.by_id));
+  EXPECT_EQ(ERRORCODE(), 43);  // the failed attempts gave nothing of the hold away
+  one.set_string(one.name_field, "mine");
+  put(one.fd);  // ends the hold
+  ASSERT_EQ(ERRORCODE(), 0);
+  hold(two.fd);
+  get(two.fd, two.k(two.by_id));
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_EQ(two.get_string(two.name_field), "mine");
+  release(two.fd);
+
+  lock(one.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  lock(two.fd);
+  EXPECT_EQ(ERRORCODE(), 32);
+  unlock(one.fd);
+  lock(two.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+}
+
 // --- Transactions --------------------------------------------------------------------------------
+
+// A failure inside a transaction never lets part of it land: a failed read
+// leaves what the transaction holds; an update that fails half way fails
+// the transaction, and its COMMIT drops all of it.
+TEST_F(KestrelTest, AFailureInsideATransactionNeverLetsPartOfItLand) {
+  platform::FaultEnv faults(env_.get());
+  set_kestrel_env(&faults);
+  People p("/data/big");
+  create_open(p);
+  logout(p.fd);
+  for (int i = 1; i <= 1500; ++i) {
+    p.set(i, std::to_string(100000 + i * 7919 % 90000));
+    add(p.fd);
+  }
+  commit(p.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  close(p.fd);
+  open(p.fd, 0x42);  // nothing cached
+
+  logout(1, {&p.fd});
+  p.set(5001, "held");
+  add(p.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  faults.fail_nth(1, platform::fault_op::read);
+  p.set_long(p.id, 700);
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(ERRORCODE(), 330);
+  ASSERT_EQ(faults.faults_fired(), 1u);
+  p.set(5002, "after");
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  commit(p.fd);
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_EQ(records(p.fd), 1502);
+
+  // Another program's change makes this one read the file afresh.
+  kestrel::FileRegistry elsewhere;
+  set_kestrel_registry(&elsewhere);
+  People other("/data/big");
+  open(other.fd, 0x42);
+  other.set(7000, "other");
+  add(other.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  set_kestrel_registry(nullptr);
+
+  logout(1, {&p.fd});
+  p.set(6001, "held");
+  add(p.fd);
+  ASSERT_EQ(ERRORCODE(), 0);
+  faults.clear_faults();
+  faults.fail_nth(1, platform::fault_op::read);
+  p.set(6002, "150000");  // its name entry goes into a leaf not yet read
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 330);
+  ASSERT_EQ(faults.faults_fired(), 1u);
+  p.set(6003, "after");
+  add(p.fd);
+  EXPECT_EQ(ERRORCODE(), 48);
+  commit(p.fd);
+  EXPECT_EQ(ERRORCODE(), 48);
+  EXPECT_EQ(p.fd.fcb->state & state::T, 0u);
+  EXPECT_EQ(records(p.fd), 1503);
+  close(other.fd);
+  set_kestrel_env(env_.get());
+}
 
 TEST_F(KestrelTest, RollbackDropsAndCommitKeepsChangesOfEveryFile) {
   People a("ta");
@@ -509,6 +624,368 @@ TEST_F(KestrelTest, ACommitAcrossTwoFilesIsAllOrNothingAtEveryCrashPoint) {
     ASSERT_LT(crash_at, 200u);
   }
   set_kestrel_env(env_.get());
+}
+
+// --- Real programs ---------------------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+// Where a program stops inside a flush: it says so and waits for the go.
+Channel* g_flush_says = nullptr;
+Channel* g_flush_waits = nullptr;
+void pause_in_flush(kestrel::CrashPoint point) {
+  if (point != kestrel::CrashPoint::journal_written) return;
+  g_flush_says->say('F');
+  (void)g_flush_waits->hear();
+}
+
+kestrel::CrashPoint g_kill_at = kestrel::CrashPoint::journal_written;
+void kill_here(kestrel::CrashPoint point) {
+  if (point == g_kill_at) ::raise(SIGKILL);
+}
+
+class RealProgramsTest : public ProgramsTest {
+ protected:
+  kestrel::CheckReport check(const std::string& name) {
+    return kestrel::check_file(platform::Env::posix(), path(name) + ".KSF", std::nullopt);
+  }
+  std::int32_t count_after_recovery(const std::string& name) {
+    People p(path(name));
+    open(p.fd, 0x42);
+    p.set(999999, "probe");  // an update decides a pending journal
+    add(p.fd);
+    EXPECT_EQ(ERRORCODE(), 0) << ERROR();
+    erase(p.fd);
+    const std::int32_t n = records(p.fd);
+    close(p.fd);
+    EXPECT_TRUE(check(name).clean()) << name;
+    return n;
+  }
+};
+
+TEST_F(RealProgramsTest, TwoProgramsMeetThroughWatchHoldLockAndFlush) {
+  {
+    People p(path("s"));
+    make(p);
+    open(p.fd, 0x42);
+    p.set(1, "original");
+    add(p.fd);
+    p.set(2, "second");
+    add(p.fd);
+    close(p.fd);
+  }
+  Channel to_child;
+  Channel to_parent;
+  const pid_t child = start_program([&] {
+    People p(path("s"));
+    open(p.fd, 0x42);
+    if (to_child.hear() != 'w') return 1;
+    p.set_long(p.id, 1);
+    get(p.fd, p.k(p.by_id));
+    p.set_string(p.name_field, "changed");
+    put(p.fd);
+    if (ERRORCODE() != 0) return 2;
+    to_parent.say('1');
+    if (to_child.hear() != 'h') return 3;
+    hold(p.fd);
+    get(p.fd, p.k(p.by_id));
+    if (ERRORCODE() != 0) return 4;
+    to_parent.say('2');
+    if (to_child.hear() != 'r') return 5;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    release(p.fd);
+    lock(p.fd);
+    if (ERRORCODE() != 0) return 6;
+    to_parent.say('3');
+    if (to_child.hear() != 'u') return 7;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    unlock(p.fd);
+    if (to_child.hear() != 'f') return 8;
+    Channel* says = &to_parent;
+    Channel* waits = &to_child;
+    g_flush_says = says;
+    g_flush_waits = waits;
+    kestrel::set_crash_hook(pause_in_flush);
+    p.set(3, "third");
+    add(p.fd);
+    kestrel::set_crash_hook(nullptr);
+    return ERRORCODE() == 0 ? 0 : 9;
+  });
+
+  People p(path("s"));
+  open(p.fd, 0x42);
+  ASSERT_EQ(ERRORCODE(), 0);
+  // WATCH: the other program changed the record since it was read.
+  watch(p.fd);
+  p.set_long(p.id, 1);
+  get(p.fd, p.k(p.by_id));
+  to_child.say('w');
+  ASSERT_EQ(to_parent.hear(), '1');
+  p.set_string(p.name_field, "mine");
+  put(p.fd);
+  EXPECT_EQ(ERRORCODE(), 89);
+  EXPECT_EQ(p.get_string(p.name_field), "mine");
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(p.get_string(p.name_field), "changed");
+
+  // HOLD: 43 to the other, and a held record cannot be deleted.
+  to_child.say('h');
+  ASSERT_EQ(to_parent.hear(), '2');
+  get(p.fd, p.k(p.by_id));
+  ASSERT_EQ(ERRORCODE(), 0);
+  erase(p.fd);
+  EXPECT_EQ(ERRORCODE(), 33);
+  hold(p.fd);
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(ERRORCODE(), 43);
+  Clock::time_point t = Clock::now();
+  hold(p.fd, 1);
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(ERRORCODE(), 43);
+  EXPECT_GE(seconds_since(t), 0.9);
+  to_child.say('r');
+  t = Clock::now();
+  hold(p.fd, 10);
+  get(p.fd, p.k(p.by_id));
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_LT(seconds_since(t), 5.0);
+  release(p.fd);
+
+  // LOCK: 32, also after waiting; and it waits for a lock let go in time.
+  ASSERT_EQ(to_parent.hear(), '3');
+  lock(p.fd);
+  EXPECT_EQ(ERRORCODE(), 32);
+  t = Clock::now();
+  lock(p.fd, 1);
+  EXPECT_EQ(ERRORCODE(), 32);
+  EXPECT_GE(seconds_since(t), 0.9);
+  to_child.say('u');
+  t = Clock::now();
+  lock(p.fd, 10);
+  EXPECT_EQ(ERRORCODE(), 0);
+  EXPECT_LT(seconds_since(t), 5.0);
+  unlock(p.fd);
+
+  // A reader is kept out while the other program's flush holds the reader
+  // slots, and goes on after.
+  to_child.say('f');
+  ASSERT_EQ(to_parent.hear(), 'F');
+  int waits = 0;
+  kestrel::set_wait_hook([&](const std::string&) {
+    if (++waits == 1) to_child.say('g');
+    return true;
+  });
+  EXPECT_EQ(records(p.fd), 3);
+  kestrel::set_wait_hook(nullptr);
+  EXPECT_GE(waits, 1);
+  EXPECT_EQ(finish_program(child), 0);
+}
+
+// A rename a to b and one b to a, started while a third program keeps both
+// files: once it lets go, both finish (neither holds one file while
+// waiting for the other).
+TEST_F(RealProgramsTest, CrossedRenamesDoNotWaitForEachOther) {
+  {
+    People x(path("a") + "\\!x");
+    People y(path("b") + "\\!y");
+    make(x);
+    make(y);
+  }
+  Channel go;
+  auto rename_program = [&](const std::string& from, const std::string& to) {
+    return start_program([&go, from, to] {
+      if (go.hear() != 'g') return 1;
+      People t(from);
+      rename(t.fd, to);
+      return ERRORCODE() == 0 ? 0 : 2;
+    });
+  };
+  const pid_t one = rename_program(path("a") + "\\!x", path("b") + "\\!x");
+  const pid_t two = rename_program(path("b") + "\\!y", path("a") + "\\!y");
+  People x(path("a") + "\\!x");
+  People y(path("b") + "\\!y");
+  open(x.fd, 0x42);
+  open(y.fd, 0x42);
+  logout(1, {&x.fd, &y.fd});
+  ASSERT_EQ(ERRORCODE(), 0);
+  go.say('g');
+  go.say('g');
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  rollback(x.fd);
+  close(x.fd);
+  close(y.fd);
+  const Clock::time_point started = Clock::now();
+  bool done = false;
+  while (!done && seconds_since(started) < 20) {
+    int status = 0;
+    done = ::waitpid(one, &status, WNOHANG) == one && ::waitpid(two, &status, WNOHANG) == two;
+    if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!done) {
+    ::kill(one, SIGKILL);
+    ::kill(two, SIGKILL);
+    (void)finish_program(one);
+    (void)finish_program(two);
+  }
+  ASSERT_TRUE(done) << "the two renames wait for each other";
+  People moved_x(path("b") + "\\!x");
+  People moved_y(path("a") + "\\!y");
+  open(moved_x.fd, 0x42);
+  EXPECT_EQ(ERRORCODE(), 0);
+  open(moved_y.fd, 0x42);
+  EXPECT_EQ(ERRORCODE(), 0);
+}
+
+// A program killed inside a flush or a commit leaves a state the next
+// updater recovers: the old one when it died before its change was
+// durable, the new one after; both files of a transaction or neither.
+TEST_F(RealProgramsTest, KilledProgramsLeaveOldOrNewStateInEveryFile) {
+  struct Case {
+    kestrel::CrashPoint point;
+    bool lands;
+  };
+  for (const Case c : {Case{kestrel::CrashPoint::journal_writing, false},
+                       Case{kestrel::CrashPoint::journal_written, true}}) {
+    {
+      People p(path("k"));
+      make(p);
+    }
+    const pid_t child = start_program([&] {
+      People p(path("k"));
+      open(p.fd, 0x42);
+      for (int i = 1; i <= 300; ++i) {  // enough that the change rewrites pages below the journal
+        p.set(i, "before");
+        add(p.fd);
+      }
+      logout(p.fd);
+      for (int i = 1; i <= 300; i += 3) {
+        p.set_long(p.id, i);
+        get(p.fd, p.k(p.by_id));
+        p.set_string(p.name_field, "after");
+        put(p.fd);
+      }
+      p.set(301, "after");
+      add(p.fd);
+      g_kill_at = c.point;
+      kestrel::set_crash_hook(kill_here);
+      commit(p.fd);
+      return 0;
+    });
+    ASSERT_EQ(finish_program(child), 128 + SIGKILL);
+    if (c.lands) {
+      const kestrel::CheckReport r = check("k");
+      ASSERT_FALSE(r.notes.empty());
+      EXPECT_NE(r.notes.front().find("complete journal"), std::string::npos) << r.notes.front();
+    }
+    EXPECT_EQ(count_after_recovery("k"), c.lands ? 301 : 300);
+  }
+
+  for (const Case c : {Case{kestrel::CrashPoint::before_commit_point, false},
+                       Case{kestrel::CrashPoint::after_commit_point, true}}) {
+    {
+      People a(path("ta"));
+      People b(path("tb"));
+      make(a);
+      make(b);
+    }
+    const pid_t child = start_program([&] {
+      People a(path("ta"));
+      People b(path("tb"));
+      open(a.fd, 0x42);
+      open(b.fd, 0x42);
+      logout(1, {&a.fd, &b.fd});
+      for (int i = 1; i <= 50; ++i) {
+        a.set(i, "a");
+        add(a.fd);
+        b.set(i, "b");
+        add(b.fd);
+      }
+      g_kill_at = c.point;
+      kestrel::set_crash_hook(kill_here);
+      commit(a.fd);
+      return 0;
+    });
+    ASSERT_EQ(finish_program(child), 128 + SIGKILL);
+    EXPECT_EQ(count_after_recovery("ta"), c.lands ? 50 : 0);
+    EXPECT_EQ(count_after_recovery("tb"), c.lands ? 50 : 0);
+  }
+}
+
+// Four programs add 5,000 records each in small transactions while two
+// others read the file through again and again.
+TEST_F(RealProgramsTest, SeveralProgramsAtOnceLoseNothingAndNoReaderSeesABrokenState) {
+  constexpr int kWriters = 4;
+  constexpr int kPerWriter = 5000;
+  constexpr int kBatch = 50;
+  {
+    People p(path("many"));
+    make(p);
+  }
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(start_program([&, w] {
+      People p(path("many"));
+      open(p.fd, 0x42);
+      for (int i = 0; i < kPerWriter; i += kBatch) {
+        logout(p.fd);
+        if (ERRORCODE() != 0) return 1;
+        for (int j = i; j < i + kBatch; ++j) {
+          p.set((w + 1) * 100000 + j, "w" + std::to_string(w) + "-" + std::to_string(j));
+          add(p.fd);
+          if (ERRORCODE() != 0) return 2;
+        }
+        commit(p.fd);
+        if (ERRORCODE() != 0) return 3;
+      }
+      return 0;
+    }));
+  }
+  Channel stop;
+  std::vector<pid_t> readers;
+  for (int r = 0; r < 2; ++r) {
+    readers.push_back(start_program([&, r] {
+      People p(path("many"));
+      open(p.fd, 0x42);
+      int last = 0;
+      int scans = 0;
+      for (;;) {
+        // Record order on one reader, key order on the other; either way a
+        // record's image is whole and the order holds.
+        r == 0 ? set(p.fd) : set(p.k(p.by_id));
+        std::int32_t previous = -1;
+        int seen = 0;
+        for (;;) {
+          next(p.fd);
+          if (ERRORCODE() == 33) break;
+          if (ERRORCODE() != 0) return 10;
+          const std::int32_t id = p.get_long(p.id);
+          const std::int32_t order = r == 0 ? pointer(p.fd) : id;
+          if (order <= previous) return 11;
+          previous = order;
+          const int w = id / 100000 - 1;
+          if (p.get_string(p.name_field) != "w" + std::to_string(w) + "-" + std::to_string(id % 100000)) return 12;
+          ++seen;
+        }
+        if (seen < last || seen % kBatch != 0) return 13;  // whole transactions only, never fewer
+        last = seen;
+        ++scans;
+        if (stop.hear(20) == 's') return scans > 1 ? 0 : 14;
+      }
+    }));
+  }
+  for (pid_t w : writers) EXPECT_EQ(finish_program(w), 0);
+  for (std::size_t r = 0; r < readers.size(); ++r) stop.say('s');
+  for (pid_t r : readers) EXPECT_EQ(finish_program(r), 0);
+
+  // Every record there once: the count, and the checker's cross check of
+  // the data records (one per record number) against it and every key.
+  People p(path("many"));
+  open(p.fd, 0x42);
+  EXPECT_EQ(records(p.fd), kWriters * kPerWriter);
+  EXPECT_EQ(records(p.k(p.by_id)), kWriters * kPerWriter);
+  close(p.fd);
+  const kestrel::CheckReport report = check("many");
+  EXPECT_TRUE(report.clean()) << (report.faults.empty() ? report.error : report.faults.front());
 }
 
 }  // namespace

@@ -558,10 +558,28 @@ TEST(TwoProcessTest, UpdatersExcludeEachOtherReadersTakeFreeSlots) {
   ASSERT_TRUE(b->begin_access(AccessKind::update, false).ok());
   ASSERT_TRUE(b->end_access().ok());
 
-  ASSERT_TRUE(a->lock_number(7, false).ok());
-  EXPECT_EQ(b->lock_number(7, false), Status::locked());
-  ASSERT_TRUE(a->unlock_number(7).ok());
-  EXPECT_TRUE(b->lock_number(7, false).ok());
+  ASSERT_TRUE(a->lock_number(7, &a).ok());
+  EXPECT_EQ(b->lock_number(7, &b), Status::locked());
+  ASSERT_TRUE(a->unlock_number(7, &a).ok());
+  EXPECT_TRUE(b->lock_number(7, &b).ok());
+}
+
+// A reader whose permissions allow no writing still takes its slot:
+// another user may be writing the file, and must wait for the read.
+TEST(TwoProcessTest, AReaderWithoutWritePermissionStillKeepsWritersOut) {
+  platform::MemoryEnv mem;
+  auto writer = open_file(&mem);
+  ASSERT_TRUE(put(*writer, "k", "v").ok());
+  std::unique_ptr<platform::File> other_user;
+  ASSERT_TRUE(mem.open(kPath, platform::OpenMode{platform::Access::read_write}, &other_user).ok());
+  ASSERT_TRUE(mem.set_read_only(kPath, true).ok());
+  OpenOptions read_only;
+  read_only.writable = false;
+  auto reader = open_file(&mem, read_only);
+  ASSERT_TRUE(reader->begin_access(AccessKind::read, false).ok());
+  EXPECT_EQ(other_user->lock(kAllReaderSlots, kReaderSlots, platform::LockKind::exclusive, false).error, 33);
+  ASSERT_TRUE(reader->end_access().ok());
+  EXPECT_TRUE(other_user->lock(kAllReaderSlots, kReaderSlots, platform::LockKind::exclusive, false).ok());
 }
 
 TEST(TwoProcessTest, SharingModesRefuseWhatOthersDeny) {
