@@ -815,19 +815,26 @@ TEST_F(RealProgramsTest, CrossedRenamesDoNotWaitForEachOther) {
   close(x.fd);
   close(y.fd);
   const Clock::time_point started = Clock::now();
-  bool done = false;
-  while (!done && seconds_since(started) < 20) {
-    int status = 0;
-    done = ::waitpid(one, &status, WNOHANG) == one && ::waitpid(two, &status, WNOHANG) == two;
-    if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  int status[2] = {-1, -1};
+  const pid_t programs[2] = {one, two};
+  while ((status[0] < 0 || status[1] < 0) && seconds_since(started) < 20) {
+    for (int i = 0; i < 2; ++i) {
+      int raw = 0;
+      if (status[i] < 0 && ::waitpid(programs[i], &raw, WNOHANG) == programs[i]) {
+        status[i] = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  if (!done) {
-    ::kill(one, SIGKILL);
-    ::kill(two, SIGKILL);
-    (void)finish_program(one);
-    (void)finish_program(two);
+  for (int i = 0; i < 2; ++i) {
+    if (status[i] < 0) {
+      ::kill(programs[i], SIGKILL);
+      (void)finish_program(programs[i]);
+    }
   }
-  ASSERT_TRUE(done) << "the two renames wait for each other";
+  ASSERT_TRUE(status[0] >= 0 && status[1] >= 0) << "the two renames wait for each other";
+  EXPECT_EQ(status[0], 0);
+  EXPECT_EQ(status[1], 0);
   People moved_x(path("b") + "\\!x");
   People moved_y(path("a") + "\\!y");
   open(moved_x.fd, 0x42);
