@@ -12,6 +12,8 @@
 
 #include "app/about_markfit.h"
 #include "app/add_translations.h"
+#include "app/character_table.h"
+#include "app/commands_table.h"
 #include "app/globals.h"
 #include "app/placement.h"
 #include "app/screenshots.h"
@@ -58,6 +60,29 @@ ui::WindowDef make_toolbox_window() {
 const ui::WindowDef kToolboxWindow = make_toolbox_window();
 
 constexpr std::string_view kSection = "ToolboxWindow";
+
+// A procedure the toolbox starts runs once at a time: the windows of two
+// would share the one record buffer of each file. Choosing it again brings
+// its window to the front.
+struct Started {
+  const ui::WindowDef* definition;
+  ui::Task task;
+};
+
+void start_once(Started& started, ui::Task (*procedure)()) {
+  if (!started.task.done()) {
+    for (ui::Window* w : ui::Window::open_windows()) {
+      if (&w->definition() != started.definition || !w->widget()) continue;
+      QWidget* top = w->widget();
+      if (top->isMinimized()) top->showNormal();
+      top->raise();
+      top->activateWindow();
+      break;
+    }
+    return;
+  }
+  started.task = procedure();
+}
 
 }  // namespace
 
@@ -146,6 +171,10 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   const QMetaObject::Connection session_end =
       QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&window] { window.post(kCloseDown); });
 
+  Started commands{&commands_table_definition(), {}};
+  Started tables{&character_table_definition(), {}};
+  Started about{&about_definition(), {}};
+
   bool first_open = true;
   while (co_await window.next_event()) {
     const int event = window.event();
@@ -187,10 +216,9 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
           const int choice = ui::popup(tb::kToolsMenu);
           window.select(tb::kFocusCatcher);
           switch (choice) {
-            // The commands browse, the translation tables browse and the
-            // conversion window arrive with their own windows.
-            case 1:
-            case 2:
+            case 1: start_once(commands, &CommandsTable); break;
+            case 2: start_once(tables, &CharacterTable); break;
+            // The conversion window arrives with its own window.
             case 3:
             default: break;
           }
@@ -203,7 +231,7 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
           const int choice = ui::popup(tb::kApplicationMenu);
           window.select(tb::kFocusCatcher);
           switch (choice) {
-            case 1: static_cast<void>(AboutMarkfit()); break;  // runs beside the toolbox
+            case 1: start_once(about, &AboutMarkfit); break;  // runs beside the toolbox
             case 2: window.set_property(0, ui::props::kIconize, "1"); break;
             case 3: window.post(kCloseWindow); break;
             default: break;
@@ -230,6 +258,15 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
       default:  // the focus catcher does nothing
         break;
     }
+  }
+
+  // Every other window closes first, as its own close would: a form
+  // cancels (an added table's placeholder goes), placements are saved.
+  for (ui::Window* w : ui::Window::open_windows()) {
+    if (w != &window) w->post(kCloseWindow);
+  }
+  for (Started* started : {&commands, &tables, &about}) {
+    if (!started->task.done()) co_await started->task;
   }
 
   QObject::disconnect(session_end);

@@ -7,6 +7,12 @@
 #include <QWidget>
 
 #include "app/about_markfit.h"
+#include "app/character_table.h"
+#include "app/commands_table.h"
+#include "app/data_files.h"
+#include "app/update_trans_table.h"
+#include "app/dictionary/dictionary.h"
+#include "files/driver/file_ops.h"
 #include "app/globals.h"
 #include "app/placement.h"
 #include "runtime/settings.h"
@@ -210,6 +216,36 @@ TEST_F(ToolboxTest, AnIconThatCannotBeRemovedIsAddedAgain) {
   EXPECT_TRUE(tray.shown);
   EXPECT_EQ(tray.adds, 2);
   EXPECT_TRUE(top()->isVisible());  // the restore was posted all the same
+}
+
+TEST_F(ToolboxTest, EachProcedureRunsOnceAndTheTrayCloseClosesEveryWindowFirst) {
+  start();
+  choose(tb::kToolsButton, "&Commands table");
+  choose(tb::kToolsButton, "&Translation table");
+  ASSERT_NE(app_test::window_named(app::commands_table_definition().name), nullptr);
+  ui::Window* tables = app_test::window_named(app::character_table_definition().name);
+  ASSERT_NE(tables, nullptr);
+  const std::size_t open = ui::Window::open_windows().size();
+  choose(tb::kToolsButton, "&Commands table");  // to the front, not a second one
+  EXPECT_EQ(ui::Window::open_windows().size(), open);
+
+  // A new table's form is open, its placeholder added, when the program is
+  // closed from the tray.
+  QTest::mouseClick(qobject_cast<QPushButton*>(tables->widget(app::character_table::kInsert)), Qt::LeftButton);
+  ASSERT_TRUE(gui_test::pump_until(
+      [] { return app_test::window_named(app::update_trans_table_definition().name) != nullptr; }));
+  EXPECT_EQ(files::records(dictionary::TransTables), 2);
+  responder.next_answer(ui::MenuPick{"&Close"});
+  click_tray(TrayIcon::Click::RightUp);
+  ASSERT_TRUE(ended());
+  EXPECT_TRUE(ui::Window::open_windows().empty());
+  // The form cancelled as its Cancel does: only the standard table is left.
+  app::use_file(dictionary::TransTables);
+  EXPECT_EQ(files::records(dictionary::TransTables), 1);
+  app::release_file(dictionary::TransTables);
+  for (const char* section : {"UpdateTransTable", "CharacterTable", "CommandsTable"}) {
+    EXPECT_NE(runtime::GETINI(section, "Width", "", app::kSettingsFile), "") << section;
+  }
 }
 
 TEST_F(ToolboxTest, CloseDownEndsTheToolboxCleanly) {
