@@ -18,6 +18,7 @@
 #include "app/standard_messages.h"
 #include "files/driver/error_state.h"
 #include "app/toolbox_window.h"
+#include "app/write_target_code.h"
 #include "ui/qt_dialogs.h"
 #include "ui/services.h"
 #include "ui/text.h"
@@ -159,6 +160,41 @@ void start_screenshots(const std::string& directory) {
         grab_standard_message(r, msg::kTransactionFramingError, "Delete", "TransTables", "message_34");
       },
       [&r] { grab_standard_message(r, msg::kRecordUpdateErrorChange, "", "", "message_16"); },
+      [] { static_cast<void>(WriteTargetCode()); },
+      [&r] {
+        if (ui::Window* w = window_named(write_target_code_definition().name); w && w->widget()) {
+          r.save(w->widget()->grab(), "write_target_code");
+          // As during a run, with its fields filled in.
+          namespace wc = write_code;
+          w->set_text(wc::kReadFile, "/home/user/site/index.htm");
+          w->set_text(wc::kWriteFile, "/home/user/site/index.htw");
+          w->set_text(wc::kBefore, "HtmlLine('");
+          w->set_text(wc::kAfter, "')");
+          w->set_property(wc::kProgress, ui::props::kHide, "0");
+          w->set_property(wc::kProcess, ui::props::kDisable, "0");
+        }
+      },
+      [&r] {
+        if (ui::Window* w = window_named(write_target_code_definition().name); w && w->widget()) {
+          r.save(w->widget()->grab(), "write_target_code_filled");
+        }
+      },
+      [&r] {
+        ui::MessageRequest request;
+        request.text = "Could not open the input file.\n\n'/home/user/site/index.htm' is not a text file: it holds a "
+                       "NUL byte (at byte 3), as binary files and UTF-16 text do.";
+        request.caption = "ERROR: Could not open file";
+        request.icon = ui::MessageIcon::Question;
+        grab_message(r, request, "write_input_error");
+      },
+      [&r] {
+        ui::MessageRequest request;
+        request.text = "1 line was longer than 1024 characters and was cut; the first is line 17.\n\nThe clipboard "
+                       "holds only the first 29999 characters: 212 lines from line 480 on are cut or missing.";
+        request.caption = "Lines cut";
+        request.icon = ui::MessageIcon::Asterisk;
+        grab_message(r, request, "write_lines_cut");
+      },
       [] { ui::close_down_all(); },
   };
   // One step every 300 ms, so that each window is painted before the grab.

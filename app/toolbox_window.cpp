@@ -17,6 +17,7 @@
 #include "app/globals.h"
 #include "app/placement.h"
 #include "app/screenshots.h"
+#include "app/write_target_code.h"
 #include "files/driver/error_state.h"
 #include "platform/font_preload.h"
 #include "runtime/startup.h"
@@ -174,6 +175,7 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   Started commands{&commands_table_definition(), {}};
   Started tables{&character_table_definition(), {}};
   Started about{&about_definition(), {}};
+  Started write_code{&write_target_code_definition(), {}};
 
   bool first_open = true;
   while (co_await window.next_event()) {
@@ -218,8 +220,7 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
           switch (choice) {
             case 1: start_once(commands, &CommandsTable); break;
             case 2: start_once(tables, &CharacterTable); break;
-            // The conversion window arrives with its own window.
-            case 3:
+            case 3: start_once(write_code, &WriteTargetCode); break;
             default: break;
           }
         } else if (event == kSelected) {
@@ -265,7 +266,7 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   for (ui::Window* w : ui::Window::open_windows()) {
     if (w != &window) w->post(kCloseWindow);
   }
-  for (Started* started : {&commands, &tables, &about}) {
+  for (Started* started : {&commands, &tables, &about, &write_code}) {
     if (!started->task.done()) co_await started->task;
   }
 

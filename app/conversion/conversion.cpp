@@ -16,8 +16,9 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 Conversion::Conversion(Options options) : options_(std::move(options)) {}
 
-bool Conversion::fail(std::string message) {
+bool Conversion::fail(std::string message, Report::Failure side) {
   report_.error = std::move(message);
+  report_.failure = side;
   return false;
 }
 
@@ -85,7 +86,10 @@ bool Conversion::refuse_same_file(const std::string& output_path) {
   if (!same && env->file_info(input_, &in).ok() && env->file_info(output_path, &out).ok()) {
     same = in.device == out.device && in.inode == out.inode;
   }
-  if (same) return fail("'" + output_path + "' is the input file itself; write the output to another file");
+  if (same) {
+    return fail("'" + output_path + "' is the input file itself; write the output to another file",
+                Report::Failure::output);
+  }
   return true;
 }
 
@@ -97,7 +101,7 @@ bool Conversion::run(const ReplacementTable& table, LineSink& sink, const Progre
   if (input.open(input_, facts_, converter.input_cap()) != 0) {
     return fail("cannot read '" + input_ + "': " + input.error_text());
   }
-  if (!sink.begin()) return fail(sink.error());
+  if (!sink.begin()) return fail(sink.error(), Report::Failure::output);
 
   const bool mark = utf8_mode && facts_.bom;
   const std::uint64_t total = facts_.size;
@@ -126,7 +130,7 @@ bool Conversion::run(const ReplacementTable& table, LineSink& sink, const Progre
     if (!sink.write_line(out, number)) {
       const std::string error = sink.error();
       sink.abandon();
-      return fail(error);
+      return fail(error, Report::Failure::output);
     }
     report_.lines = number;
     if (progress && input.consumed() >= next_step) {
@@ -143,7 +147,7 @@ bool Conversion::run(const ReplacementTable& table, LineSink& sink, const Progre
     return fail("cannot read '" + input_ + "': " + input.error_text());
   }
   input.close();
-  if (!sink.finish()) return fail(sink.error());
+  if (!sink.finish()) return fail(sink.error(), Report::Failure::output);
   if (progress && percent < 100) progress(100);
   return true;
 }

@@ -29,6 +29,8 @@
 namespace conversion {
 
 struct Report {
+  enum class Failure { none, input, output };
+  Failure failure = Failure::none;  // which side a failed run failed on
   std::string error;            // what went wrong, for the user; empty when nothing did
   std::uint64_t lines = 0;      // lines written
   std::uint64_t cut_lines = 0;  // lines that a limit cut (see LineConverter)
@@ -64,7 +66,7 @@ class Conversion {
   bool utf8() const;
 
  private:
-  bool fail(std::string message);
+  bool fail(std::string message, Report::Failure side = Report::Failure::input);
 
   Options options_;
   std::string input_;

@@ -56,13 +56,24 @@ void ReplacementTable::set(std::uint8_t code, std::string_view htmlchars) {
 
 std::int32_t find_table(std::string_view name, std::int32_t* id) {
   using dictionary::TTB;
+  // A lookup that finds nothing leaves the buffer as it was, as a failed
+  // read by key does.
+  const dictionary::TransTablesRecord kept = TTB;
   dictionary::clear(TTB);
   dictionary::set_field(TTB.name, name);
   files::set(dictionary::TTB_TABLENAMEKEY(), dictionary::TTB_TABLENAMEKEY());
-  if (const std::int32_t rc = files::ERRORCODE(); rc != 0) return rc;
-  files::next(dictionary::TransTables);
-  if (const std::int32_t rc = files::ERRORCODE(); rc != 0) return rc == kEndOfFile ? kRecordNotFound : rc;
-  if (!same_name(dictionary::field_bytes(TTB.name), name)) return kRecordNotFound;
+  std::int32_t rc = files::ERRORCODE();
+  if (rc == 0) {
+    files::next(dictionary::TransTables);
+    rc = files::ERRORCODE();
+    if (rc == kEndOfFile || (rc == 0 && !same_name(dictionary::field_bytes(TTB.name), name))) rc = kRecordNotFound;
+  }
+  if (rc != 0) {
+    const files::ErrorState saved = files::save_error_state();
+    TTB = kept;
+    files::restore_error_state(saved);
+    return rc;
+  }
   *id = TTB.idnr;
   return 0;
 }

@@ -46,9 +46,10 @@ class ReplacementTable {
 // Translations to be open. Each returns 0 or the error code of the failed
 // operation, with the error state as the operation left it.
 
-// The id of the first table named `name` in TTB:TABLENAMEKEY order. The
-// name compares as the key does: without regard to case, trailing blanks
-// ignored. 35 ("Record Not Found") when there is none.
+// The id of the first table named `name` in TTB:TABLENAMEKEY order, which
+// is left in TTB. The name compares as the key does: without regard to
+// case, trailing blanks ignored. 35 ("Record Not Found") when there is
+// none; on any failure TTB is as it was.
 std::int32_t find_table(std::string_view name, std::int32_t* id);
 
 // Every table's name (without trailing blanks) in TTB:TABLENAMEKEY order.
