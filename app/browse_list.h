@@ -151,6 +151,10 @@ class BrowseList {
 // the program takes input. Call before the window's first event.
 void make_modal(ui::Window& window);
 
+// A resizable window never gets smaller than its definition made it, so
+// that what a procedure lays out on Sized always fits.
+void keep_minimum_size(ui::Window& window);
+
 // Before a browse calls its update form: the request set, the navigation
 // request cleared. (A form that set one would have the browse move and
 // call it again; none of this program's forms does, so each call is one.)

@@ -53,7 +53,7 @@ ui::WindowDef make_window() {
   d.h = 170;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kCentre;
   d.controls = kControls;
   return d;
 }
@@ -74,6 +74,7 @@ ui::Task CharacterTable() {
   use_file(TransTables);
   use_file(Translations);
   ui::Window window(kWindow);
+  keep_minimum_size(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_property(ch::kSelect, ui::props::kHide, select_mode ? "0" : "1");
 
@@ -140,6 +141,22 @@ ui::Task CharacterTable() {
     return false;
   };
 
+  // Both lists take the height the window gives them, the characters also
+  // its width; the buttons stay under them.
+  const auto lay_out = [&] {
+    const int width = std::atoi(window.property(0, ui::props::kWidth).c_str());
+    const int height = std::atoi(window.property(0, ui::props::kHeight).c_str());
+    const int list_height = height - window.du_y(26);
+    const int button_y = height - window.du_y(18);
+    constexpr auto kSame = ui::Window::kUnchanged;
+    window.set_position(ch::kTables, kSame, kSame, kSame, list_height);
+    window.set_position(ch::kCharacters, kSame, kSame, width - window.du_x(156), list_height);
+    for (const int b : {ch::kInsert, ch::kChange, ch::kDelete, ch::kSelect, ch::kView, ch::kClose}) {
+      window.set_position(b, kSame, button_y);
+    }
+  };
+
+  lay_out();
   bool ok = tables.fill_top() && link(true);
   while (ok) {
     if (!co_await window.next_event()) break;
@@ -150,6 +167,9 @@ ui::Task CharacterTable() {
         if (event == kOpenWindow) {
           window.select(ch::kTables);
         } else if (event == kGainFocus) {
+          ok = tables.refresh() && link() && chars.refresh();
+        } else if (event == kSized) {
+          lay_out();
           ok = tables.refresh() && link() && chars.refresh();
         }
         break;

@@ -1,5 +1,6 @@
 #include "app/commands_table.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "app/browse_list.h"
@@ -43,7 +44,7 @@ ui::WindowDef make_window() {
   d.h = 158;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kCentre;
   d.controls = kControls;
   return d;
 }
@@ -67,6 +68,7 @@ ui::Task CommandsTable() {
   use_file(Commands);
   ui::Window window(kWindow);
   if (select_mode) make_modal(window);
+  keep_minimum_size(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_property(ct::kSelect, ui::props::kHide, select_mode ? "0" : "1");
   for (const std::int32_t key : {keys::kInsert, keys::kDelete, keys::kCtrlEnter, keys::kMouseLeft2, keys::kMouseRight}) {
@@ -95,6 +97,19 @@ ui::Task CommandsTable() {
     return false;
   };
 
+  // The list takes what the window gives it; the buttons keep to the right.
+  const auto lay_out = [&] {
+    const int width = std::atoi(window.property(0, ui::props::kWidth).c_str());
+    const int height = std::atoi(window.property(0, ui::props::kHeight).c_str());
+    const int buttons_x = width - window.du_x(52);
+    window.set_position(ct::kList, ui::Window::kUnchanged, ui::Window::kUnchanged, width - window.du_x(72),
+                        height - window.du_y(8));
+    for (const int b : {ct::kSelect, ct::kInsert, ct::kChange, ct::kDelete, ct::kClose}) {
+      window.set_position(b, buttons_x, b == ct::kClose ? height - window.du_y(18) : ui::Window::kUnchanged);
+    }
+  };
+
+  lay_out();
   bool ok = list.fill_top();
   enable();
   while (ok) {
@@ -106,6 +121,9 @@ ui::Task CommandsTable() {
         if (event == kOpenWindow) {
           window.select(ct::kList);
         } else if (event == kGainFocus) {
+          ok = list.refresh();
+        } else if (event == kSized) {
+          lay_out();
           ok = list.refresh();
         }
         break;

@@ -15,6 +15,15 @@
 
 #include "app/about_markfit.h"
 #include "app/add_translations.h"
+#include "app/character_table.h"
+#include "app/commands_table.h"
+#include "app/data_files.h"
+#include "app/dictionary/dictionary.h"
+#include "app/globals.h"
+#include "app/update_commands.h"
+#include "app/update_trans_table.h"
+#include "app/update_translations.h"
+#include "files/driver/file_ops.h"
 #include "app/standard_messages.h"
 #include "files/driver/error_state.h"
 #include "app/toolbox_window.h"
@@ -47,6 +56,34 @@ ui::Window* window_named(std::string_view name) {
     if (w->definition().name == name) return w;
   }
   return nullptr;
+}
+
+void grab_window(Run& run, const ui::WindowDef& def, const char* name) {
+  if (ui::Window* w = window_named(def.name); w && w->widget()) {
+    run.save(w->widget()->grab(), name);
+  } else {
+    ++run.failures;
+    std::fprintf(stderr, "markfit: %s is not open\n", name);
+  }
+}
+
+// Presses a button of an open window, as a click would.
+void press(const ui::WindowDef& def, int control) {
+  if (ui::Window* w = window_named(def.name)) w->post(ui::events::kAccepted, control);
+}
+
+// A few commands to list, when there are none yet.
+void add_sample_commands() {
+  using namespace dictionary;
+  use_file(Commands);
+  if (files::records(Commands) == 0) {
+    for (const char* c : {"  HtmlLine('", "Response.Write \"", "out.println(\"", "echo '", "print \"",
+                          "document.writeln('", "<<", "add_line '"}) {
+      set_field(COM.commandstring, c);
+      files::add(Commands);
+    }
+  }
+  release_file(Commands);
 }
 
 // Shows the menu of `text` next to the toolbox, grabs it, closes it.
@@ -195,6 +232,39 @@ void start_screenshots(const std::string& directory) {
         request.icon = ui::MessageIcon::Asterisk;
         grab_message(r, request, "write_lines_cut");
       },
+      // The translation tables with the standard table built at start.
+      [] { static_cast<void>(CharacterTable()); },
+      [&r] { grab_window(r, character_table_definition(), "character_table"); },
+      [] {
+        if (ui::Window* w = window_named(character_table_definition().name)) {
+          w->set_position(0, ui::Window::kUnchanged, ui::Window::kUnchanged, w->du_x(330), w->du_y(220));
+        }
+      },
+      [&r] { grab_window(r, character_table_definition(), "character_table_larger"); },
+      [] { press(character_table_definition(), character_table::kInsert); },
+      [&r] { grab_window(r, update_trans_table_definition(), "update_trans_table"); },
+      [] { press(update_trans_table_definition(), update_trans_table::kCancel); },
+      [] { press(character_table_definition(), character_table::kView); },
+      [&r] { grab_window(r, update_translations_definition(), "update_translations"); },
+      [] { press(update_translations_definition(), update_translations::kCancel); },
+      [] { press(character_table_definition(), character_table::kClose); },
+      [&r] { grab_menu(r, "&Insert|&Change|&Delete", "tables_menu"); },
+      // The commands, plain and in select mode, and their form.
+      [] {
+        add_sample_commands();
+        static_cast<void>(CommandsTable());
+      },
+      [&r] { grab_window(r, commands_table_definition(), "commands_table"); },
+      [] { press(commands_table_definition(), commands_table::kChange); },
+      [&r] { grab_window(r, update_commands_definition(), "update_commands"); },
+      [] { press(update_commands_definition(), update_commands::kCancel); },
+      [] { press(commands_table_definition(), commands_table::kClose); },
+      [] {
+        global_request = kSelectRecord;
+        static_cast<void>(CommandsTable());
+      },
+      [&r] { grab_window(r, commands_table_definition(), "commands_table_select"); },
+      [&r] { grab_menu(r, "&Insert|&Change|&Delete|-|&Select", "commands_menu"); },
       [] { ui::close_down_all(); },
   };
   // One step every 300 ms, so that each window is painted before the grab.
