@@ -57,7 +57,7 @@ BrowseList::BrowseList(ui::Window& window, int control, files::view::View& view,
 
 int BrowseList::page() const { return std::max(1, window_.list_page_size(control_)); }
 
-int BrowseList::row_count() const { return window_.list_row_count(control_); }
+int BrowseList::row_count() const { return static_cast<int>(page_.size()); }
 
 int BrowseList::highlighted() const {
   const int row = std::atoi(window_.property(control_, ui::props::kSelected).c_str());
@@ -66,7 +66,7 @@ int BrowseList::highlighted() const {
 
 std::vector<std::string> BrowseList::highlighted_row() const {
   const int row = highlighted();
-  return row ? window_.list_row(control_, row) : std::vector<std::string>{};
+  return row ? page_[static_cast<std::size_t>(row - 1)] : std::vector<std::string>{};
 }
 
 std::string BrowseList::highlighted_position() const {
@@ -79,6 +79,21 @@ void BrowseList::highlight(int row) {
   place_thumb();
 }
 
+void BrowseList::show(int row) {
+  // Rows that did not change keep their items, so that a refill between
+  // the two clicks of a double click (the window's focus coming back with
+  // the first) does not lose it.
+  const int shown = window_.list_row_count(control_);
+  const int rows = row_count();
+  for (int r = 1; r <= std::min(shown, rows); ++r) {
+    const Row& now = page_[static_cast<std::size_t>(r - 1)];
+    if (window_.list_row(control_, r) != now) window_.list_replace(control_, r, now);
+  }
+  for (int r = shown; r < rows; ++r) window_.list_add(control_, page_[static_cast<std::size_t>(r)]);
+  for (int r = rows; r < shown; ++r) window_.list_drop(control_, ui::ListEnd::Back);
+  highlight(row);
+}
+
 BrowseList::Row BrowseList::row_from_buffer() const {
   Row row = shape_.make_row();
   row.emplace_back();  // the mark
@@ -88,10 +103,8 @@ BrowseList::Row BrowseList::row_from_buffer() const {
 
 int BrowseList::index_of(const std::string& position) const {
   if (position.empty()) return -1;
-  const int n = row_count();
-  for (int r = 1; r <= n; ++r) {
-    const std::vector<std::string> row = window_.list_row(control_, r);
-    if (!row.empty() && row.back() == position) return r - 1;
+  for (std::size_t r = 0; r < page_.size(); ++r) {
+    if (page_[r].back() == position) return static_cast<int>(r);
   }
   return -1;
 }
@@ -105,9 +118,8 @@ bool BrowseList::fail_read() {
 bool BrowseList::read_after(int n, int* read, int* dropped) {
   *read = 0;
   *dropped = 0;
-  const int count = row_count();
-  if (n <= 0 || count == 0) return true;
-  const std::string from = window_.list_row(control_, count).back();
+  if (n <= 0 || page_.empty()) return true;
+  const std::string from = page_.back().back();
   if (const int rc = view_.reset(from); rc != 0) return rc == kRecordNotAvailable || fail_read();
   while (*read < n) {
     const int rc = view_.next();
@@ -115,10 +127,10 @@ bool BrowseList::read_after(int n, int* read, int* dropped) {
     if (rc != 0) return fail_read();
     if (view_.position() == from) continue;
     if (row_count() >= page()) {
-      window_.list_drop(control_, ui::ListEnd::Front);
+      page_.pop_front();
       ++*dropped;
     }
-    window_.list_add(control_, row_from_buffer(), ui::ListEnd::Back);
+    page_.push_back(row_from_buffer());
     ++*read;
   }
   return true;
@@ -127,8 +139,8 @@ bool BrowseList::read_after(int n, int* read, int* dropped) {
 bool BrowseList::read_before(int n, int* read, int* dropped) {
   *read = 0;
   *dropped = 0;
-  if (n <= 0 || row_count() == 0) return true;
-  const std::string from = window_.list_row(control_, 1).back();
+  if (n <= 0 || page_.empty()) return true;
+  const std::string from = page_.front().back();
   if (const int rc = view_.reset(from); rc != 0) return rc == kRecordNotAvailable || fail_read();
   while (*read < n) {
     const int rc = view_.previous();
@@ -136,10 +148,10 @@ bool BrowseList::read_before(int n, int* read, int* dropped) {
     if (rc != 0) return fail_read();
     if (view_.position() == from) continue;
     if (row_count() >= page()) {
-      window_.list_drop(control_, ui::ListEnd::Back);
+      page_.pop_back();
       ++*dropped;
     }
-    window_.list_add(control_, row_from_buffer(), ui::ListEnd::Front);
+    page_.push_front(row_from_buffer());
     ++*read;
   }
   return true;
@@ -148,7 +160,7 @@ bool BrowseList::read_before(int n, int* read, int* dropped) {
 bool BrowseList::fill_forward(const std::function<int()>& place, int front_rows, int* first_read) {
   ui::BusyCursor busy;
   *first_read = -1;
-  window_.set_list_rows(control_, {});
+  page_.clear();
   const int rc = place();
   if (rc != 0 && rc != kRecordNotAvailable) return fail_read();
   const int size = page();
@@ -157,7 +169,7 @@ bool BrowseList::fill_forward(const std::function<int()>& place, int front_rows,
       const int r = view_.next();
       if (r == kRecordNotAvailable) break;
       if (r != 0) return fail_read();
-      window_.list_add(control_, row_from_buffer(), ui::ListEnd::Back);
+      page_.push_back(row_from_buffer());
     }
   }
   if (row_count() == 0) return true;
@@ -173,13 +185,13 @@ bool BrowseList::fill_top() {
   int first = -1;
   if (!fill_forward([this] { return view_.first(); }, 0, &first)) return false;
   learn_ends();
-  highlight(row_count() > 0 ? 1 : 0);
+  show(row_count() > 0 ? 1 : 0);
   return true;
 }
 
 bool BrowseList::fill_bottom() {
   ui::BusyCursor busy;
-  window_.set_list_rows(control_, {});
+  page_.clear();
   const int rc = view_.last();
   if (rc != 0 && rc != kRecordNotAvailable) return fail_read();
   const int size = page();
@@ -187,10 +199,10 @@ bool BrowseList::fill_bottom() {
     const int r = view_.previous();
     if (r == kRecordNotAvailable) break;
     if (r != 0) return fail_read();
-    window_.list_add(control_, row_from_buffer(), ui::ListEnd::Front);
+    page_.push_front(row_from_buffer());
   }
   learn_ends();
-  highlight(row_count());
+  show(row_count());
   return true;
 }
 
@@ -202,7 +214,7 @@ bool BrowseList::fill_at(const std::string& position) {
   if (first < 0) return fill_bottom();  // nothing at or after it: the end of the file
   learn_ends();
   const int found = index_of(position);
-  highlight((found >= 0 ? found : first) + 1);
+  show((found >= 0 ? found : first) + 1);
   return true;
 }
 
@@ -222,7 +234,7 @@ bool BrowseList::move(int rows) {
     if (!read_before(-target, &read, &dropped)) return false;
     target += read;
   }
-  highlight(std::clamp(target, 0, row_count() - 1) + 1);
+  show(std::clamp(target, 0, row_count() - 1) + 1);
   return true;
 }
 
@@ -239,7 +251,7 @@ bool BrowseList::page_event(std::int32_t event, int thumb) {
       const int from = std::max(1, highlighted()) - 1;
       int read = 0, dropped = 0;
       if (!read_after(page(), &read, &dropped)) return false;
-      highlight(std::min(from + page() - dropped, row_count() - 1) + 1);
+      show(std::min(from + page() - dropped, row_count() - 1) + 1);
       return true;
     }
     case kPageUp: {
@@ -247,7 +259,7 @@ bool BrowseList::page_event(std::int32_t event, int thumb) {
       const int from = std::max(1, highlighted()) - 1;
       int read = 0, dropped = 0;
       if (!read_before(page(), &read, &dropped)) return false;
-      highlight(std::max(from + read - page(), 0) + 1);
+      show(std::max(from + read - page(), 0) + 1);
       return true;
     }
     case kScrollTop: return fill_top();
@@ -260,7 +272,7 @@ bool BrowseList::page_event(std::int32_t event, int thumb) {
 bool BrowseList::locate_typed(int byte) {
   if (byte < 33 || byte > 255 || row_count() == 0) return true;
   const auto begins = [&](int row) {
-    const std::vector<std::string> cells = window_.list_row(control_, row);
+    const Row& cells = page_[static_cast<std::size_t>(row - 1)];
     if (shape_.key_cell >= cells.size() || cells[shape_.key_cell].empty()) return false;
     return same_letter(static_cast<std::uint8_t>(cells[shape_.key_cell][0]), byte);
   };
@@ -273,7 +285,7 @@ bool BrowseList::locate_typed(int byte) {
   if (!fill_forward([this] { return view_.locate(); }, 0, &first)) return false;
   if (first < 0) return fill_bottom();
   learn_ends();
-  highlight(first + 1);
+  show(first + 1);
   return true;
 }
 
@@ -296,7 +308,7 @@ bool BrowseList::drag_to(int percent) {
   int first = -1;
   if (!fill_forward([this] { return view_.locate(); }, 0, &first)) return false;
   if (first < 0) return fill_bottom();
-  highlight(first + 1);
+  show(first + 1);
   return true;
 }
 

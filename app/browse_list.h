@@ -35,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -115,6 +116,8 @@ class BrowseList {
   using Row = std::vector<std::string>;
 
   int page() const;
+  // Shows the page in the list and highlights row `row` (1-based; 0 none).
+  void show(int row);
   // Places the view by `place` (first, reset, locate) and reads forward
   // into an empty list, then completes the page from the front, so that
   // `front_rows` rows stand in front of the first record read when the
@@ -141,6 +144,7 @@ class BrowseList {
   std::string label_;
   Shape shape_;
   bool failed_ = false;
+  std::deque<Row> page_;  // the rows the list shows
   // The view's first and last records, as of the last full fill: their
   // positions and key texts.
   std::string first_position_, last_position_;

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/update_commands.h"
+#include "platform/fault_env.h"
 #include "tests/app/browse_fixture.h"
 
 namespace {
@@ -280,6 +281,71 @@ TEST_F(CommandsTest, AnotherProgramsAddsAndDeletesShowOnTheNextPageOnce) {
   // Back at the top the record added in front shows as well.
   move(Qt::Key_Home);
   EXPECT_EQ(listed()[1], "c01");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CommandsTest, AFileOrRecordAnotherProgramTakesAwayIsReported) {
+  for (const char* c : {"alpha", "beta", "gamma"}) add_command(c);
+  start();
+  // The record the form shows is deleted meanwhile: the save is reported and
+  // offered again; No ends the form, the list shows what is left.
+  key(browse(), ct::kList, Qt::Key_Down);
+  press(browse(), ct::kChange);
+  ASSERT_TRUE(opens(form()));
+  {
+    OtherProgram other(Commands);
+    set_field(other.as<CommandsRecord>().commandstring, "beta");
+    files::get(other.fd(), other.fd().keys[0]);
+    files::erase(other.fd());
+    ASSERT_EQ(files::ERRORCODE(), 0);
+  }
+  type(form(), uc::kCommand, "delta");
+  responder.next_answer(Button::Ok);
+  responder.next_answer(Button::No);
+  press(form(), uc::kOk);
+  ASSERT_TRUE(closes(form()));
+  ASSERT_EQ(responder.messages().size(), 2u);
+  EXPECT_EQ(responder.messages()[1].caption, "Record Update Error");
+  EXPECT_EQ(listed(), (std::vector<std::string>{"alpha", "gamma"}));
+  EXPECT_EQ(current(), "gamma");
+
+  // The file locked by another program still reads: nothing waits, nothing
+  // is said.
+  OtherProgram other(Commands);
+  files::lock(other.fd());
+  ASSERT_EQ(files::ERRORCODE(), 0) << files::ERROR();
+  move(Qt::Key_Home);
+  EXPECT_EQ(current(), "alpha");
+  files::unlock(other.fd());
+  EXPECT_EQ(responder.messages().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CommandsTest, AFailedReadIsReportedAndClosesTheList) {
+  for (const char* c : {"alpha", "beta"}) add_command(c);
+  app::release_file(Commands);
+  platform::FaultEnv faults(platform::Env::posix());
+  files::set_kestrel_env(&faults);
+  app::use_file(Commands);
+  faults.fail_nth(1, platform::fault_op::read, 0, true);
+  responder.next_answer(Button::Ok);
+  app::global_request = 0;
+  task = app::CommandsTable();
+  EXPECT_TRUE(ended());
+  faults.clear_faults();
+  app::release_file(Commands);
+  files::set_kestrel_env(nullptr);
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].caption, "Record Retrieval Error");
+  EXPECT_NE(responder.messages()[0].text.find("record from the Commands file."), std::string::npos)
+      << responder.messages()[0].text;
+  EXPECT_EQ(window(browse()), nullptr);
 }
 
 }  // namespace
