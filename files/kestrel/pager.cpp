@@ -15,11 +15,11 @@
 //  D3 The header at offset 0 is rewritten with the journal ends only after
 //     the copies are synced, and the journal is pending from that sync on:
 //     the old pages are still at their homes, the new ones in the copies.
-//  D4 Pages go home only after that; the new header reaches offset 0 only
-//     after the pages at home are synced (a disk that reorders writes can
-//     then never show the new header over old pages), and the commit (both
+//  D4 Pages go home only after that, with the new header at offset 0 that
+//     still names the journal (so that whatever part of them a disk that
+//     reorders writes keeps, a crash replays the journal); the commit (both
 //     ends at the end of data, change counter one up) is synced before and
-//     after.
+//     after, so it never reaches the disk before the pages at home.
 //  D5 A new (empty) file gets a fresh header at offset 0, synced, before its
 //     first flush writes anything, so that a crash leaves an empty file
 //     rather than one without a header.
@@ -317,7 +317,9 @@ Status Pager::lock_number(std::uint32_t n, const void* owner) {
   if (auto it = number_owners_.find(n); it != number_owners_.end()) {
     return it->second == owner ? Status::success() : Status::locked();
   }
-  Status s = lock_range(record_lock_offset(n), 1, false);
+  // A file nobody else may open (deny all, deny read) needs no system lock:
+  // the opens of this process are all there is.
+  Status s = denies_read(options_.sharing) ? Status::success() : lock_range(record_lock_offset(n), 1, false);
   if (s.is(Code::busy)) return Status::locked();
   if (s.ok()) number_owners_.emplace(n, owner);
   return s;
@@ -327,6 +329,7 @@ Status Pager::unlock_number(std::uint32_t n, const void* owner) {
   auto it = number_owners_.find(n);
   if (it == number_owners_.end() || it->second != owner) return Status::success();
   number_owners_.erase(it);
+  if (denies_read(options_.sharing)) return Status::success();
   platform::Status s = file_->unlock(record_lock_offset(n), 1);
   return s.ok() ? Status::success() : Status::io_error(s.error);
 }
@@ -1288,6 +1291,7 @@ Status Pager::run_journal_pass() {
   pending.journal_end = static_cast<std::uint32_t>(pos);
   if (Status s = write_image(0, encode_header(pending)); !s.ok()) return fail_flush(s);
   if (Status s = sync(); !s.ok()) return fail_flush(s);
+  pending_ends_ = {pending.committed_end, pending.journal_end};
   ++stats_.flushes;
   plan_ = std::move(plan);
   next_header_ = next;
@@ -1303,8 +1307,14 @@ Status Pager::run_home_pass() {
     if (!s.ok()) break;
     ++stats_.page_writes;
   }
-  if (s.ok()) s = sync();
-  if (s.ok()) s = write_image(0, encode_header(next_header_));
+  // The new header goes to offset 0 still naming the journal, so that it
+  // may reach the disk before, after or between the pages: until the
+  // commit (whose first sync makes the pages durable) a crash replays the
+  // journal either way. That saves a sync between the pages and the header.
+  Header pending = next_header_;
+  pending.committed_end = pending_ends_.first;
+  pending.journal_end = pending_ends_.second;
+  if (s.ok()) s = write_image(0, encode_header(pending));
   if (s.ok()) s = commit_header();
   Header committed;
   bool empty = false;

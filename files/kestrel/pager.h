@@ -433,6 +433,7 @@ class Pager {
   // Kept from the journal pass for the home pass.
   std::vector<Planned> plan_;
   Header next_header_;
+  std::pair<std::uint32_t, std::uint32_t> pending_ends_;  // committed and journal end while the journal is pending
 
   Bytes read_buffer_;  // the stored image of the page being read
 

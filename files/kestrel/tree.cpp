@@ -248,20 +248,42 @@ Status Tree::replace(const Record& record) {
   return rewrite(&path, pos, record);
 }
 
+Page* Tree::remembered_leaf(ByteView key) {
+  if (last_leaf_ == kNoRoot) return nullptr;
+  Page* p = pager_.cached_page(last_leaf_);
+  if (p == nullptr || !p->is_leaf() || p->records.empty()) return nullptr;
+  if (compare_keys(key, p->records.front().key()) < 0 || compare_keys(key, p->records.back().key()) > 0) return nullptr;
+  return p;
+}
+
 Status Tree::update(ByteView key, const std::function<Status(Record*)>& change) {
   pager_.trim_cache();
+  Page* leaf = remembered_leaf(key);
   std::vector<Step> path;
-  if (Status s = descend(key, &path); !s.ok()) return s;
-  const Page& leaf = *path.back().page;
-  const std::size_t pos = find_record(leaf, key);
-  if (pos == leaf.records.size()) return Status::not_found();
-  Record changed = leaf.records[pos];
+  if (leaf == nullptr) {
+    if (Status s = descend(key, &path); !s.ok()) return s;
+    last_leaf_ = path.back().number;
+    leaf = path.back().page;
+  }
+  const std::size_t pos = find_record(*leaf, key);
+  if (pos == leaf->records.size()) return Status::not_found();
+  Record changed = leaf->records[pos];
   if (Status s = change(&changed); !s.ok()) return s;
   if (changed.key_length != key.size() || compare_keys(changed.key(), key) != 0) {
     throw std::logic_error("kestrel tree: update may not change a key part");
   }
-  if (changed == leaf.records[pos]) return Status::success();
+  if (changed == leaf->records[pos]) return Status::success();
   if (Status s = check_record(changed); !s.ok()) return s;
+  if (path.empty() && changed.size() == leaf->records[pos].size()) {
+    // The same length leaves the page's size bound as it was: no split.
+    leaf->records[pos] = std::move(changed);
+    pager_.mark_dirty(last_leaf_);
+    return Status::success();
+  }
+  if (path.empty()) {
+    // A change of length may split the page, which needs the whole path.
+    if (Status s = descend(key, &path); !s.ok()) return s;
+  }
   return rewrite(&path, pos, std::move(changed));
 }
 

@@ -85,7 +85,8 @@ class Tree {
   // length); not_found when there is none.
   Status replace(const Record& record);
 
-  // Reads and rewrites one record in a single descent: `change` gets a copy
+  // Reads and rewrites one record in a single descent (none when the leaf of
+  // this Tree's last update holds the key and the record keeps its length): `change` gets a copy
   // of the record whose key part equals key and may change its data part
   // (not its key part); the page is only marked changed when the bytes
   // differ. A status other than ok from `change` is returned as it is, with
@@ -127,7 +128,13 @@ class Tree {
   Status fail(Status s);
   Status visit(std::uint32_t number, int level, const Bytes* low, const Bytes* high, Shape* shape);
 
+  // The leaf of the last update: the statistics records an operation
+  // changes one after the other share a leaf, and a key between a leaf's
+  // first and last record can only be in that leaf.
+  Page* remembered_leaf(ByteView key);
+
   Pager& pager_;
+  std::uint32_t last_leaf_ = layout::kNoRoot;
 };
 
 }  // namespace files::kestrel

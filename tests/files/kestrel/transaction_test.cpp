@@ -293,7 +293,7 @@ TEST_F(CutCommitTest, EachFileOfACutCommitEndsInTheSameState) {
 // them landing). After each cut both files pass the check and hold the
 // state after one and the same prefix of the workload, no shorter than
 // what was acknowledged. MARKFIT_CRASH_SEEDS sets the torn variants per
-// point (default 8; each point also gets one cut that drops what was not
+// point (default 9; each point also gets one cut that drops what was not
 // synced and one that tears every unsynced write).
 using Contents = std::map<std::int32_t, std::string>;
 struct Step {
@@ -427,7 +427,7 @@ TEST_F(CrashExplorationTest, EveryCutOfSingleAndTwoFileChangesLeavesOneCommitted
   for (const char* name : {"/d/a.KSF", "/d/b.KSF"}) ASSERT_TRUE(start.read_file(name, &files[name]));
 
   const auto states = model();
-  const int seeds = std::getenv("MARKFIT_CRASH_SEEDS") ? std::atoi(std::getenv("MARKFIT_CRASH_SEEDS")) : 8;
+  const int seeds = std::getenv("MARKFIT_CRASH_SEEDS") ? std::atoi(std::getenv("MARKFIT_CRASH_SEEDS")) : 9;
   std::uint64_t points = 0;
   int trials = 0;
   for (std::uint64_t cut = 1;; ++cut) {
