@@ -433,14 +433,16 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
   platform::Env* env = platform::Env::posix();
 
   // Paths given here are the caller's, taken against the directory the
-  // command started in, before -C moves.
+  // command started in, before -C moves (and shown as given otherwise).
   auto absolute = [env](std::optional<std::string>& path) {
     if (!path || path->empty() || *path == "-") return;
     std::string full;
     if (env->full_path(*path, &full).ok()) path = full;
   };
-  absolute(a.input);
-  absolute(a.output);
+  if (a.directory) {
+    absolute(a.input);
+    absolute(a.output);
+  }
   std::string directory;
   if (a.directory) {
     if (const platform::Status st = env->set_current_directory(*a.directory); !st.ok()) {

@@ -197,12 +197,15 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
   }
   for (int code = 128; code < 256; ++code) high_special_ = high_special_ || special_[code];
 
+  // Mode None needs nothing of a line but its "<" and tabs.
+  doubling_only_ = mode == kModeNone && !options.keep_entities;
+
   // The most bytes (and characters) one input byte can give: an entry, a
   // tab's blanks, a numeric reference of a UTF-8 character (at most
   // "&#1114111;"), a byte copied.
   widest_ = 10;
   for (const Entry& e : entries_) widest_ = std::max<std::size_t>({widest_, e.length, e.chars});
-  widest_ = std::max<std::size_t>(widest_, kTabWidth * std::max<std::size_t>(entries_[' '].length, 1));
+  widest_ = std::max<std::size_t>(widest_, kTabWidth * std::max<std::size_t>(entries_[static_cast<unsigned char>(' ')].length, 1));
 
   const int indent = std::clamp(options.indent, 0, kMaxIndent);
   std::string prefix(static_cast<std::size_t>(indent), ' ');
@@ -250,7 +253,10 @@ std::size_t LineConverter::input_end(std::string_view line, std::size_t limit) c
     if (utf8_ && continues(b)) continue;  // the rest of a character already taken
     if (col >= limit) break;
     if (b == '\t') {
-      col = std::min(col + kTabWidth - col % kTabWidth, limit);
+      const std::size_t stop = col + kTabWidth - col % kTabWidth;
+      // Blanks cut at the limit end the line: nothing after them counts.
+      if (stop > limit) return i + 1;
+      col = stop;
     } else {
       ++col;
     }
@@ -286,15 +292,59 @@ inline void copy_bytes(char* to, const char* from, std::size_t n) {
 
 constexpr std::size_t kSlack = 16;
 
+// Mode None as most lines need it: every "<" doubled, everything else
+// copied, from p[0] up to the first tab (whose blanks need the column) or
+// p[n]. Writes at out, which has room for 2 n + 16 bytes; returns the
+// bytes written and, through *stop, how far it read.
+std::size_t double_brackets(const char* p, std::size_t n, char* out, std::size_t* stop) {
+  char* o = out;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i tab = _mm_set1_epi8('\t');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)) == 0) {
+      o += 16;
+      continue;
+    }
+    for (std::size_t k = 0; k < 16; ++k) {
+      const char c = p[i + k];
+      o[0] = c;
+      o[1] = '<';
+      o += 1 + (c == '<');
+    }
+  }
+#endif
+  for (; i < n && p[i] != '\t'; ++i) {
+    const char c = p[i];
+    o[0] = c;
+    o[1] = '<';
+    o += 1 + (c == '<');
+  }
+  *stop = i;
+  return static_cast<std::size_t>(o - out);
+}
+
 }  // namespace
 
-// The work line for p[0, n) appended at buf[pos]. With kChecked the limit
+std::size_t LineConverter::count_columns(const char* p, std::size_t n) const {
+  if (!utf8_) return n;
+  std::size_t col = 0;
+  for (std::size_t i = 0; i < n; ++i) col += continues(static_cast<unsigned char>(p[i])) ? 0 : 1;
+  return col;
+}
+
+// The work line for p[start, n) appended at buf[pos]. With kChecked the limit
 // is watched and the buffer grows as needed; without, the caller has made
 // sure that neither can be reached.
 template <bool kChecked>
-std::size_t LineConverter::convert_text(const char* p, std::size_t n, std::size_t limit, std::vector<char>& buf,
-                                        std::size_t pos, std::size_t* work_chars, bool* full_out) const {
-  std::size_t work = 0;
+std::size_t LineConverter::convert_text(const char* p, std::size_t start, std::size_t n, std::size_t limit,
+                                        std::vector<char>& buf, std::size_t pos, std::size_t* work_chars,
+                                        bool* full_out) const {
+  std::size_t work = *work_chars;
   bool full = false;
   char* out = buf.data();
   auto emit = [&](const char* bytes, std::size_t length, std::size_t chars) {
@@ -316,14 +366,14 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t n, std::size_
   };
 
   const bool* special = special_;
-  std::size_t col = 0;  // input column, for tab stops
-  std::size_t i = 0;
+  std::size_t col = count_columns(p, start);  // input column, for tab stops
+  std::size_t i = start;
 
   // The special bytes are found sixteen at a time: each block is loaded
   // once, and its candidates (the few special bytes below 128, every byte
   // from 128 up when any of those is special) are taken bit by bit.
-  std::size_t scanned = 0;  // bytes before this are in a mask already
-  std::size_t block = 0;
+  std::size_t scanned = start;  // bytes before this are in a mask already
+  std::size_t block = start;
   unsigned mask = 0;
 #if defined(__SSE2__)
   __m128i wanted[sizeof low_];
@@ -441,7 +491,7 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
 
   // Every input byte gives at most widest_ bytes and characters: when the
   // whole line cannot reach the limit, nothing needs watching.
-  const std::size_t bound = prefix_.size() + n * widest_ + after_.size() + kSlack;
+  const std::size_t bound = prefix_.size() + n * widest_ + after_.size() + 2 * kSlack;
   const bool unchecked = writes_line_ && n <= (std::size_t{1} << 24) &&
                          (limit == kNoLimit || prefix_chars_ + n * widest_ + after_chars_ <= limit);
   if (buf.size() < (unchecked ? bound : prefix_.size() + after_.size() + kSlack)) {
@@ -452,9 +502,15 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
   std::size_t work = 0;  // characters in the work line
   bool full = false;
   if (unchecked) {
-    pos = convert_text<false>(line.data(), n, limit, buf, pos, &work, &full);
+    std::size_t start = 0;
+    if (doubling_only_) {
+      const std::size_t written = double_brackets(line.data(), n, buf.data() + pos, &start);
+      pos += written;
+      work = chars_of(buf.data() + pos - written, written);
+    }
+    if (start < n) pos = convert_text<false>(line.data(), start, n, limit, buf, pos, &work, &full);
   } else if (writes_line_) {
-    pos = convert_text<true>(line.data(), n, limit, buf, pos, &work, &full);
+    pos = convert_text<true>(line.data(), 0, n, limit, buf, pos, &work, &full);
   }
   if (full) *hit = true;
 

@@ -77,9 +77,15 @@ class LineConverter {
   // Writes the output for line[0, n) into buf_ with `limit` characters per
   // line; returns its length and sets *hit when a limit cut anything.
   std::size_t build(std::string_view line, std::size_t limit, std::vector<char>& buf, bool* hit) const;
+  // The work line for p[start, n), appended at buf[pos]; *work_chars holds
+  // the characters already in it and receives the new count.
   template <bool kChecked>
-  std::size_t convert_text(const char* p, std::size_t n, std::size_t limit, std::vector<char>& buf,
-                           std::size_t pos, std::size_t* work_chars, bool* full_out) const;
+  std::size_t convert_text(const char* p, std::size_t start, std::size_t n, std::size_t limit,
+                           std::vector<char>& buf, std::size_t pos, std::size_t* work_chars, bool* full_out) const;
+  // Input columns of p[0, n) (characters: bytes, or in UTF-8 the bytes
+  // that start one).
+  std::size_t count_columns(const char* p, std::size_t n) const;
+  std::size_t chars_of(const char* p, std::size_t n) const { return count_columns(p, n); }
   void set_entry(std::uint8_t c, std::string_view ansi_text, bool identity);
 
   Options options_;
@@ -93,6 +99,7 @@ class LineConverter {
   bool high_special_ = false;
   bool vector_search_ = true;
   std::size_t widest_ = 0;
+  bool doubling_only_ = false;
   bool numeric_;      // numeric references apply (mode and option)
   std::string prefix_;  // indent and before-text, in the output's encoding
   std::size_t prefix_chars_ = 0;

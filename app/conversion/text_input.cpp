@@ -260,6 +260,9 @@ bool TextInput::read_piece(std::uint64_t at, bool line_start, Piece* piece) {
 
 bool TextInput::switch_end_of_record() {
   eor_ = eor_ == '\n' ? '\r' : '\n';
+  // The record read holds line ends of the new kind inside it, where a
+  // record of the new kind could not: it serves no further line.
+  record_valid_ = false;
   const std::string option = "ENDOFRECORD=1," + std::to_string(eor_);
   for (Declared* d : {short_.get(), long_.get()}) {
     files::send(d->fd, option);

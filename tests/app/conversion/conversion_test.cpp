@@ -106,6 +106,18 @@ TEST_F(ConversionTest, LongLinesAreReadOnAsFarAsTheLimitNeeds) {
   ASSERT_EQ(got.size(), 3002u);
   EXPECT_EQ(got[2999], "line 2999");
   EXPECT_EQ(got[3000], "end");
+  // Lines ended one way, then a stretch longer than a record ended the
+  // other way, and back.
+  std::string stretches;
+  Lines expected;
+  for (int i = 0; i < 40; ++i) stretches += "cr " + std::to_string(i) + "\r";
+  for (int i = 0; i < 35; ++i) stretches += "\nlf line " + std::to_string(i) + std::string(30, '.');
+  stretches += "\r\rlast";
+  for (int i = 0; i < 40; ++i) expected.push_back("cr " + std::to_string(i));
+  for (int i = 0; i < 35; ++i) expected.push_back("lf line " + std::to_string(i) + std::string(30, '.'));
+  expected.push_back("");
+  expected.push_back("last");
+  EXPECT_EQ(lines(stretches), expected);
 }
 
 TEST_F(ConversionTest, RunWritesTheFileAndReportsCutLines) {

@@ -91,9 +91,11 @@ TEST(LineConverterTest, LimitsCutLinesAndSayWhenTextWasLost) {
   // Only blanks past the limit: nothing lost.
   EXPECT_EQ(convert(o, {}, "0123456789    ", false, &cut), "0123456789");
   EXPECT_FALSE(cut);
-  // A tab reaching past the limit is blanks only.
+  // A tab reaching past the limit is blanks only, and ends the line there.
   EXPECT_EQ(convert(o, {}, "0123\t", false, &cut), "0123");
   EXPECT_FALSE(cut);
+  EXPECT_EQ(convert(o, {}, "\x84" "012345678\t\x86x", true, &cut), "\x84" "012345678");
+  EXPECT_TRUE(cut);
   // The work line: replacements make it longer than the input.
   ReplacementTable t;
   t.set(233, "&eacute");
