@@ -80,17 +80,47 @@ void BrowseList::highlight(int row) {
 }
 
 void BrowseList::show(int row) {
-  // Rows that did not change keep their items, so that a refill between
-  // the two clicks of a double click (the window's focus coming back with
-  // the first) does not lose it.
-  const int shown = window_.list_row_count(control_);
-  const int rows = row_count();
-  for (int r = 1; r <= std::min(shown, rows); ++r) {
-    const Row& now = page_[static_cast<std::size_t>(r - 1)];
-    if (window_.list_row(control_, r) != now) window_.list_replace(control_, r, now);
+  // Only what changed is redone: a scroll adds and drops at the ends, and
+  // rows that stay keep their items, so that a refill between the two
+  // clicks of a double click (the window's focus coming back with the
+  // first) does not lose it.
+  const auto position_at = [](const std::deque<Row>& rows, std::size_t i) -> const std::string& {
+    return rows[i].back();
+  };
+  if (!shown_.empty() && !page_.empty()) {
+    const std::string& first = position_at(page_, 0);
+    for (std::size_t k = 1; k < shown_.size(); ++k) {
+      if (position_at(shown_, k) != first) continue;
+      for (std::size_t i = 0; i < k; ++i) {  // scrolled down by k
+        window_.list_drop(control_, ui::ListEnd::Front);
+        shown_.pop_front();
+      }
+      break;
+    }
+    const std::string& was_first = position_at(shown_, 0);
+    for (std::size_t k = 1; k < page_.size(); ++k) {
+      if (position_at(page_, k) != was_first) continue;
+      for (std::size_t i = k; i-- > 0;) {  // scrolled up by k
+        window_.list_add(control_, page_[i], ui::ListEnd::Front);
+        shown_.push_front(page_[i]);
+      }
+      break;
+    }
   }
-  for (int r = shown; r < rows; ++r) window_.list_add(control_, page_[static_cast<std::size_t>(r)]);
-  for (int r = rows; r < shown; ++r) window_.list_drop(control_, ui::ListEnd::Back);
+  const std::size_t common = std::min(shown_.size(), page_.size());
+  for (std::size_t r = 0; r < common; ++r) {
+    if (shown_[r] == page_[r]) continue;
+    window_.list_replace(control_, static_cast<int>(r) + 1, page_[r]);
+    shown_[r] = page_[r];
+  }
+  while (shown_.size() > page_.size()) {
+    window_.list_drop(control_, ui::ListEnd::Back);
+    shown_.pop_back();
+  }
+  for (std::size_t r = shown_.size(); r < page_.size(); ++r) {
+    window_.list_add(control_, page_[r], ui::ListEnd::Back);
+    shown_.push_back(page_[r]);
+  }
   highlight(row);
 }
 

@@ -144,7 +144,8 @@ class BrowseList {
   std::string label_;
   Shape shape_;
   bool failed_ = false;
-  std::deque<Row> page_;  // the rows the list shows
+  std::deque<Row> page_;   // the page as read
+  std::deque<Row> shown_;  // the rows the list shows now
   // The view's first and last records, as of the last full fill: their
   // positions and key texts.
   std::string first_position_, last_position_;

@@ -194,6 +194,27 @@ TEST_F(CharacterTableTest, ACharacterChangedIntoOneTheTableHasIsRefused) {
   EXPECT_EQ(characters_of(1), 40);
   EXPECT_EQ(current_char(), "\"");
   EXPECT_EQ(window(browse())->widget()->focusWidget(), window(browse())->widget(ch::kCharacters));
+
+  // A typed character is stored as its single byte; one the set lacks is
+  // refused as it is typed.
+  press(browse(), ch::kView);
+  ASSERT_TRUE(opens(char_form()));
+  auto* entry = qobject_cast<QLineEdit*>(window(char_form())->widget(ux::kCharacter));
+  entry->setFocus();
+  entry->selectAll();
+  const int beeps = responder.beeps();
+  for (const QString& typed : {QString::fromUtf8("Ł"), QString::fromUtf8("é")}) {
+    QKeyEvent key_press(QEvent::KeyPress, 0, Qt::NoModifier, typed);
+    QCoreApplication::sendEvent(entry, &key_press);
+  }
+  EXPECT_EQ(responder.beeps(), beeps + 1);
+  press(char_form(), ux::kOk);
+  ASSERT_TRUE(closes(char_form()));
+  TRA.translationtableid = 1;
+  set_field(TRA.character, "\xE9");
+  files::get(Translations, TRA_CHARACTERSKEY());
+  ASSERT_EQ(files::ERRORCODE(), 0);
+  EXPECT_EQ(TRA.asciinr, 34) << "the character changed; its code stays";
 }
 
 TEST_F(CharacterTableTest, ViewArmsDetectionOfAnotherProgramsChange) {
