@@ -1120,9 +1120,11 @@ Status Table::probe(Tree& tree, const Sequence& seq, bool forward, Record* entry
   }
 }
 
-void Table::place_after(const Bytes& key_part) {
+void Table::place_after(ByteView key_part) {
   seq_.from_ends = false;
-  seq_.forward = seq_.backward = key_part;
+  // Assigned in place: a step of a sequence allocates nothing here.
+  seq_.forward.assign(key_part.begin(), key_part.end());
+  seq_.backward.assign(key_part.begin(), key_part.end());
   seq_.inclusive = false;
 }
 
@@ -1134,12 +1136,12 @@ int Table::move(bool forward, const ReadRequest& how) {
     Tree tree(*pager_);
     Record entry;
     std::uint32_t record = 0;
-    Bytes stored;
+    Bytes& stored = step_image_;  // kept, so that a step allocates nothing for it
     Status s = probe(tree, seq_, forward, &entry, &record, &stored, &seq_.hint);
     if (s.is(Code::not_found)) return a.finish(outcome::not_available);
     if (!s.ok()) return a.abandon(s);
     const int c = deliver(tree, record, stored, how);
-    if (c == 0) place_after(Bytes(entry.key().begin(), entry.key().end()));
+    if (c == 0) place_after(entry.key());
     return a.finish(c);
   });
 }
@@ -1162,7 +1164,7 @@ int Table::skip(std::int32_t count) {
       break;
     }
     if (!s.ok()) return a.abandon(s);
-    place_after(Bytes(entry.key().begin(), entry.key().end()));
+    place_after(entry.key());
   }
   current_ = 0;
   return a.finish(code);

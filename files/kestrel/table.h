@@ -263,7 +263,7 @@ class Table {
   // null) lets a step forward start where the last one ended.
   Status probe(Tree& tree, const Sequence& seq, bool forward, Record* entry, std::uint32_t* record, Bytes* stored,
                Tree::Hint* hint = nullptr);
-  void place_after(const Bytes& key_part);
+  void place_after(ByteView key_part);
   int put_record(std::uint32_t record);
   Status build_key(Tree& tree, int key, bool full, int* outcome_code);
 
@@ -280,6 +280,7 @@ class Table {
 
   std::uint32_t current_ = 0;
   Bytes current_image_;             // stored image of the current record as read or written
+  Bytes step_image_;                // the image a step of a sequence reads
   std::uint32_t held_ = 0;          // the record whose lock byte we hold
   std::optional<Bytes> watched_;    // stored image kept for WATCH
   bool memos_skipped_ = false;      // the current record was read without memos

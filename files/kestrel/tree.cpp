@@ -58,6 +58,30 @@ Bytes separator(ByteView low, ByteView high) {
 
 }  // namespace
 
+namespace {
+
+// Path buffers of finished Trees, so that the Trees of the next operations
+// (one or more per operation) find their buffer allocated.
+std::vector<std::vector<Tree::Step>>& spare_paths() {
+  thread_local std::vector<std::vector<Tree::Step>> spares;
+  return spares;
+}
+
+}  // namespace
+
+Tree::Tree(Pager& pager) : pager_(pager) {
+  auto& spares = spare_paths();
+  if (!spares.empty()) {
+    path_ = std::move(spares.back());
+    spares.pop_back();
+  }
+}
+
+Tree::~Tree() {
+  auto& spares = spare_paths();
+  if (spares.size() < 8 && path_.capacity() != 0) spares.push_back(std::move(path_));
+}
+
 Status Tree::fail(Status s) { return s.is_internal() ? pager_.note_failure(s) : s; }
 
 Status Tree::check_record(const Record& r) {
@@ -133,7 +157,8 @@ Status Tree::step_leaf(bool forward, std::vector<Step>* path) {
 // when it is not in the cache.
 Status Tree::find(ByteView key, Record* out) {
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend(key, &path, /*read_leaf=*/false); !s.ok()) return s;
   const Step& last = path.back();
   if (last.page == nullptr) return pager_.find_in_leaf(last.number, key, out);
@@ -145,7 +170,8 @@ Status Tree::find(ByteView key, Record* out) {
 
 Status Tree::seek(ByteView key, bool strict, Record* out, Hint* hint) {
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend(key, &path); !s.ok()) return s;
   std::size_t pos = position(*path.back().page, key, strict);
   // Every record of a later leaf sorts above key; an empty leaf (there
@@ -184,7 +210,8 @@ Status Tree::next(ByteView key, Record* out, Hint* hint) {
 
 Status Tree::prev(ByteView key, Record* out) {
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend(key, &path); !s.ok()) return s;
   std::size_t pos = position(*path.back().page, key, false);
   while (pos == 0) {
@@ -202,7 +229,8 @@ Status Tree::first(Record* out) { return next(ByteView(), out); }
 
 Status Tree::last(Record* out) {
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend_edge(false, &path, 0); !s.ok()) return s;
   while (path.back().page->records.empty()) {
     if (Status s = step_leaf(false, &path); !s.ok()) return s;
@@ -216,7 +244,8 @@ Status Tree::last(Record* out) {
 Status Tree::insert(const Record& record) {
   if (Status s = check_record(record); !s.ok()) return s;
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   Status s = descend(record.key(), &path);
   if (s.is(Code::not_found)) {
     std::uint32_t n = 0;
@@ -241,7 +270,8 @@ Status Tree::insert(const Record& record) {
 Status Tree::replace(const Record& record) {
   if (Status s = check_record(record); !s.ok()) return s;
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend(record.key(), &path); !s.ok()) return s;
   const std::size_t pos = find_record(*path.back().page, record.key());
   if (pos == path.back().page->records.size()) return Status::not_found();
@@ -259,7 +289,8 @@ Page* Tree::remembered_leaf(ByteView key) {
 Status Tree::update(ByteView key, const std::function<Status(Record*)>& change) {
   pager_.trim_cache();
   Page* leaf = remembered_leaf(key);
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (leaf == nullptr) {
     if (Status s = descend(key, &path); !s.ok()) return s;
     last_leaf_ = path.back().number;
@@ -394,7 +425,8 @@ Status Tree::grow(std::vector<Step>* path) {
 
 Status Tree::erase(ByteView key) {
   pager_.trim_cache();
-  std::vector<Step> path;
+  std::vector<Step>& path = path_;
+  path.clear();
   if (Status s = descend(key, &path); !s.ok()) return s;
   Step& leaf = path.back();
   const std::size_t pos = find_record(*leaf.page, key);

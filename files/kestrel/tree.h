@@ -50,7 +50,10 @@ namespace files::kestrel {
 
 class Tree {
  public:
-  explicit Tree(Pager& pager) : pager_(pager) {}
+  explicit Tree(Pager& pager);
+  ~Tree();
+  Tree(const Tree&) = delete;
+  Tree& operator=(const Tree&) = delete;
 
   // --- Reading ---------------------------------------------------------------------
   // not_found when there is no such record.
@@ -109,12 +112,14 @@ class Tree {
   // empty. 1602 when something does not hold.
   Status check(Shape* shape);
 
- private:
+  // One page of a descent (public only for the buffers Trees pass on).
   struct Step {
     std::uint32_t number = 0;
     Page* page = nullptr;
     std::size_t index = 0;  // inner pages: the child taken
   };
+
+ private:
 
   Status descend(ByteView key, std::vector<Step>* path, bool read_leaf = true);
   Status descend_edge(bool leftmost, std::vector<Step>* path, std::size_t from);
@@ -135,6 +140,7 @@ class Tree {
 
   Pager& pager_;
   std::uint32_t last_leaf_ = layout::kNoRoot;
+  std::vector<Step> path_;  // the descent of the running call
 };
 
 }  // namespace files::kestrel
