@@ -161,6 +161,7 @@ Status Tree::find(ByteView key, Record* out) {
   path.clear();
   if (Status s = descend(key, &path, /*read_leaf=*/false); !s.ok()) return s;
   const Step& last = path.back();
+  last_leaf_ = last.number;
   if (last.page == nullptr) return pager_.find_in_leaf(last.number, key, out);
   const std::size_t pos = find_record(*last.page, key);  // the root is the leaf
   if (pos == last.page->records.size()) return Status::not_found();
@@ -244,6 +245,19 @@ Status Tree::last(Record* out) {
 Status Tree::insert(const Record& record) {
   if (Status s = check_record(record); !s.ok()) return s;
   pager_.trim_cache();
+  if (Page* leaf = remembered_leaf(record.key())) {
+    // Where the record goes without a split, the leaf is all it takes.
+    const std::size_t pos = position(*leaf, record.key(), false);
+    if (pos < leaf->records.size() && compare_keys(leaf->records[pos].key(), record.key()) == 0) {
+      return Status::exists();
+    }
+    if (!needs_split(bound_of(*leaf) + record.size() + per_record(*leaf), leaf->records.size() + 1)) {
+      leaf->records.insert(leaf->records.begin() + static_cast<std::ptrdiff_t>(pos), record);
+      bound_grows(*leaf, record.size());
+      pager_.mark_dirty(last_leaf_);
+      return Status::success();
+    }
+  }
   std::vector<Step>& path = path_;
   path.clear();
   Status s = descend(record.key(), &path);
@@ -425,6 +439,15 @@ Status Tree::grow(std::vector<Step>* path) {
 
 Status Tree::erase(ByteView key) {
   pager_.trim_cache();
+  if (Page* leaf = remembered_leaf(key); leaf != nullptr && leaf->records.size() > 1) {
+    // A leaf that keeps records after it needs no change above it.
+    const std::size_t pos = find_record(*leaf, key);
+    if (pos == leaf->records.size()) return Status::not_found();
+    bound_shrinks(*leaf, leaf->records[pos].size());
+    leaf->records.erase(leaf->records.begin() + static_cast<std::ptrdiff_t>(pos));
+    pager_.mark_dirty(last_leaf_);
+    return Status::success();
+  }
   std::vector<Step>& path = path_;
   path.clear();
   if (Status s = descend(key, &path); !s.ok()) return s;

@@ -89,7 +89,8 @@ class Tree {
   Status replace(const Record& record);
 
   // Reads and rewrites one record in a single descent (none when the leaf of
-  // this Tree's last update holds the key and the record keeps its length): `change` gets a copy
+  // this Tree's last find or update holds the key and the record keeps its
+  // length): `change` gets a copy
   // of the record whose key part equals key and may change its data part
   // (not its key part); the page is only marked changed when the bytes
   // differ. A status other than ok from `change` is returned as it is, with
@@ -133,9 +134,11 @@ class Tree {
   Status fail(Status s);
   Status visit(std::uint32_t number, int level, const Bytes* low, const Bytes* high, Shape* shape);
 
-  // The leaf of the last update: the statistics records an operation
-  // changes one after the other share a leaf, and a key between a leaf's
-  // first and last record can only be in that leaf.
+  // The leaf of the last find or update: an operation often comes back to
+  // it (the index entry it checked, then inserts; the statistics records it
+  // changes one after the other), and a key between a leaf's first and last
+  // record can only be in that leaf. insert and erase use it when they need
+  // no change above the leaf (no split, the leaf not emptied).
   Page* remembered_leaf(ByteView key);
 
   Pager& pager_;

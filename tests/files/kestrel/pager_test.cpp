@@ -334,6 +334,18 @@ TEST_F(JournalTest, TornJournalIsDiscardedAndOldStateRemains) {
   ASSERT_TRUE(mem_.write_file(kPath, bytes).ok());
   p = open_file(&mem_);
   EXPECT_EQ(contents(*p, AccessKind::update), old_);
+
+  // So is one whose header copy is missing: the journal ends before it.
+  crash_between_passes();
+  ASSERT_TRUE(mem_.read_file(kPath, &bytes));
+  Header at0 = raw_header(mem_);
+  at0.journal_end -= kHeaderSize;
+  const auto encoded = encode_header(at0);
+  std::copy(encoded.begin(), encoded.end(), bytes.begin());
+  ASSERT_TRUE(mem_.write_file(kPath, bytes).ok());
+  p = open_file(&mem_);
+  EXPECT_EQ(contents(*p), old_);
+  EXPECT_EQ(contents(*p, AccessKind::update), old_);
 }
 
 TEST_F(JournalTest, ReplayCutShortAtAnyPointIsReplayedAgain) {

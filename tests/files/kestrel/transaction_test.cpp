@@ -287,6 +287,62 @@ TEST_F(CutCommitTest, EachFileOfACutCommitEndsInTheSameState) {
   }
 }
 
+// A disk that fills up during a two-file commit: the commit fails and says
+// so, and both files keep their last committed state.
+TEST_F(CutCommitTest, ADiskThatFillsUpDuringACommitLandsNothing) {
+  commit_cut_at(kestrel::CrashPoint::after_commit_point);  // record 1 in both
+  for (std::uint64_t room : {0u, 600u, 3000u, 9000u}) {
+    platform::FaultEnv faults(&disk_);
+    set_kestrel_env(&faults);
+    {
+      People a("/d/a");
+      People b("/d/b");
+      open(a.fd, 0x42);
+      open(b.fd, 0x42);
+      logout(1, {&a.fd, &b.fd});
+      for (int i = 0; i < 40; ++i) {
+        a.set(100 + i, std::string(20, 'a'));
+        add(a.fd);
+        b.set(100 + i, std::string(20, 'b'));
+        add(b.fd);
+      }
+      faults.set_space(room);
+      commit(a.fd);
+      const int code = ERRORCODE();
+      faults.clear_faults();
+      if (code == 0) {
+        // Enough room after all: both files have it.
+        EXPECT_EQ(records(a.fd), 41);
+        EXPECT_EQ(records(b.fd), 41);
+      } else {
+        EXPECT_EQ(code, 48) << "room " << room;
+        if (a.fd.fcb->state & state::T) rollback(a.fd);
+        EXPECT_EQ(records(a.fd), 1) << "room " << room;
+        EXPECT_EQ(records(b.fd), 1) << "room " << room;
+      }
+      close(a.fd);
+      close(b.fd);
+    }
+    set_kestrel_env(&disk_);
+    for (const char* name : {"/d/a.KSF", "/d/b.KSF"}) {
+      EXPECT_TRUE(kestrel::check_file(&disk_, name, std::nullopt).clean()) << name << " room " << room;
+    }
+    if (room == 0) continue;
+    // Put the files back as they were for the next round.
+    People a("/d/a");
+    People b("/d/b");
+    for (People* p : {&a, &b}) {
+      open(p->fd, 0x42);
+      for (int i = 0; i < 40; ++i) {
+        p->set_long(p->id, 100 + i);
+        get(p->fd, p->k(p->by_id));
+        if (ERRORCODE() == 0) erase(p->fd);
+      }
+      close(p->fd);
+    }
+  }
+}
+
 // The power fails at every write and every sync of a workload of
 // single-file changes and two-file transactions, in turn, the last write of
 // each file torn at 512-byte sectors (or every unsynced write, or none of
