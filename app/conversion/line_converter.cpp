@@ -166,7 +166,10 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
       set_entry(c, std::string_view(&self, 1), true);
     } else if (table.holds(c)) {
       const std::string_view t = table.text(c);
-      if (t.size() >= 2 && t[0] == '&') {
+      if (t == std::string_view(&self, 1)) {
+        // The character itself, as the standard table keeps most of them.
+        set_entry(c, t, true);
+      } else if (t.size() >= 2 && t[0] == '&') {
         set_entry(c, std::string(t) + ";", false);
       } else {
         set_entry(c, t, false);
