@@ -390,16 +390,6 @@ std::string BrowseList::position_of_buffer(files::KeyDescriptor& primary) {
   return files::view::View::view_position(at).value_or(std::string());
 }
 
-void make_modal(ui::Window& window) {
-  if (QWidget* w = window.widget()) w->setWindowModality(Qt::ApplicationModal);
-}
-
-void keep_minimum_size(ui::Window& window) {
-  if (QWidget* w = window.widget()) {
-    w->setMinimumSize(window.du_x(window.definition().w), window.du_y(window.definition().h));
-  }
-}
-
 void prepare_form_call(std::int32_t request) {
   navigation_request = 0;
   global_request = request;

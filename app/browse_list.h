@@ -152,14 +152,6 @@ class BrowseList {
   std::string first_key_, last_key_;
 };
 
-// Opens `window` modal to the program: while it is open, no other window of
-// the program takes input. Call before the window's first event.
-void make_modal(ui::Window& window);
-
-// A resizable window never gets smaller than its definition made it, so
-// that what a procedure lays out on Sized always fits.
-void keep_minimum_size(ui::Window& window);
-
 // Before a browse calls its update form: the request set, the navigation
 // request cleared. (A form that set one would have the browse move and
 // call it again; none of this program's forms does, so each call is one.)

@@ -53,7 +53,7 @@ ui::WindowDef make_window() {
   d.h = 170;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kMinimumSize | ui::kCentre;
   d.controls = kControls;
   return d;
 }
@@ -74,7 +74,6 @@ ui::Task CharacterTable() {
   use_file(TransTables);
   use_file(Translations);
   ui::Window window(kWindow);
-  keep_minimum_size(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_property(ch::kSelect, ui::props::kHide, select_mode ? "0" : "1");
 

@@ -44,7 +44,7 @@ ui::WindowDef make_window() {
   d.h = 158;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kMinimizeBox | ui::kMaximizeBox | ui::kResizable | ui::kMinimumSize | ui::kCentre;
   d.controls = kControls;
   return d;
 }
@@ -67,8 +67,7 @@ ui::Task CommandsTable() {
   const CommandsRecord callers = COM;
   use_file(Commands);
   ui::Window window(kWindow);
-  if (select_mode) make_modal(window);
-  keep_minimum_size(window);
+  if (select_mode) window.set_modal(true);
   restore_placement(window, kSection, kSettingsFile);
   window.set_property(ct::kSelect, ui::props::kHide, select_mode ? "0" : "1");
   for (const std::int32_t key : {keys::kInsert, keys::kDelete, keys::kCtrlEnter, keys::kMouseLeft2, keys::kMouseRight}) {

@@ -12,6 +12,7 @@
 
 #include "app/about_markfit.h"
 #include "app/add_translations.h"
+#include "app/wait_question.h"
 #include "app/character_table.h"
 #include "app/commands_table.h"
 #include "app/globals.h"
@@ -359,6 +360,7 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   runtime::start_runtime(argc > 0 && argv[0] ? argv[0] : "markfit");
   files::clear_error();
   module_setup();
+  install_wait_question();
   fonts.wait();
 
   FirstExposure watcher([&options] {

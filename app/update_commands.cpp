@@ -45,7 +45,7 @@ ui::WindowDef make_window() {
   d.h = 76;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kCentre | ui::kStatusBar;
+  d.flags = ui::kSystemMenu | ui::kCentre | ui::kModal | ui::kStatusBar;
   d.controls = kControls;
   return d;
 }
@@ -85,7 +85,6 @@ ui::Task UpdateCommands() {
   }
 
   ui::Window window(kWindow);
-  make_modal(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Adding a Commands Record" : "Changing a Commands Record");
   std::string command(field_bytes(COM.commandstring));

@@ -43,7 +43,7 @@ ui::WindowDef make_window() {
   d.h = 82;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kCentre | ui::kModal;
   d.controls = kControls;
   return d;
 }
@@ -109,7 +109,6 @@ ui::Task UpdateTransTable() {
   }
 
   ui::Window window(kWindow);
-  make_modal(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Record Will Be Added" : "Record Will Be Changed");
   std::int32_t id = TTB.idnr;

@@ -40,7 +40,7 @@ ui::WindowDef make_window() {
   d.h = 64;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kCentre | ui::kModal;
   d.controls = kControls;
   return d;
 }
@@ -65,7 +65,6 @@ ui::Task UpdateTranslations() {
   const TranslationsRecord copy = TRA;
 
   ui::Window window(kWindow);
-  make_modal(window);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Adding a Translations Record" : "View html code");
   std::string character(field_bytes(TRA.character));

@@ -1061,8 +1061,13 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     size.rheight() += bar->height();
     s.place_status_bar();
   }
-  if (def.flags & kResizable) top->resize(size);
-  else top->setFixedSize(size);
+  if (def.flags & kResizable) {
+    if (def.flags & kMinimumSize) top->setMinimumSize(size);
+    top->resize(size);
+  } else {
+    top->setFixedSize(size);
+  }
+  if (def.flags & kModal) top->setWindowModality(Qt::ApplicationModal);
   QPoint at(du_to_px_x(def.x, s.base), du_to_px_y(def.y, s.base));
   if (def.flags & kCentre) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -1277,6 +1282,12 @@ void Window::set_position(int control, int x, int y, int width, int height) {
                 height == kUnchanged ? g.height() : std::max(0, height));
   if (control == 0 && !(s_->def->flags & kResizable)) w->setFixedSize(r.size());
   w->setGeometry(r);
+}
+
+void Window::set_modal(bool modal) {
+  if (QWidget* top = s_->control(0); top && !top->isVisible()) {
+    top->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
+  }
 }
 
 void Window::set_text(int control, std::string_view text) {

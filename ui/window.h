@@ -165,6 +165,10 @@ class Window {
   // Pixels; kUnchanged keeps a value.
   void set_position(int control, int x, int y, int width = kUnchanged, int height = kUnchanged);
 
+  // Makes this opening of the window modal to the program (or not), as the
+  // kModal flag does; only before the window is shown (its first event).
+  void set_modal(bool modal);
+
   void set_text(int control, std::string_view text);
   std::string text(int control) const;
 

@@ -133,6 +133,12 @@ inline constexpr std::uint32_t kMinimizeBox = 1u << 6;
 // grows by its height): it shows the focused control's status text, or the
 // window's own (Window::set_status_text) for a control without one.
 inline constexpr std::uint32_t kStatusBar = 1u << 7;
+// Modal to the program: while it is open no other window of the program
+// takes input (Window::set_modal does the same for one opening).
+inline constexpr std::uint32_t kModal = 1u << 8;
+// With kResizable: never smaller than the definition's w x h, so that what
+// the procedure lays out on Sized always fits.
+inline constexpr std::uint32_t kMinimumSize = 1u << 9;
 
 struct WindowDef {
   std::string_view name;     // "markfit$MKFIT002"

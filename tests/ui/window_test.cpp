@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -171,6 +172,27 @@ TEST_F(WindowTest, OpenWindowComesFirstAndTheWindowShowsWhenTheLoopStarts) {
   EXPECT_EQ(s.window->widget(1)->objectName(), QStringLiteral("control1"));
   EXPECT_EQ(s.window->control_count(), 11);
   EXPECT_EQ(s.window->widget(12), nullptr);
+}
+
+TEST_F(WindowTest, ModalWindowsAndWindowsKeptAtLeastTheirDefinedSize) {
+  ui::WindowDef modal_def = make_form_def();
+  modal_def.flags |= ui::kModal;
+  ui::WindowDef sized_def = make_def("test$SIZED");
+  sized_def.flags |= ui::kMinimumSize;
+  ui::Task first = recorder(sized_def, &a);
+  ui::Task modal = recorder(modal_def, &b);
+  EXPECT_EQ(QApplication::activeModalWidget(), b.window->widget());
+  // A resizable window asked to be smaller keeps its defined size.
+  const QSize defined = a.window->widget()->size();
+  a.window->set_position(0, ui::Window::kUnchanged, ui::Window::kUnchanged, 10, 10);
+  EXPECT_EQ(a.window->widget()->size(), defined);
+  b.window->close();
+  gui_test::pump();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // One opening made modal by its procedure.
+  s.on_open = [](ui::Window& w) { w.set_modal(true); };
+  ui::Task third = recorder(kSecond, &s);
+  EXPECT_EQ(QApplication::activeModalWidget(), s.window->widget());
 }
 
 TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
