@@ -11,9 +11,11 @@
 //   - sed doubling "<" and adding the before- and after-text;
 //   - perl -MHTML::Entities, encode_entities of the characters 128 to 255.
 // Reports elapsed and processor times and the ratios the goals speak of
-// (mode None to sed, mode International to Perl), and the peak resident set size of
-// `markfit convert` for each size in --memory-sizes (default 10,100), to
-// show that it stays flat as the input grows.
+// (mode None to sed, mode International to Perl); then the same bytes as
+// one single line (no line ends) converted with --max-line 0, beside sed;
+// and the peak resident set size of `markfit convert` for each size in
+// --memory-sizes (default 10,100), to show that it stays flat as the input
+// grows.
 //
 // Perl's HTML::Entities is Debian's libhtml-parser-perl. It is not needed
 // by anything else; without it (perl -MHTML::Entities failing) the Perl
@@ -118,6 +120,25 @@ void generate(const std::string& path, std::uint64_t bytes) {
   std::fclose(f);
 }
 
+// The same bytes as `from` without its line ends, and one line end at the end.
+void make_one_line(const std::string& from, const std::string& to) {
+  std::FILE* in = std::fopen(from.c_str(), "rb");
+  std::FILE* out = std::fopen(to.c_str(), "wb");
+  if (!in || !out) {
+    std::perror(to.c_str());
+    std::exit(2);
+  }
+  std::vector<char> chunk(1 << 20);
+  for (std::size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0;) {
+    const auto end = std::remove_if(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n),
+                                    [](char c) { return c == '\r' || c == '\n'; });
+    std::fwrite(chunk.data(), 1, static_cast<std::size_t>(end - chunk.begin()), out);
+  }
+  std::fputs("\r\n", out);
+  std::fclose(in);
+  std::fclose(out);
+}
+
 std::string own_directory() {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -216,6 +237,32 @@ int main(int argc, char** argv) {
     std::printf("mode International / Perl:    (perl -MHTML::Entities not available)\n");
   }
   std::printf("%-30s %9.3f %9.3f\n", "mode All / sed", seconds[2] / seconds[3], cpu[2] / cpu[3]);
+
+  // Minified HTML is often one line: the same bytes without their line
+  // ends, converted with no line limit (the line is read whole, in pieces).
+  {
+    const std::string one_line = dir + "/one-line.html";
+    make_one_line(input, one_line);
+    std::printf("\none line of %llu MB, --max-line 0:\n", static_cast<unsigned long long>(size_mb));
+    const std::vector<Job> long_jobs = {
+        {"markfit none", {markfit, "convert", "--max-line", "0", "-m", "none", "-b", before, "-a", after, one_line,
+                          "-o", output}, false},
+        {"markfit international",
+         {markfit, "convert", "--max-line", "0", "-m", "international", "-b", before, "-a", after, one_line, "-o",
+          output},
+         false},
+        {"sed", {"sed", "-e", "s/</<</g", "-e", "s/^/" + before + "/", "-e", "s/$/" + after + "/", one_line}, true},
+    };
+    for (const Job& job : long_jobs) {
+      const Outcome o = best_of(runs, job.argv, job.to_stdout ? output.c_str() : nullptr, output);
+      if (o.status != 0) {
+        std::fprintf(stderr, "%s (one line) failed (status %d)\n", job.name, o.status);
+        return 1;
+      }
+      std::printf("%-24s %7.3f s elapsed  %7.3f s cpu   peak %6ld KB\n", job.name, o.seconds, o.cpu, o.max_rss_kb);
+    }
+    std::filesystem::remove(one_line);
+  }
 
   std::printf("\npeak memory of markfit convert -m international by input size:\n");
   for (const std::uint64_t mb : memory_sizes) {

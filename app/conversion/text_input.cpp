@@ -348,6 +348,9 @@ bool TextInput::next(InputLine* line) {
     }
 
     if (pc.truncated) {
+      // The first read found where the line ends: a whole line is gathered
+      // without growing the buffer again and again.
+      if (pieces == 1 && cap_ == 0 && !split_) line_.reserve(static_cast<std::size_t>(pc.next - data_at));
       take(data, len);
       at = data_at + len;
       if (cap_ != 0 && line_.size() >= cap_ && more_ && !split_) {

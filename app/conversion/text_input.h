@@ -19,8 +19,8 @@
 // or twice. A line longer than the cap that a limit
 // needs (see LineConverter::input_cap) is read only far enough to tell
 // whether anything but blanks follows; with no limit it is read whole,
-// 65,532 bytes per read, each read of which the driver skips to the line's
-// end (so a single line of many megabytes takes a while).
+// 65,532 bytes per read (the driver passes over the rest of the line once,
+// at the first read, and knows its end from then on).
 #pragma once
 
 #include <cstddef>

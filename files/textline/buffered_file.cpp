@@ -30,6 +30,7 @@ Status BufferedFile::forget_window() {
 }
 
 void BufferedFile::invalidate() {
+  ++changes_;
   content_invalid_ = true;
   window_at_end_ = false;
   dirty_ = false;
@@ -62,6 +63,7 @@ Status BufferedFile::write(std::uint64_t p, const std::uint8_t* bytes, std::size
   *written = 0;
   if (!handle_ || buffer_ == nullptr) return remember(Status(platform::syserr::invalid_handle));
   if (n == 0) return Status::success();
+  ++changes_;
 
   const bool joins_window = !content_invalid_ && p >= offset_ && p <= offset_ + valid_ &&
                             static_cast<std::size_t>(p - offset_) <= size_ &&

@@ -90,6 +90,7 @@ class BufferedFile {
     if (content_invalid_ || p < offset_ || p > offset_ + valid_) return false;
     const std::size_t at = static_cast<std::size_t>(p - offset_);
     if (n + m == 0 || n + m > size_ - at) return false;
+    ++changes_;
     std::memcpy(buffer_ + at, a, n);
     std::memcpy(buffer_ + at + n, b, m);
     const std::size_t end = at + n + m;
@@ -129,6 +130,11 @@ class BufferedFile {
   // Drops the window and any dirty bytes without writing them.
   void invalidate();
 
+  // Grows whenever the bytes this object knows may have changed: a write,
+  // a truncation, a dropped window, another file attached. What was learned
+  // from the content stays true while it has not grown.
+  std::uint64_t changes() const { return changes_; }
+
   // The last system error number seen (0 when none).
   int last_error() const { return last_error_; }
 
@@ -144,6 +150,7 @@ class BufferedFile {
 
   std::unique_ptr<platform::File> handle_;
   int last_error_ = 0;
+  std::uint64_t changes_ = 0;
   std::uint64_t offset_ = 0;      // file offset of the window's first byte
   std::size_t valid_ = 0;         // bytes of the window that hold file content
   std::size_t position_ = 0;      // where the last fetch or write left off, inside the window

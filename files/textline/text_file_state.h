@@ -69,6 +69,22 @@ constexpr std::uint64_t deny_write = base + 4;   // ... that denies others writi
 // The whole-file lock: byte 0, length 1, nested by lock_count.
 constexpr std::uint64_t kWholeFileLockOffset = 0;
 
+// Where the last skip over the rest of a line found the line's end: from any
+// offset in [from, stop] the first end-of-record sequence (or Ctrl-Z, while
+// it ends the data) starts at `stop` and ends at `end`. Trusted only with
+// quick scan on (the window is trusted so too) and while the file, its size
+// as learned and the end-of-record settings are as they were when it was
+// found: `changes` and `size` must still match, and a change of the
+// settings forgets it.
+struct SkippedLine {
+  bool valid = false;
+  std::uint64_t from = 0;
+  std::uint64_t stop = 0;
+  std::uint64_t end = 0;
+  std::uint64_t changes = 0;  // BufferedFile::changes() when found
+  std::uint32_t size = 0;     // file_size when found
+};
+
 struct TextFileState;
 // Forgets every level of the whole-file lock, whose system lock goes with
 // the handle; CLOSE and the release of a control block call it before the
@@ -95,6 +111,7 @@ struct TextFileState final : DriverState {
   std::array<std::uint8_t, kMaxEndOfRecord> eor{13, 10};
   std::int32_t tab = 8;
   bool tab_set = false;
+  SkippedLine skipped;
   bool clip = true;
   bool end_tested = false;
   std::vector<std::uint8_t> conversion;  // record-length scratch for OEM files
@@ -112,6 +129,8 @@ struct TextFileState final : DriverState {
 
   bool ctrlz_ends_data() const { return !(flags & tf::ctrlz_is_data); }
   bool quick() const { return flags & tf::quick_scan; }
+  // TAB=-100: a tab is read as the byte it is, like any other.
+  bool raw_tabs() const { return tab == -100; }
 
   // Puts the defaults of a fresh open back (end-of-record CR LF, tab 8, clip
   // on, Ctrl-Z ends the data).

@@ -64,54 +64,29 @@ bool eor_at(const TextFileState& s, const std::uint8_t* at, std::size_t left) {
   return std::memcmp(at, s.eor.data(), s.eor_length) == 0;
 }
 
-// Step 7 of reading: skips the rest of a line that did not fit, from file
-// offset q up to and including the end-of-record sequence (or, while Ctrl-Z
-// ends the data, a Ctrl-Z). Returns the offset after it through *end_out.
-std::int32_t skip_rest_of_line(TextFileState& s, std::uint64_t q, std::uint64_t* end_out) {
-  const bool ctrlz = s.ctrlz_ends_data();
-  std::uint64_t end = s.file_size;
-  while (q < end) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(s.eor_length, end - q));
-    const std::uint8_t* data = nullptr;
-    std::size_t avail = 0;
-    if (const Status st = s.file.fetch(q, want, &data, &avail); !st.ok()) return system_failure(st);
-    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, end - q));
-    if (avail < want) end = q + avail;  // the file is shorter than last learned
-    if (avail == 0) break;
-    std::size_t j = 0;
-    for (; j < avail; ++j) {
-      const std::uint8_t b = data[j];
-      if (b == s.eor[0]) {
-        if (eor_at(s, data + j, avail - j)) {
-          *end_out = q + j + s.eor_length;
-          return 0;
-        }
-        // The sequence may run on past the window: look again from here.
-        if (j > 0 && avail - j < s.eor_length && q + j + s.eor_length <= end) break;
-      }
-      if (ctrlz && b == kCtrlZ) {
-        *end_out = q + j + 1;
-        return 0;
-      }
-    }
-    q += j;
-  }
-  *end_out = std::min(q, end);
-  return 0;
+// The bytes a scan of a line stops at: the first byte of the end-of-record
+// sequence, and a tab and a Ctrl-Z where they need more than a copy. A byte
+// that is not wanted repeats the first, so that three comparisons always do.
+struct Stops {
+  std::uint8_t eor0;
+  std::uint8_t tab;
+  std::uint8_t eof;
+};
+
+Stops stops_of(const TextFileState& s, bool tabs) {
+  return Stops{s.eor[0], tabs ? kTab : s.eor[0], s.ctrlz_ends_data() ? kCtrlZ : s.eor[0]};
 }
 
-// The first of the bytes that end the fast path (the first end-of-record
-// byte, a tab, a Ctrl-Z while it ends the data) among data[0, n); n when none.
-// `readable` (>= n) bytes from data may be looked at: sixteen (or, where the
-// processor has the instructions, thirty-two) bytes are compared at once as
-// long as they lie within it.
-std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
-                            bool ctrlz) {
+// The first stop among data[0, n); n when none. `readable` (>= n) bytes
+// from data may be looked at: sixteen (or, where the processor has the
+// instructions, thirty-two) bytes are compared at once as long as they lie
+// within it.
+std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, Stops stops) {
   std::size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i eor = _mm_set1_epi8(static_cast<char>(eor0));
-  const __m128i tab = _mm_set1_epi8(static_cast<char>(kTab));
-  const __m128i eof = _mm_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  const __m128i eor = _mm_set1_epi8(static_cast<char>(stops.eor0));
+  const __m128i tab = _mm_set1_epi8(static_cast<char>(stops.tab));
+  const __m128i eof = _mm_set1_epi8(static_cast<char>(stops.eof));
   for (; i < n && i + 16 <= readable; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
     const __m128i hits =
@@ -125,18 +100,18 @@ std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t
 #endif
   for (; i < n; ++i) {
     const std::uint8_t b = data[i];
-    if (b == eor0 || b == kTab || (ctrlz && b == kCtrlZ)) return i;
+    if (b == stops.eor0 || b == stops.tab || b == stops.eof) return i;
   }
   return n;
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx2"))) std::size_t first_stop_avx2(const std::uint8_t* data, std::size_t n,
-                                                             std::size_t readable, std::uint8_t eor0, bool ctrlz) {
+                                                             std::size_t readable, Stops stops) {
   std::size_t i = 0;
-  const __m256i eor = _mm256_set1_epi8(static_cast<char>(eor0));
-  const __m256i tab = _mm256_set1_epi8(static_cast<char>(kTab));
-  const __m256i eof = _mm256_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof));
   for (; i < n && i + 32 <= readable; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
     const __m256i hits = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, eor), _mm256_cmpeq_epi8(v, tab)),
@@ -146,27 +121,27 @@ __attribute__((target("avx2"))) std::size_t first_stop_avx2(const std::uint8_t* 
     if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask));
   }
   if (i >= n) return n;
-  return i + first_stop_sse2(data + i, n - i, readable - i, eor0, ctrlz);
+  return i + first_stop_sse2(data + i, n - i, readable - i, stops);
 }
 #endif
 
 // first_stop that also copies data[0, stop) to out (which has room for n
 // bytes), as the fast path must copy the line anyway; out may receive bytes
 // past the stop.
-std::size_t copy_to_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, std::uint8_t eor0,
-                              bool ctrlz, std::uint8_t* out) {
-  const std::size_t i = first_stop_sse2(data, n, readable, eor0, ctrlz);
+std::size_t copy_to_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, Stops stops,
+                              std::uint8_t* out) {
+  const std::size_t i = first_stop_sse2(data, n, readable, stops);
   std::memcpy(out, data, i);
   return i;
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx2"))) std::size_t copy_to_stop_avx2(const std::uint8_t* data, std::size_t n,
-                                                               std::size_t readable, std::uint8_t eor0, bool ctrlz,
+                                                               std::size_t readable, Stops stops,
                                                                std::uint8_t* out) {
-  const __m256i eor = _mm256_set1_epi8(static_cast<char>(eor0));
-  const __m256i tab = _mm256_set1_epi8(static_cast<char>(kTab));
-  const __m256i eof = _mm256_set1_epi8(static_cast<char>(ctrlz ? kCtrlZ : eor0));
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof));
   std::size_t i = 0;
   for (; i + 32 <= n && i + 32 <= readable; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
@@ -178,15 +153,14 @@ __attribute__((target("avx2"))) std::size_t copy_to_stop_avx2(const std::uint8_t
     }
   }
   if (i >= n) return n;
-  const std::size_t stop = i + first_stop_avx2(data + i, n - i, readable - i, eor0, ctrlz);
+  const std::size_t stop = i + first_stop_avx2(data + i, n - i, readable - i, stops);
   std::memcpy(out + i, data + i, stop - i);
   return stop;
 }
 #endif
 
-using StopFinder = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, std::uint8_t, bool);
-using StopCopier = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, std::uint8_t, bool,
-                                   std::uint8_t*);
+using StopFinder = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, Stops);
+using StopCopier = std::size_t (*)(const std::uint8_t*, std::size_t, std::size_t, Stops, std::uint8_t*);
 
 #if defined(__x86_64__) && defined(__GNUC__)
 bool has_avx2() {
@@ -201,13 +175,69 @@ const StopFinder first_stop = &first_stop_sse2;
 const StopCopier copy_to_stop = &copy_to_stop_sse2;
 #endif
 
+// Step 7 of reading: skips the rest of a line that did not fit, from file
+// offset q up to and including the end-of-record sequence (or, while Ctrl-Z
+// ends the data, a Ctrl-Z). Returns the offset after it through *end_out.
+//
+// A line longer than the record is often read on in pieces, each at the
+// pointer where the one before stopped; each piece ends in this skip. The
+// end found is kept (see TextFileState::skipped), and a skip from inside
+// the stretch already passed over takes it from there: the pieces of a line
+// cost its length, not its length once per piece.
+std::int32_t skip_rest_of_line(TextFileState& s, std::uint64_t q, std::uint64_t* end_out) {
+  SkippedLine& known = s.skipped;
+  if (known.valid && s.quick() && q >= known.from && q <= known.stop && known.changes == s.file.changes() &&
+      known.size == s.file_size) {
+    *end_out = known.end;
+    return 0;
+  }
+  const std::uint64_t from = q;
+  auto found = [&](std::uint64_t stop, std::uint64_t end) {
+    known.valid = s.quick();
+    known.from = from;
+    known.stop = stop;
+    known.end = end;
+    known.changes = s.file.changes();
+    known.size = s.file_size;
+    *end_out = end;
+    return 0;
+  };
+  const Stops stops = stops_of(s, false);
+  const bool ctrlz = s.ctrlz_ends_data();
+  std::uint64_t end = s.file_size;
+  while (q < end) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(s.eor_length, end - q));
+    const std::uint8_t* data = nullptr;
+    std::size_t avail = 0;
+    if (const Status st = s.file.fetch(q, want, &data, &avail); !st.ok()) return system_failure(st);
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(avail, end - q));
+    if (avail < want) end = q + avail;  // the file is shorter than last learned
+    if (avail == 0) break;
+    std::size_t j = 0;
+    for (; j < avail; ++j) {
+      j += first_stop(data + j, avail - j, avail - j, stops);
+      if (j == avail) break;
+      const std::uint8_t b = data[j];
+      if (b == s.eor[0]) {
+        if (eor_at(s, data + j, avail - j)) return found(q + j, q + j + s.eor_length);
+        // The sequence may run on past the window: look again from here.
+        if (j > 0 && avail - j < s.eor_length && q + j + s.eor_length <= end) break;
+      }
+      if (ctrlz && b == kCtrlZ) return found(q + j, q + j + 1);
+    }
+    q += j;
+  }
+  q = std::min(q, end);
+  return found(q, q);
+}
+
 // Step 5 of reading, the fast path: true when the first end-of-record byte
 // among the first `scan` bytes starts a full sequence within `avail` bytes
-// and neither a tab nor (while it ends the data) a Ctrl-Z comes before it;
-// *d is then the line's length.
+// and neither a tab that needs expanding nor (while it ends the data) a
+// Ctrl-Z comes before it; *d is then the line's length.
 bool clean_line(const TextFileState& s, const std::uint8_t* data, std::size_t scan, std::size_t avail,
-                bool ctrlz, std::size_t* d) {
-  const std::size_t i = first_stop(data, scan, avail, s.eor[0], ctrlz);
+                std::size_t* d) {
+  const std::size_t i = first_stop(data, scan, avail, stops_of(s, !s.raw_tabs()));
   if (i == scan || data[i] != s.eor[0] || !eor_at(s, data + i, avail - i)) return false;
   *d = i;
   return true;
@@ -223,6 +253,7 @@ void TextFileState::reset_defaults() {
   tab = 8;
   tab_set = false;
   clip = true;
+  skipped = SkippedLine();
   flags &= ~tf::ctrlz_is_data;
 }
 
@@ -253,7 +284,7 @@ bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
   const std::uint32_t record_length = fcb.record_length;
   std::uint8_t* const rec = fcb.record;
   const std::size_t scan = std::min<std::size_t>(record_length, avail);
-  const std::size_t d = copy_to_stop(data, scan, avail, s.eor[0], s.ctrlz_ends_data(), rec);
+  const std::size_t d = copy_to_stop(data, scan, avail, stops_of(s, !s.raw_tabs()), rec);
   if (d == scan || data[d] != s.eor[0] || !eor_at(s, data + d, avail - d)) return false;
   std::memset(rec + d, ' ', record_length - d);
   s.record_position = static_cast<std::uint32_t>(p);
@@ -317,7 +348,7 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
       blank();
       return kNotAvailable;
     }
-    clean = clean_line(s, data, std::min<std::size_t>(length, avail), avail, ctrlz, &d);
+    clean = clean_line(s, data, std::min<std::size_t>(length, avail), avail, &d);
     if (clean || avail >= want) break;
   }
 

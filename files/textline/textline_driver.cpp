@@ -391,6 +391,7 @@ std::int32_t set_end_of_record(TextFileState& s, const FileControlBlock& fcb, st
   s.eor.fill(0);
   for (std::size_t i = 1; i < numbers.size(); ++i) s.eor[i - 1] = static_cast<std::uint8_t>(numbers[i]);
   s.eor_length = static_cast<std::uint32_t>(count);
+  s.skipped = SkippedLine();
   // A longer sequence may no longer fit beside the record in the window.
   if (s.buffer_size < fcb.record_length + s.eor_length) return replace_buffer(s, fcb, s.buffer_size);
   return 0;
@@ -468,6 +469,7 @@ std::int32_t TextLineDriver::apply_option(FileControlBlock& fcb, std::string_vie
     } else {
       s.flags &= ~tf::ctrlz_is_data;
     }
+    s.skipped = SkippedLine();
     return 0;
   }
   if (t.names("CLIP")) {

@@ -93,6 +93,15 @@ TEST_F(ConversionTest, LongLinesAreReadOnAsFarAsTheLimitNeeds) {
   EXPECT_EQ(lines(big + "\r\nnext\r\n"), (Lines{big, "next"}));
   EXPECT_EQ(lines(big + "\rnext\rlast"), (Lines{big, "next", "last"}));
   EXPECT_EQ(lines("a\r" + big + "\nb\rc"), (Lines{"a", big, "b", "c"}));
+  // A line of megabytes without a cap is read on in pieces, each of which
+  // skips the rest of the line: together they read the file a few times over
+  // at most, not once a piece.
+  platform::FaultEnv counting(platform::Env::posix());
+  files::set_textline_env(&counting);
+  const std::string huge(std::size_t{4} << 20, 'h');
+  EXPECT_TRUE(lines(huge + "\nz\n") == (Lines{huge, "z"}));
+  EXPECT_LT(counting.operations(platform::fault_op::read), 3 * (huge.size() >> 16));
+  files::set_textline_env(nullptr);
   // With a cap: the cap's bytes, and whether anything but blanks follows.
   EXPECT_EQ(lines(big + "\nn\n", 100), (Lines{std::string(100, 'x') + "+", "n"}));
   EXPECT_EQ(lines("ab" + std::string(5000, ' ') + "\t \r\nn\r\n", 10),

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "tests/files/textline/text_file_fixture.h"
+#include "platform/fault_env.h"
 #include "runtime/charset.h"
 
 namespace files::textline_test {
@@ -99,6 +100,39 @@ TEST_F(ReadingTest, LongLineSkipFindsLineEndsAcrossBufferRefills) {
   TextFile f(path("big.txt"), 8);
   open(f.fd, 0x42);  // 512-byte buffer
   EXPECT_EQ(read_all(f), (Lines{"xxxxxxxx", "second", "yyyyyyyy", "third"}));
+}
+
+TEST_F(ReadingTest, ALineReadOnInPiecesIsPassedOverOnce) {
+  // Each read of a piece of a line longer than the record skips the rest of
+  // the line; the pieces together must look at that rest once, not once a
+  // piece (256 pieces here; a 64 KiB window passes over the line in 16).
+  const std::string line(std::size_t{1} << 20, 'x');
+  write_bytes(path("one.txt"), line + "\r\nend\r\n");
+  platform::FaultEnv counting(platform::Env::posix());
+  set_textline_env(&counting);
+  TextFile f(path("one.txt"), 4096);
+  open(f.fd, 0x12);
+  ASSERT_EQ(ERRORCODE(), 0);
+  const std::uint64_t reads_before = counting.operations(platform::fault_op::read);
+  for (std::uint32_t at = 1; at <= line.size(); at += 4096) {
+    get(f.fd, at);
+    ASSERT_EQ(ERRORCODE(), 0);
+    ASSERT_EQ(bytes(f.fd), static_cast<std::int32_t>(line.size() + 2 - (at - 1)));
+  }
+  EXPECT_LT(counting.operations(platform::fault_op::read) - reads_before, 40u);
+  // A line end written into the line is where the next piece's line ends.
+  f.set("y");
+  put(f.fd, 500'001, 1);
+  ASSERT_EQ(ERRORCODE(), 0);
+  get(f.fd, 4097);
+  EXPECT_EQ(bytes(f.fd), 500'003 - 4096);
+  set_pointer(f.fd, 500'004);
+  next(f.fd);
+  EXPECT_EQ(f.line(), std::string(4096, 'x'));
+  EXPECT_EQ(bytes(f.fd), static_cast<std::int32_t>(line.size() + 2 - 500'003));
+  next(f.fd);
+  EXPECT_EQ(f.line(), "end");
+  close(f.fd);
 }
 
 TEST_F(ReadingTest, LastLineWithoutLineEndIsARecord) {
@@ -243,7 +277,7 @@ TEST_F(ReadingTest, LinesReadFromTheWindowMatchLinesReadFromTheFile) {
     data += random() % 50 == 0 ? "\n" : "\r\n";
   }
   write_bytes(path("mixed.txt"), data);
-  for (const char* options : {"", "/CTRLZISEOF=OFF", "/ENDOFRECORD=1,10/TAB=-3"}) {
+  for (const char* options : {"", "/CTRLZISEOF=OFF", "/ENDOFRECORD=1,10/TAB=-3", "/TAB=-100"}) {
     struct Read {
       std::string line;
       std::int32_t pointer, bytes;
