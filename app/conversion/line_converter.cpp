@@ -7,7 +7,9 @@
 
 #include "runtime/charset.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -296,40 +298,144 @@ inline void copy_bytes(char* to, const char* from, std::size_t n) {
 constexpr std::size_t kSlack = 16;
 
 // Mode None as most lines need it: every "<" doubled, everything else
-// copied, from p[0] up to the first tab (whose blanks need the column) or
-// p[n]. Writes at out, which has room for 2 n + 16 bytes; returns the
-// bytes written and, through *stop, how far it read.
-std::size_t double_brackets(const char* p, std::size_t n, char* out, std::size_t* stop) {
+// copied, from p[0] up to p[n]. With `tabs` (a byte is a column) a tab
+// becomes blanks to the next multiple of eight columns; without, the copy
+// stops at the first tab, whose blanks need the characters counted. Writes
+// at out, which has room for 8 n + 32 bytes (more than it keeps); returns
+// the bytes kept and, through *stop, how far it read.
+//
+// One byte in, one or two out: bytes before the line's tabs are column
+// for column, so a tab's blanks follow from where it stands in the input
+// and the blanks of the tabs before it.
+inline char* put_tab(char* o, std::size_t* column) {
+  const std::size_t blanks = kTabWidth - *column % kTabWidth;
+  std::memset(o, ' ', kTabWidth);
+  *column += blanks;
+  return o + blanks;
+}
+
+std::size_t double_brackets_scalar(const char* p, std::size_t n, bool tabs, char* out, std::size_t* stop) {
   char* o = out;
+  std::size_t column = 0;
   std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i lt = _mm_set1_epi8('<');
-  const __m128i tab = _mm_set1_epi8('\t');
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)) != 0) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)) == 0) {
-      o += 16;
+  for (; i < n; ++i) {
+    const char c = p[i];
+    if (c == '\t') {
+      if (!tabs) break;
+      o = put_tab(o, &column);
       continue;
     }
-    for (std::size_t k = 0; k < 16; ++k) {
-      const char c = p[i + k];
-      o[0] = c;
-      o[1] = '<';
-      o += 1 + (c == '<');
-    }
-  }
-#endif
-  for (; i < n && p[i] != '\t'; ++i) {
-    const char c = p[i];
     o[0] = c;
     o[1] = '<';
     o += 1 + (c == '<');
+    ++column;
   }
   *stop = i;
   return static_cast<std::size_t>(o - out);
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Eight bytes with a "<" among them become up to sixteen by one byte
+// shuffle: for each mask of the "<"s, where each output byte comes from
+// (a "<" twice), and how many there are.
+struct Doubling {
+  std::uint8_t from[256][16];
+  std::uint8_t length[256];
+};
+
+constexpr Doubling make_doubling() {
+  Doubling d{};
+  for (int mask = 0; mask < 256; ++mask) {
+    int at = 0;
+    for (int b = 0; b < 8; ++b) {
+      d.from[mask][at++] = static_cast<std::uint8_t>(b);
+      if (mask & (1 << b)) d.from[mask][at++] = static_cast<std::uint8_t>(b);
+    }
+    d.length[mask] = static_cast<std::uint8_t>(at);
+    for (; at < 16; ++at) d.from[mask][at] = 0x80;  // nothing
+  }
+  return d;
+}
+
+alignas(16) constexpr Doubling kDoubling = make_doubling();
+
+// One block of sixteen bytes (fewer at the end: `valid`) of
+// double_brackets_ssse3, from p[*i]; false where a tab stops the copy.
+__attribute__((target("ssse3"), always_inline)) inline bool double_block(__m128i v, std::size_t valid, const char* p,
+                                                                         bool tabs, std::size_t* i, char** out,
+                                                                         std::size_t* column) {
+  const unsigned keep = valid == 16 ? 0xFFFFu : (1u << valid) - 1;
+  char* o = *out;
+  if (const unsigned tabs_in = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))) & keep) {
+    if (!tabs) {
+      const std::size_t before = static_cast<std::size_t>(__builtin_ctz(tabs_in));
+      std::size_t ignored = 0;
+      *out = o + double_brackets_scalar(p + *i, before, false, o, &ignored);
+      *i += before;
+      return false;
+    }
+    for (std::size_t k = 0; k < valid; ++k) {
+      const char c = p[*i + k];
+      if (c == '\t') {
+        o = put_tab(o, column);
+        continue;
+      }
+      o[0] = c;
+      o[1] = '<';
+      o += 1 + (c == '<');
+      ++*column;
+    }
+    *out = o;
+    *i += valid;
+    return true;
+  }
+  const unsigned doubled = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')))) & keep;
+  if (doubled == 0) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+  } else {
+    const unsigned low = doubled & 0xFF;
+    const unsigned high = doubled >> 8;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                     _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(kDoubling.from[low]))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + kDoubling.length[low]),
+                     _mm_shuffle_epi8(_mm_srli_si128(v, 8),
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kDoubling.from[high]))));
+  }
+  // kDoubling.length counts eight bytes and their "<"s: the "<"s are the rest.
+  *out = o + valid + (kDoubling.length[doubled & 0xFF] - 8u) + (kDoubling.length[doubled >> 8] - 8u);
+  *column += valid;
+  *i += valid;
+  return true;
+}
+
+__attribute__((target("ssse3"))) std::size_t double_brackets_ssse3(const char* p, std::size_t n, bool tabs,
+                                                                   char* out, std::size_t* stop) {
+  char* o = out;
+  std::size_t column = 0;
+  std::size_t i = 0;
+  bool going = true;
+  while (going && i + 16 <= n) {
+    going = double_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), 16, p, tabs, &i, &o, &column);
+  }
+  if (going && i < n) {
+    alignas(16) char tail[16] = {};
+    std::memcpy(tail, p + i, n - i);
+    double_block(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)), n - i, p, tabs, &i, &o, &column);
+  }
+  *stop = i;
+  return static_cast<std::size_t>(o - out);
+}
+
+bool has_ssse3() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3");
+}
+
+using Doubler = std::size_t (*)(const char*, std::size_t, bool, char*, std::size_t*);
+const Doubler double_brackets = has_ssse3() ? &double_brackets_ssse3 : &double_brackets_scalar;
+#else
+constexpr auto double_brackets = &double_brackets_scalar;
+#endif
 
 }  // namespace
 
@@ -507,7 +613,7 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
   if (unchecked) {
     std::size_t start = 0;
     if (doubling_only_) {
-      const std::size_t written = double_brackets(line.data(), n, buf.data() + pos, &start);
+      const std::size_t written = double_brackets(line.data(), n, !utf8_, buf.data() + pos, &start);
       pos += written;
       work = chars_of(buf.data() + pos - written, written);
     }

@@ -225,13 +225,14 @@ bool TextInput::read_piece(std::uint64_t at, bool line_start, Piece* piece) {
   }
   Declared& d = line_start ? *short_ : *long_;
   const auto pointer = static_cast<std::uint32_t>(at + 1);
+  std::int32_t told = 0;  // the record's bytes, when the read tells them
   if (line_start) {
     record_valid_ = false;
     if (at + 1 != short_next_) {
       files::set_pointer(d.fd, pointer);
       if (files::ERRORCODE() != 0) return fail();
     }
-    files::next(d.fd);
+    told = files::next_bytes(d.fd);
   } else {
     files::get(d.fd, pointer);
   }
@@ -239,7 +240,7 @@ bool TextInput::read_piece(std::uint64_t at, bool line_start, Piece* piece) {
     if (rc == kEndOfFile) return false;
     return fail();
   }
-  const auto span = static_cast<std::uint32_t>(files::bytes(d.fd));
+  const auto span = static_cast<std::uint32_t>(told != 0 ? told : files::bytes(d.fd));
   // The record ran to the end of the file: a line end stands there when
   // the file's last byte is one.
   const bool ended = at + span < facts_.size || facts_.last_byte == eor_;

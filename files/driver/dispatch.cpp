@@ -1,5 +1,6 @@
 // The common steps every file operation runs, whatever its driver.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -208,47 +209,13 @@ int check_rule(int code, std::uint32_t state_word, const KeyDescriptor* key, con
   return 0;
 }
 
-std::int32_t dispatch(FileDescriptor& file, int code, Operands& operands) {
-  if (file.driver == nullptr) {
-    post(80, &file);
-    return 0;
-  }
-  Driver& driver = *file.driver;
+namespace {
 
-  bool created = false;
-  if (!file.fcb) {
-    if (const std::int32_t rc = make_control_block(file); rc != 0) {
-      file.fcb.reset();
-      post(rc, &file);
-      return (code == static_cast<int>(Op::BOF) || code == static_cast<int>(Op::EOF_)) ? 1 : 0;
-    }
-    created = true;
-    read_trace_settings(file, *file.fcb);
-  }
-  FileControlBlock& fcb = *file.fcb;
-
-  // The rule check. An operation without a key whose required flags are
-  // all set and whose refusing flags are all clear passes, as check_rule
-  // would find; only the rest takes the full check. Sequential reads and
-  // writes of a line file are nothing but such calls, millions of them.
-  std::int32_t rc = 0;
-  const OpRule* rule = valid_op(code) ? &op_rule(code) : nullptr;
-  if (rule != nullptr && operands.key == nullptr && (rule->requires_ & ~fcb.state & ~state::K) == 0 &&
-      ((rule->refused_when | state::B) & fcb.state) == 0 && !is_position_operation(code)) {
-    fcb.actions = 0;
-  } else {
-    rc = check_rule(code, fcb.state, operands.key, operands, &fcb.actions);
-  }
-  const bool closed = !(fcb.state & state::O);
-  if (rc == 0 && closed && rule != nullptr && !(rule->requires_ & state::O)) resolve_texts(file, fcb);
-
-  const bool tracing = fcb.trace.on;
-  platform::Env* env = tracing ? platform::Env::posix() : nullptr;
-  const std::uint64_t started = tracing ? env->ticks() : 0;
-
-  std::int32_t result = 0;
-  if (rc == 0) rc = driver.perform(static_cast<Op>(code), file, fcb, operands, &result);
-
+// Steps 6 to 9, after the driver: the field table an open read, the trace,
+// the post-update, the error state and the release of the block.
+std::int32_t finish(FileDescriptor& file, FileControlBlock& fcb, Driver& driver, const OpRule* rule, int code,
+                    Operands& operands, std::int32_t rc, std::int32_t result, bool created, bool tracing,
+                    platform::Env* env, std::uint64_t started) {
   // A layout the driver read from the file at open becomes the field table.
   if (rc == 0 && (code == static_cast<int>(Op::OPEN) || code == static_cast<int>(Op::SHARE)) &&
       fcb.field_table.empty() && !file.fields.empty()) {
@@ -275,6 +242,92 @@ std::int32_t dispatch(FileDescriptor& file, int code, Operands& operands) {
     if (outcome != 0) result = 1;
   }
   return result;
+}
+
+// Every call the common case below does not take.
+[[gnu::noinline]] std::int32_t dispatch_any(FileDescriptor& file, int code, Operands& operands) {
+  if (file.driver == nullptr) {
+    post(80, &file);
+    return 0;
+  }
+  Driver& driver = *file.driver;
+
+  bool created = false;
+  if (!file.fcb) {
+    if (const std::int32_t rc = make_control_block(file); rc != 0) {
+      file.fcb.reset();
+      post(rc, &file);
+      return (code == static_cast<int>(Op::BOF) || code == static_cast<int>(Op::EOF_)) ? 1 : 0;
+    }
+    created = true;
+    read_trace_settings(file, *file.fcb);
+  }
+  FileControlBlock& fcb = *file.fcb;
+
+  // The rule check. An operation without a key whose required flags are
+  // all set and whose refusing flags are all clear passes, as check_rule
+  // would find; only the rest takes the full check.
+  std::int32_t rc = 0;
+  const OpRule* rule = valid_op(code) ? &op_rule(code) : nullptr;
+  if (rule != nullptr && operands.key == nullptr && (rule->requires_ & ~fcb.state & ~state::K) == 0 &&
+      ((rule->refused_when | state::B) & fcb.state) == 0 && !is_position_operation(code)) {
+    fcb.actions = 0;
+  } else {
+    rc = check_rule(code, fcb.state, operands.key, operands, &fcb.actions);
+  }
+  const bool closed = !(fcb.state & state::O);
+  if (rc == 0 && closed && rule != nullptr && !(rule->requires_ & state::O)) resolve_texts(file, fcb);
+
+  const bool tracing = fcb.trace.on;
+  platform::Env* env = tracing ? platform::Env::posix() : nullptr;
+  const std::uint64_t started = tracing ? env->ticks() : 0;
+
+  std::int32_t result = 0;
+  if (rc == 0) rc = driver.perform(static_cast<Op>(code), file, fcb, operands, &result);
+  return finish(file, fcb, driver, rule, code, operands, rc, result, created, tracing, env, started);
+}
+
+// The operations the common case serves: no open or close (they make or
+// drop what the case relies on), nothing that releases the block, no
+// position string to check.
+constexpr std::array<bool, kOpCount> kCommon = [] {
+  std::array<bool, kOpCount> common{};
+  for (int code = 1; code < kOpCount; ++code) common[static_cast<std::size_t>(code)] = true;
+  for (const Op op : {Op::OPEN, Op::SHARE, Op::CLOSE, Op::REMOVE, Op::REGETfile, Op::REGETkey, Op::RESETfile,
+                      Op::RESETkey}) {
+    common[static_cast<std::size_t>(op)] = false;
+  }
+  return common;
+}();
+
+}  // namespace
+
+std::int32_t dispatch(FileDescriptor& file, int code, Operands& operands) {
+  // The common case: an open file without a trace, an operation without a
+  // key whose rule lets it pass as it stands, and a driver that succeeds.
+  // Sequential reads and writes of a line file are nothing but such calls,
+  // millions of them; what the steps around the driver do for them is done
+  // here in a few instructions, with the same outcome.
+  FileControlBlock* const fcb = file.fcb.get();
+  if (fcb != nullptr && file.driver != nullptr && operands.key == nullptr && code >= 1 && code < kOpCount &&
+      kCommon[static_cast<std::size_t>(code)] && !fcb->trace.on) {
+    const OpRule& rule = op_rules_table[static_cast<std::size_t>(code)];
+    const std::uint32_t state_word = fcb->state;
+    if ((state_word & state::O) && (rule.op_class & op_class::release_block) == 0 &&
+        (rule.requires_ & ~state_word & ~state::K) == 0 && ((rule.refused_when | state::B) & state_word) == 0) {
+      fcb->actions = 0;
+      std::int32_t result = 0;
+      const std::int32_t rc = file.driver->perform(static_cast<Op>(code), file, *fcb, operands, &result);
+      if (rc != 0) return finish(file, *fcb, *file.driver, &rule, code, operands, rc, result, false, false, nullptr, 0);
+      fcb->state = (fcb->state | (rule.sets & ~state::K)) & ~(rule.clears & ~state::K);
+      fcb->actions |= rule.op_class;
+      if (rule.op_class & op_class::reset_error) clear_error();
+      if (rule.op_class & op_class::sequential) fcb->last_sequential = code;
+      fcb->last_result = 0;
+      return result;
+    }
+  }
+  return dispatch_any(file, code, operands);
 }
 
 std::int32_t dispatch(FileDescriptor& file, Op op, Operands& operands) {

@@ -9,17 +9,47 @@ namespace {
 
 std::int32_t run(FileDescriptor& f, Op op, Operands& o) { return dispatch(f, op, o); }
 
-std::int32_t run(FileDescriptor& f, Op op) {
-  Operands o;
-  return dispatch(f, op, o);
-}
+// Most calls carry no operand but a number or two, and making and dropping
+// an Operands (five containers) costs more than a line read or written from
+// the driver's window. Those calls share one per thread, put back as made
+// after each use. A call made while it is in use (a driver running file
+// operations of its own) makes its own.
+struct Spare {
+  Operands operands;
+  bool busy = false;
+};
+thread_local Spare t_spare;
 
 std::int32_t run_number(FileDescriptor& f, Op op, std::uint32_t number, std::uint32_t length = 0) {
-  Operands o;
-  o.number = number;
-  o.length = length;
-  return dispatch(f, op, o);
+  Spare& spare = t_spare;
+  if (spare.busy) {
+    Operands o;
+    o.number = number;
+    o.length = length;
+    return dispatch(f, op, o);
+  }
+  struct Borrowed {
+    Spare& spare;
+    ~Borrowed() {
+      Operands& o = spare.operands;
+      o.key = nullptr;
+      o.number = 0;
+      o.length = 0;
+      if (!o.text.empty()) o.text.clear();
+      if (!o.value.empty()) o.value.clear();
+      if (!o.components.empty()) o.components.clear();
+      if (!o.files.empty()) o.files.clear();
+      if (!o.answer.empty()) o.answer.clear();
+      spare.busy = false;
+    }
+  } borrowed{spare};
+  spare.busy = true;
+  spare.operands.number = number;
+  spare.operands.length = length;
+  return dispatch(f, op, spare.operands);
 }
+
+std::int32_t run(FileDescriptor& f, Op op) { return run_number(f, op, 0); }
 
 std::string run_text(FileDescriptor& f, Op op, std::string_view text = {}) {
   Operands o;
@@ -106,6 +136,10 @@ void reset(KeyDescriptor& key, std::string_view position) {
 }
 
 void next(FileDescriptor& f) { run(f, Op::NEXT); }
+std::int32_t next_bytes(FileDescriptor& f) {
+  const std::int32_t n = run(f, Op::NEXT);
+  return ERRORCODE() == 0 ? n : 0;
+}
 void previous(FileDescriptor& f) { run(f, Op::PREVIOUS); }
 void skip(FileDescriptor& f, std::int32_t count) {
   run_number(f, Op::SKIP, static_cast<std::uint32_t>(count));

@@ -39,6 +39,12 @@ void set(KeyDescriptor& key, KeyDescriptor& value_key, std::uint32_t pointer);
 void reset(FileDescriptor& f, std::string_view position);
 void reset(KeyDescriptor& key, std::string_view position);
 void next(FileDescriptor& f);
+// NEXT, answering what BYTES would answer right after it when the driver
+// tells it in the same call (the text-line driver does: the bytes of the
+// record read, end of record included); 0 when the read failed or the
+// driver does not tell. A successful read is never 0 bytes long there, so a
+// caller that gets 0 after a successful read asks BYTES.
+std::int32_t next_bytes(FileDescriptor& f);
 void previous(FileDescriptor& f);
 void skip(FileDescriptor& f, std::int32_t count);
 std::int32_t records(FileDescriptor& f);

@@ -67,14 +67,20 @@ bool eor_at(const TextFileState& s, const std::uint8_t* at, std::size_t left) {
 // The bytes a scan of a line stops at: the first byte of the end-of-record
 // sequence, and a tab and a Ctrl-Z where they need more than a copy. A byte
 // that is not wanted repeats the first, so that three comparisons always do.
+// Passed as three bytes of one word, built in a register (a struct of
+// three bytes made on the stack would be read back before its stores land).
 struct Stops {
-  std::uint8_t eor0;
-  std::uint8_t tab;
-  std::uint8_t eof;
+  std::uint32_t word;
+  std::uint8_t eor0() const { return static_cast<std::uint8_t>(word); }
+  std::uint8_t tab() const { return static_cast<std::uint8_t>(word >> 8); }
+  std::uint8_t eof() const { return static_cast<std::uint8_t>(word >> 16); }
 };
 
 Stops stops_of(const TextFileState& s, bool tabs) {
-  return Stops{s.eor[0], tabs ? kTab : s.eor[0], s.ctrlz_ends_data() ? kCtrlZ : s.eor[0]};
+  const std::uint32_t eor0 = s.eor[0];
+  const std::uint32_t tab = tabs ? kTab : eor0;
+  const std::uint32_t eof = s.ctrlz_ends_data() ? kCtrlZ : eor0;
+  return Stops{eor0 | tab << 8 | eof << 16};
 }
 
 // The first stop among data[0, n); n when none. `readable` (>= n) bytes
@@ -84,9 +90,9 @@ Stops stops_of(const TextFileState& s, bool tabs) {
 std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t readable, Stops stops) {
   std::size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i eor = _mm_set1_epi8(static_cast<char>(stops.eor0));
-  const __m128i tab = _mm_set1_epi8(static_cast<char>(stops.tab));
-  const __m128i eof = _mm_set1_epi8(static_cast<char>(stops.eof));
+  const __m128i eor = _mm_set1_epi8(static_cast<char>(stops.eor0()));
+  const __m128i tab = _mm_set1_epi8(static_cast<char>(stops.tab()));
+  const __m128i eof = _mm_set1_epi8(static_cast<char>(stops.eof()));
   for (; i < n && i + 16 <= readable; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
     const __m128i hits =
@@ -100,7 +106,7 @@ std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t
 #endif
   for (; i < n; ++i) {
     const std::uint8_t b = data[i];
-    if (b == stops.eor0 || b == stops.tab || b == stops.eof) return i;
+    if (b == stops.eor0() || b == stops.tab() || b == stops.eof()) return i;
   }
   return n;
 }
@@ -109,9 +115,9 @@ std::size_t first_stop_sse2(const std::uint8_t* data, std::size_t n, std::size_t
 __attribute__((target("avx2"))) std::size_t first_stop_avx2(const std::uint8_t* data, std::size_t n,
                                                              std::size_t readable, Stops stops) {
   std::size_t i = 0;
-  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0));
-  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab));
-  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof));
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0()));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab()));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof()));
   for (; i < n && i + 32 <= readable; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
     const __m256i hits = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, eor), _mm256_cmpeq_epi8(v, tab)),
@@ -139,9 +145,9 @@ std::size_t copy_to_stop_sse2(const std::uint8_t* data, std::size_t n, std::size
 __attribute__((target("avx2"))) std::size_t copy_to_stop_avx2(const std::uint8_t* data, std::size_t n,
                                                                std::size_t readable, Stops stops,
                                                                std::uint8_t* out) {
-  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0));
-  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab));
-  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof));
+  const __m256i eor = _mm256_set1_epi8(static_cast<char>(stops.eor0()));
+  const __m256i tab = _mm256_set1_epi8(static_cast<char>(stops.tab()));
+  const __m256i eof = _mm256_set1_epi8(static_cast<char>(stops.eof()));
   std::size_t i = 0;
   for (; i + 32 <= n && i + 32 <= readable; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));

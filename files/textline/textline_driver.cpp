@@ -497,8 +497,25 @@ std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlo
   // their common case nothing of the general routing below is needed.
   if (fcb.driver && fcb.record != nullptr && fcb.record_length != 0) {
     TextFileState& s = *fcb.driver_state<TextFileState>();
-    if (op == Op::NEXT && next_in_window(s, fcb)) return 0;
-    if ((op == Op::ADD || op == Op::APPEND) && add_in_window(s, fcb, fcb.record_length)) return 0;
+    switch (op) {
+      case Op::NEXT:
+        if (next_in_window(s, fcb)) {
+          *result = static_cast<std::int32_t>(s.record_span);
+          return 0;
+        }
+        break;
+      case Op::ADD:
+      case Op::APPEND:
+        if (add_in_window(s, fcb, fcb.record_length)) return 0;
+        break;
+      case Op::ADDfilelen:
+      case Op::APPENDlen:
+        // No bytes at all is a cut of the file, not a line (write_record).
+        if (operands.length != 0 && add_in_window(s, fcb, std::min(operands.length, fcb.record_length))) return 0;
+        break;
+      default:
+        break;
+    }
   }
   return perform_any(op, file, fcb, operands, result);
 }
@@ -550,7 +567,10 @@ std::int32_t TextLineDriver::perform_any(Op op, FileDescriptor& file, FileContro
 
     case Op::NEXT: {
       const std::int32_t rc = read_record(s, fcb, s.next_position - 1ull, record_length);
-      if (rc == 0) s.next_position = s.record_position + s.record_span + 1;
+      if (rc == 0) {
+        s.next_position = s.record_position + s.record_span + 1;
+        *result = static_cast<std::int32_t>(s.record_span);
+      }
       return rc;
     }
     case Op::GETfileptr:

@@ -7,6 +7,9 @@
 // its 1-based byte position (its pointer); position strings are 4 bytes, the
 // pointer as a 32-bit little-endian number.
 //
+// NEXT answers, as its result, the bytes of the record it read, end of
+// record included: what BYTES answers right after it (files::next_bytes).
+//
 // Declarations: only STRING and GROUP fields, no keys, no memos (the dispatch
 // refuses the rest with 79 and 47 before this driver sees the file).
 //
