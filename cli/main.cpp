@@ -1,12 +1,13 @@
 // markfit: the desktop utility and its command line. main() only picks what
-// to run; each command lives in its own place.
+// to run; each command lives in its own place. The program itself holds no
+// Qt: the toolbox is a library loaded when it starts (cli/toolbox_loader.h).
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "app/toolbox_window.h"
 #include "cli/convert_command.h"
 #include "cli/ksf_command.h"
+#include "cli/toolbox_loader.h"
 
 #ifndef MARKFIT_VERSION
 #define MARKFIT_VERSION "1.04"
@@ -36,7 +37,7 @@ void print_help(std::FILE* out) {
 //   --quit-when-shown   print "shown" and end as soon as the toolbox is on screen
 //   --screenshot DIR    grab every window into DIR/*.png and end
 // Returns false for anything else.
-bool parse_toolbox_flags(int argc, char** argv, app::StartOptions* options) {
+bool parse_toolbox_flags(int argc, char** argv, cli::ToolboxStart* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--quit-when-shown") {
@@ -65,11 +66,11 @@ int main(int argc, char** argv) {
     }
     if (arg == "ksf") return cli::run_ksf(argc, argv);
     if (arg == "convert") return cli::run_convert(argc, argv);
-    app::StartOptions options;
-    if (parse_toolbox_flags(argc, argv, &options)) return app::run_toolbox(1, argv, options);
+    cli::ToolboxStart options;
+    if (parse_toolbox_flags(argc, argv, &options)) return cli::run_toolbox(1, argv, options);
     std::fprintf(stderr, "markfit: unknown command '%s'\n\n", arg.c_str());
     print_help(stderr);
     return 2;
   }
-  return app::run_toolbox(argc, argv);
+  return cli::run_toolbox(argc, argv);
 }
