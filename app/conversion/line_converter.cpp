@@ -212,6 +212,18 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
   for (const Entry& e : entries_) widest_ = std::max<std::size_t>({widest_, e.length, e.chars});
   widest_ = std::max<std::size_t>(widest_, kTabWidth * std::max<std::size_t>(entries_[static_cast<unsigned char>(' ')].length, 1));
 
+  // ANSI text without kept references is converted byte by byte from the
+  // entries, where each entry is as many characters as bytes.
+  if (writes_line_ && !utf8_ && !options.keep_entities) {
+    std::size_t longest = 0;
+    bool counted = true;
+    for (const Entry& e : entries_) {
+      longest = std::max<std::size_t>(longest, e.length);
+      counted = counted && e.length == e.chars;
+    }
+    if (counted) entry_copy_ = longest <= 16 ? 16 : longest <= 32 ? 32 : 0;
+  }
+
   const int indent = std::clamp(options.indent, 0, kMaxIndent);
   std::string prefix(static_cast<std::size_t>(indent), ' ');
   prefix += clipped(options.before);
@@ -359,36 +371,30 @@ constexpr Doubling make_doubling() {
 
 alignas(16) constexpr Doubling kDoubling = make_doubling();
 
-// One block of sixteen bytes (fewer at the end: `valid`) of
-// double_brackets_ssse3, from p[*i]; false where a tab stops the copy.
-__attribute__((target("ssse3"), always_inline)) inline bool double_block(__m128i v, std::size_t valid, const char* p,
-                                                                         bool tabs, std::size_t* i, char** out,
-                                                                         std::size_t* column) {
-  const unsigned keep = valid == 16 ? 0xFFFFu : (1u << valid) - 1;
-  char* o = *out;
-  if (const unsigned tabs_in = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))) & keep) {
-    if (!tabs) {
-      const std::size_t before = static_cast<std::size_t>(__builtin_ctz(tabs_in));
-      std::size_t ignored = 0;
-      *out = o + double_brackets_scalar(p + *i, before, false, o, &ignored);
-      *i += before;
-      return false;
-    }
-    for (std::size_t k = 0; k < valid; ++k) {
-      const char c = p[*i + k];
-      if (c == '\t') {
-        o = put_tab(o, column);
-        continue;
-      }
-      o[0] = c;
-      o[1] = '<';
-      o += 1 + (c == '<');
-      ++*column;
-    }
-    *out = o;
-    *i += valid;
-    return true;
+// Moves the last n of sixteen bytes to the front: kShiftDown[16 - n].
+constexpr std::array<std::array<std::uint8_t, 16>, 17> make_shift_down() {
+  std::array<std::array<std::uint8_t, 16>, 17> table{};
+  for (std::size_t s = 0; s <= 16; ++s) {
+    for (std::size_t k = 0; k < 16; ++k) table[s][k] = static_cast<std::uint8_t>(k + s < 16 ? k + s : 0x80);
   }
+  return table;
+}
+alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 17> kShiftDown = make_shift_down();
+
+// Up to sixteen bytes from p[*i] (`valid` of the vector v): those before the
+// first tab doubled and copied, then the tab's blanks. False where a tab
+// stops the copy.
+__attribute__((target("ssse3"), always_inline)) inline bool double_block(__m128i v, std::size_t valid, bool tabs,
+                                                                         std::size_t* i, char** out,
+                                                                         std::size_t* column) {
+  unsigned keep = valid == 16 ? 0xFFFFu : (1u << valid) - 1;
+  const unsigned tabs_in = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')))) & keep;
+  std::size_t plain = valid;
+  if (tabs_in != 0) {
+    plain = static_cast<std::size_t>(__builtin_ctz(tabs_in));
+    keep = (1u << plain) - 1;
+  }
+  char* o = *out;
   const unsigned doubled = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')))) & keep;
   if (doubled == 0) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
@@ -402,25 +408,38 @@ __attribute__((target("ssse3"), always_inline)) inline bool double_block(__m128i
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(kDoubling.from[high]))));
   }
   // kDoubling.length counts eight bytes and their "<"s: the "<"s are the rest.
-  *out = o + valid + (kDoubling.length[doubled & 0xFF] - 8u) + (kDoubling.length[doubled >> 8] - 8u);
-  *column += valid;
-  *i += valid;
+  o += plain + (kDoubling.length[doubled & 0xFF] - 8u) + (kDoubling.length[doubled >> 8] - 8u);
+  *column += plain;
+  *i += plain;
+  if (tabs_in != 0) {
+    if (!tabs) {
+      *out = o;
+      return false;
+    }
+    o = put_tab(o, column);
+    ++*i;
+  }
+  *out = o;
   return true;
 }
 
 __attribute__((target("ssse3"))) std::size_t double_brackets_ssse3(const char* p, std::size_t n, bool tabs,
                                                                    char* out, std::size_t* stop) {
+  // A short line is not worth a vector.
+  if (n < 16) return double_brackets_scalar(p, n, tabs, out, stop);
   char* o = out;
   std::size_t column = 0;
   std::size_t i = 0;
   bool going = true;
   while (going && i + 16 <= n) {
-    going = double_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), 16, p, tabs, &i, &o, &column);
+    going = double_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), 16, tabs, &i, &o, &column);
   }
-  if (going && i < n) {
-    alignas(16) char tail[16] = {};
-    std::memcpy(tail, p + i, n - i);
-    double_block(_mm_load_si128(reinterpret_cast<const __m128i*>(tail)), n - i, p, tabs, &i, &o, &column);
+  // The rest of the line is the end of its last sixteen bytes.
+  while (going && i < n) {
+    const std::size_t rest = n - i;
+    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
+    const __m128i v = _mm_shuffle_epi8(last, _mm_load_si128(reinterpret_cast<const __m128i*>(kShiftDown[16 - rest].data())));
+    going = double_block(v, rest, tabs, &i, &o, &column);
   }
   *stop = i;
   return static_cast<std::size_t>(o - out);
@@ -591,6 +610,79 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t start, std::s
   return pos;
 }
 
+namespace {
+
+// The entries of p[from, to), which holds no tab, each copied as kCopy bytes
+// (its own and what follows them in Entry::bytes) where vectors serve.
+template <std::size_t kCopy, class Entries>
+char* put_entries(const Entries& entries, const char* p, std::size_t from, std::size_t to, char* o) {
+  for (std::size_t i = from; i < to; ++i) {
+    const auto& e = entries[static_cast<unsigned char>(p[i])];
+#if defined(__SSE2__)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.bytes)));
+    if constexpr (kCopy == 32) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.bytes + 16)));
+    }
+#else
+    std::memcpy(o, e.bytes, e.length);
+#endif
+    o += e.length;
+  }
+  return o;
+}
+
+}  // namespace
+
+std::size_t LineConverter::convert_ansi(const char* p, std::size_t n, char* out) const {
+  char* o = out;
+  std::size_t extra = 0;  // blanks of the tabs so far beyond their own column
+  // p[from, to), tabs among them.
+  auto put = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to;) {
+      const void* tab = std::memchr(p + i, '\t', to - i);
+      const std::size_t stop = tab ? static_cast<std::size_t>(static_cast<const char*>(tab) - p) : to;
+      o = entry_copy_ == 16 ? put_entries<16>(entries_, p, i, stop, o) : put_entries<32>(entries_, p, i, stop, o);
+      if (stop == to) return;
+      const Entry& blank = entries_[static_cast<unsigned char>(' ')];
+      const std::size_t blanks = kTabWidth - (stop + extra) % kTabWidth;
+      for (std::size_t k = 0; k < blanks; ++k) {
+        std::memcpy(o, blank.bytes, blank.length);
+        o += blank.length;
+      }
+      extra += blanks - 1;
+      i = stop + 1;
+    }
+  };
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Blocks of sixteen bytes that hold no special byte are copied whole.
+  if (vector_search_) {
+    __m128i wanted[sizeof low_];
+    for (std::size_t k = 0; k < low_count_; ++k) wanted[k] = _mm_set1_epi8(low_[k]);
+    const __m128i tab = _mm_set1_epi8('\t');
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      __m128i hits = _mm_setzero_si128();
+      for (std::size_t k = 0; k < low_count_; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(v, wanted[k]));
+      unsigned m = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      if (high_special_) m |= static_cast<unsigned>(_mm_movemask_epi8(v));
+      if (m == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+        o += 16;
+      } else if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)) == 0) {
+        o = entry_copy_ == 16 ? put_entries<16>(entries_, p, i, i + 16, o)
+                              : put_entries<32>(entries_, p, i, i + 16, o);
+      } else {
+        put(i, i + 16);
+      }
+    }
+  }
+#endif
+  put(i, n);
+  return static_cast<std::size_t>(o - out);
+}
+
 std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::vector<char>& buf,
                                  bool* hit) const {
   const std::size_t end = input_end(line, limit);
@@ -616,6 +708,11 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
       const std::size_t written = double_brackets(line.data(), n, !utf8_, buf.data() + pos, &start);
       pos += written;
       work = chars_of(buf.data() + pos - written, written);
+    } else if (entry_copy_ != 0) {
+      const std::size_t written = convert_ansi(line.data(), n, buf.data() + pos);
+      pos += written;
+      work = written;
+      start = n;
     }
     if (start < n) pos = convert_text<false>(line.data(), start, n, limit, buf, pos, &work, &full);
   } else if (writes_line_) {

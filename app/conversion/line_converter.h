@@ -82,6 +82,11 @@ class LineConverter {
   template <bool kChecked>
   std::size_t convert_text(const char* p, std::size_t start, std::size_t n, std::size_t limit,
                            std::vector<char>& buf, std::size_t pos, std::size_t* work_chars, bool* full_out) const;
+  // The work line for p[0, n) in ANSI mode without kept references, where
+  // the limit cannot be reached: each byte's entry, tabs as blanks. Writes at
+  // out (room for n x widest_ + 32 bytes) and returns the bytes written,
+  // which are also the characters.
+  std::size_t convert_ansi(const char* p, std::size_t n, char* out) const;
   // Input columns of p[0, n) (characters: bytes, or in UTF-8 the bytes
   // that start one).
   std::size_t count_columns(const char* p, std::size_t n) const;
@@ -100,6 +105,9 @@ class LineConverter {
   bool vector_search_ = true;
   std::size_t widest_ = 0;
   bool doubling_only_ = false;
+  // convert_ansi copies every entry as 16 or 32 bytes (the entry's bytes and
+  // what follows them in Entry::bytes); 0 where it does not serve.
+  std::size_t entry_copy_ = 0;
   bool numeric_;      // numeric references apply (mode and option)
   std::string prefix_;  // indent and before-text, in the output's encoding
   std::size_t prefix_chars_ = 0;

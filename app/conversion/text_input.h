@@ -58,6 +58,11 @@ class InputScanner {
  private:
   void scan_byte(unsigned char b, std::uint64_t offset);
   void utf8_byte(unsigned char b);
+#if defined(__x86_64__) && defined(__GNUC__)
+  // The bytes of data[0, n) that feed's wide loop took (a multiple of 32).
+  std::size_t feed_avx2(const char* data, std::size_t n, std::uint64_t base);
+  static bool has_avx2();
+#endif
 
   InputFacts f_;
   bool after_cr_ = false;

@@ -30,7 +30,8 @@ constexpr std::uint32_t quick_scan = 0x8;  // the buffer caches file contents be
 constexpr std::uint32_t ctrlz_is_data = 0x20;  // Ctrl-Z is not the end of the data
 }  // namespace tf
 
-constexpr std::uint32_t kMaxFileSize = 0xFFFF'FFFEu;  // so that size + 1 still fits a pointer
+constexpr std::uint32_t kMaxFileSize = 0xFFFF'FFFEu;
+constexpr std::uint32_t kUnknownExtent = 0xFFFF'FFFFu;  // so that size + 1 still fits a pointer
 constexpr std::uint8_t kCtrlZ = 26;
 constexpr std::uint8_t kTab = 9;
 constexpr std::size_t kMaxEndOfRecord = 255;
@@ -112,6 +113,13 @@ struct TextFileState final : DriverState {
   std::int32_t tab = 8;
   bool tab_set = false;
   SkippedLine skipped;
+  // PADDING=LINES: the program never writes into the record itself (it
+  // only reads what the driver put there), so a read blanks only as far as
+  // the driver's own earlier writes reached: `record_dirty` bytes from the
+  // start may hold something else than blanks (kUnknownExtent: all of it).
+  // With PADDING=FULL, the default, every read blanks the whole record.
+  bool pad_lines = false;
+  std::uint32_t record_dirty = kUnknownExtent;
   bool clip = true;
   bool end_tested = false;
   std::vector<std::uint8_t> conversion;  // record-length scratch for OEM files

@@ -260,6 +260,8 @@ void TextFileState::reset_defaults() {
   tab_set = false;
   clip = true;
   skipped = SkippedLine();
+  pad_lines = false;
+  record_dirty = kUnknownExtent;
   flags &= ~tf::ctrlz_is_data;
 }
 
@@ -277,6 +279,22 @@ std::int32_t replace_buffer(TextFileState& s, const FileControlBlock& fcb, std::
   return 0;
 }
 
+namespace {
+
+// The record after the line's `d` bytes, blanked as every read leaves it.
+// `written`: how far this read put bytes into the record. With PADDING=LINES
+// only the bytes that the driver may have put there since it last blanked
+// them need blanking again.
+void blank_after(TextFileState& s, std::uint8_t* rec, std::uint32_t record_length, std::size_t d,
+                 std::size_t written) {
+  std::size_t to = record_length;
+  if (s.pad_lines) to = std::min<std::size_t>(record_length, std::max<std::size_t>(s.record_dirty, written));
+  if (to > d) std::memset(rec + d, ' ', to - d);
+  s.record_dirty = static_cast<std::uint32_t>(d);
+}
+
+}  // namespace
+
 bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
   // Only where the window may be trusted between operations and the size
   // need not be learned again; everything else is read_record's.
@@ -291,8 +309,13 @@ bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
   std::uint8_t* const rec = fcb.record;
   const std::size_t scan = std::min<std::size_t>(record_length, avail);
   const std::size_t d = copy_to_stop(data, scan, avail, stops_of(s, !s.raw_tabs()), rec);
-  if (d == scan || data[d] != s.eor[0] || !eor_at(s, data + d, avail - d)) return false;
-  std::memset(rec + d, ' ', record_length - d);
+  // The copy may have run up to 31 bytes past the stop.
+  const std::size_t written = std::min(scan, d + 32);
+  if (d == scan || data[d] != s.eor[0] || !eor_at(s, data + d, avail - d)) {
+    s.record_dirty = std::max<std::uint32_t>(s.record_dirty, static_cast<std::uint32_t>(written));
+    return false;
+  }
+  blank_after(s, rec, record_length, d, written);
   s.record_position = static_cast<std::uint32_t>(p);
   s.record_span = static_cast<std::uint32_t>(d + s.eor_length);
   s.flags |= tf::current;
@@ -308,6 +331,7 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
   length = std::min(length, record_length);
   auto blank = [&] {
     if (record_length) std::memset(rec, ' ', record_length);
+    s.record_dirty = 0;
   };
 
   if (s.write_only) {
@@ -363,7 +387,7 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
   bool complete = false;
   if (clean) {
     if (d) std::memcpy(rec, data, d);
-    if (record_length > d) std::memset(rec + d, ' ', record_length - d);
+    blank_after(s, rec, record_length, d, d);
     copied = d;
     span = d + s.eor_length;
     complete = true;
@@ -410,6 +434,7 @@ std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t 
 
   s.record_position = static_cast<std::uint32_t>(p);
   s.record_span = static_cast<std::uint32_t>(span);
+  s.record_dirty = static_cast<std::uint32_t>(copied);
   s.flags |= tf::current;
   if ((fcb.attributes & attr::OEM) && copied) runtime::oem_to_ansi(reinterpret_cast<char*>(rec), copied);
   return 0;

@@ -478,6 +478,15 @@ std::int32_t TextLineDriver::apply_option(FileControlBlock& fcb, std::string_vie
     if (t.value == "OFF") s.clip = false;
     return 0;
   }
+  if (t.names("PADDING")) {
+    *answer = s.pad_lines ? "LINES" : "FULL";
+    if (t.value == "LINES" && !s.pad_lines) {
+      s.pad_lines = true;
+      s.record_dirty = kUnknownExtent;
+    }
+    if (t.value == "FULL") s.pad_lines = false;
+    return 0;
+  }
   if (t.names("TAB")) {
     *answer = std::to_string(s.tab);
     if (!t.has_value) return 0;
@@ -674,6 +683,7 @@ std::int32_t TextLineDriver::perform_any(Op op, FileDescriptor& file, FileContro
       return 0;
     case Op::CLEAR:
       if (record_length) std::memset(fcb.record, ' ', record_length);
+      s.record_dirty = 0;
       return 0;
 
     default:

@@ -16,11 +16,21 @@
 // Options (the declaration's option text, "/TAB=4/CLIP=OFF", or SEND with
 // one token): "FILEBUFFERS=n" (n x 512 bytes, at most 16 MiB), "QUICKSCAN=ON|
 // OFF", "ENDOFRECORD=n,c1,...,cn" (1 to 255 byte codes), "CTRLZISEOF=OFF|
-// <anything else>", "CLIP=ON|OFF", "TAB=n". Blanks are dropped and letters
+// <anything else>", "CLIP=ON|OFF", "TAB=n", "PADDING=FULL|LINES" (below).
+// Blanks are dropped and letters
 // capitalised first; a keyword alone only asks. The answer is always the
 // value before the change. An unknown keyword, or a value that is not a
 // number where one is wanted, or an ENDOFRECORD whose count does not match
 // its codes, is rejected with 80; at open that ends the open with 80.
+//
+// Padding: a read leaves blanks after the line in the whole record, and by
+// default (PADDING=FULL) it writes them all, since the program may have put
+// anything into the record since the last read. A program that never writes
+// into the record itself (it only reads what reads put there, and CLEAR)
+// may say so with PADDING=LINES: a read then blanks only as far as the
+// driver's own reads (and a quick read's copy, up to 31 bytes past its
+// line) reached since the last blanking, and the record reads the same.
+// Bytes the program put there itself would stay.
 //
 // Sharing: Linux does not enforce the sharing bits of an open mode, so the
 // driver records every opener's access and denials with advisory locks (see

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <unistd.h>
 
@@ -156,6 +157,54 @@ TEST_F(ConversionTest, RunWritesTheFileAndReportsCutLines) {
   // An empty input gives an empty output.
   ASSERT_TRUE(run_to_file("", o));
   EXPECT_EQ(read("out.txt"), "");
+}
+
+TEST_F(ConversionTest, TheFirstPassFindsTheSameFactsWhateverThePieces) {
+  // The first pass looks at many bytes at once: its counts must not depend
+  // on where blocks and pieces begin, nor on what runs across their edges.
+  std::mt19937 random(5);
+  const char alphabet[] = {'\r', '\n', '\r', '\n', 'a', '\0', '\xC3', '\xA9', '\xE2', '\x82', '\xAC', '\xFF'};
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(random() % 300, 'a');
+    const unsigned kinds = round < 100 ? 4 : round < 200 ? 5 : 12;  // line ends alone, then NULs, then UTF-8
+    for (char& c : bytes) c = alphabet[random() % kinds];
+    InputFacts want;
+    want.size = bytes.size();
+    bool nul_seen = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')) ++want.lone_cr;
+      if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) ++want.lone_lf;
+      if (bytes[i] == '\0' && !nul_seen) {
+        nul_seen = true;
+        want.first_nul = i;
+      }
+    }
+    for (std::size_t i = 0; i < bytes.size() && want.valid_utf8;) {
+      char32_t cp = 0;
+      const std::size_t length = utf8_sequence(std::string_view(bytes).substr(i), &cp);
+      want.valid_utf8 = length != 0;
+      want.multibyte = want.multibyte || length > 1;
+      i += length;
+    }
+    InputScanner scanner;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t piece = std::min<std::size_t>(random() % 80, bytes.size() - at);
+      scanner.feed(bytes.data() + at, piece);
+      at += piece;
+    }
+    const InputFacts got = scanner.facts();
+    EXPECT_EQ(got.size, want.size);
+    EXPECT_EQ(got.lone_cr, want.lone_cr) << round;
+    EXPECT_EQ(got.lone_lf, want.lone_lf) << round;
+    EXPECT_EQ(got.has_nul, nul_seen) << round;
+    if (nul_seen) {
+      EXPECT_EQ(got.first_nul, want.first_nul) << round;
+    }
+    EXPECT_EQ(got.valid_utf8, want.valid_utf8) << round;
+    if (want.valid_utf8) {
+      EXPECT_EQ(got.multibyte, want.multibyte) << round;
+    }
+  }
 }
 
 TEST_F(ConversionTest, Utf8InputIsDetectedAndWrittenBack) {

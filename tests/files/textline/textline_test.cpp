@@ -277,14 +277,18 @@ TEST_F(ReadingTest, LinesReadFromTheWindowMatchLinesReadFromTheFile) {
     data += random() % 50 == 0 ? "\n" : "\r\n";
   }
   write_bytes(path("mixed.txt"), data);
-  for (const char* options : {"", "/CTRLZISEOF=OFF", "/ENDOFRECORD=1,10/TAB=-3", "/TAB=-100"}) {
+  // PADDING=LINES blanks less of the record and must leave it the same.
+  const std::pair<const char*, const char*> settings[] = {
+      {"", ""}, {"/CTRLZISEOF=OFF", "/CTRLZISEOF=OFF"}, {"/ENDOFRECORD=1,10/TAB=-3", "/ENDOFRECORD=1,10/TAB=-3"},
+      {"/TAB=-100/PADDING=LINES", "/TAB=-100"}, {"/PADDING=LINES", ""}};
+  for (const auto& [options, file_options] : settings) {
     struct Read {
       std::string line;
       std::int32_t pointer, bytes;
       bool operator==(const Read&) const = default;
     };
-    auto read_with = [&](std::uint32_t mode) {
-      TextFile f(path("mixed.txt"), 100, 0, options);
+    auto read_with = [&](std::uint32_t mode, const char* with) {
+      TextFile f(path("mixed.txt"), 100, 0, with);
       open(f.fd, mode);
       EXPECT_EQ(ERRORCODE(), 0);
       std::vector<Read> reads;
@@ -299,8 +303,8 @@ TEST_F(ReadingTest, LinesReadFromTheWindowMatchLinesReadFromTheFile) {
       close(f.fd);
       return reads;
     };
-    const std::vector<Read> from_window = read_with(0x22);
-    const std::vector<Read> from_file = read_with(0x42);
+    const std::vector<Read> from_window = read_with(0x22, options);
+    const std::vector<Read> from_file = read_with(0x42, file_options);
     EXPECT_GT(from_window.size(), 1000u) << options;
     ASSERT_EQ(from_window.size(), from_file.size()) << options;
     for (std::size_t i = 0; i < from_file.size(); ++i) {
@@ -565,6 +569,8 @@ TEST_F(OptionTest, SendAnswersThePreviousValue) {
   EXPECT_EQ(send(f.fd, "CTRLZISEOF"), "ON");
   EXPECT_EQ(send(f.fd, "QUICKSCAN"), "ON");
   EXPECT_EQ(send(f.fd, "ENDOFRECORD"), "2");
+  EXPECT_EQ(send(f.fd, "PADDING=LINES"), "FULL");
+  EXPECT_EQ(send(f.fd, "PADDING"), "LINES");
   EXPECT_EQ(ERRORCODE(), 0);
   set(f.fd);
   next(f.fd);
