@@ -114,6 +114,9 @@ class TextInput {
   struct Declared;
 
   bool read_piece(std::uint64_t at, bool line_start, Piece* piece);
+  // next() for every line but the common one; `first`, when given, is the
+  // line's first piece, read already.
+  bool next_line(InputLine* line, const Piece* first);
   bool switch_end_of_record();
   bool fail();
   // Adds bytes of the current line: up to the cap into the line, beyond it

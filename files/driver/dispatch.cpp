@@ -287,15 +287,35 @@ std::int32_t finish(FileDescriptor& file, FileControlBlock& fcb, Driver& driver,
   return finish(file, fcb, driver, rule, code, operands, rc, result, created, tracing, env, started);
 }
 
-// The operations the common case serves: no open or close (they make or
-// drop what the case relies on), nothing that releases the block, no
-// position string to check.
-constexpr std::array<bool, kOpCount> kCommon = [] {
-  std::array<bool, kOpCount> common{};
-  for (int code = 1; code < kOpCount; ++code) common[static_cast<std::size_t>(code)] = true;
+// What the common case needs of each rule, ready to test: the flags an
+// operation needs (O always: a closed file is not the common case) and the
+// flags that refuse it (B always). An operation is left out when it opens
+// or closes (that makes or drops what the case relies on), releases the
+// block, or carries a position string to check.
+struct CommonRule {
+  bool served = false;
+  std::uint8_t op_class = 0;
+  std::uint32_t needs = 0;
+  std::uint32_t refused = 0;
+  std::uint32_t sets = 0;
+  std::uint32_t clears = 0;
+};
+
+const std::array<CommonRule, kOpCount> kCommon = [] {
+  std::array<CommonRule, kOpCount> common{};
+  for (int code = 1; code < kOpCount; ++code) {
+    const OpRule& rule = op_rules_table[static_cast<std::size_t>(code)];
+    CommonRule& c = common[static_cast<std::size_t>(code)];
+    c.served = !(rule.op_class & op_class::release_block);
+    c.op_class = rule.op_class;
+    c.needs = (rule.requires_ & ~state::K) | state::O;
+    c.refused = rule.refused_when | state::B;
+    c.sets = rule.sets & ~state::K;
+    c.clears = rule.clears & ~state::K;
+  }
   for (const Op op : {Op::OPEN, Op::SHARE, Op::CLOSE, Op::REMOVE, Op::REGETfile, Op::REGETkey, Op::RESETfile,
                       Op::RESETkey}) {
-    common[static_cast<std::size_t>(op)] = false;
+    common[static_cast<std::size_t>(op)].served = false;
   }
   return common;
 }();
@@ -309,17 +329,18 @@ std::int32_t dispatch(FileDescriptor& file, int code, Operands& operands) {
   // millions of them; what the steps around the driver do for them is done
   // here in a few instructions, with the same outcome.
   FileControlBlock* const fcb = file.fcb.get();
-  if (fcb != nullptr && file.driver != nullptr && operands.key == nullptr && code >= 1 && code < kOpCount &&
-      kCommon[static_cast<std::size_t>(code)] && !fcb->trace.on) {
-    const OpRule& rule = op_rules_table[static_cast<std::size_t>(code)];
+  if (fcb != nullptr && operands.key == nullptr && code >= 1 && code < kOpCount) {
+    const CommonRule& rule = kCommon[static_cast<std::size_t>(code)];
     const std::uint32_t state_word = fcb->state;
-    if ((state_word & state::O) && (rule.op_class & op_class::release_block) == 0 &&
-        (rule.requires_ & ~state_word & ~state::K) == 0 && ((rule.refused_when | state::B) & state_word) == 0) {
+    if (rule.served && (state_word & rule.needs) == rule.needs && (state_word & rule.refused) == 0 &&
+        file.driver != nullptr && !fcb->trace.on) {
       fcb->actions = 0;
       std::int32_t result = 0;
       const std::int32_t rc = file.driver->perform(static_cast<Op>(code), file, *fcb, operands, &result);
-      if (rc != 0) return finish(file, *fcb, *file.driver, &rule, code, operands, rc, result, false, false, nullptr, 0);
-      fcb->state = (fcb->state | (rule.sets & ~state::K)) & ~(rule.clears & ~state::K);
+      if (rc != 0) {
+        return finish(file, *fcb, *file.driver, &op_rule(code), code, operands, rc, result, false, false, nullptr, 0);
+      }
+      fcb->state = (fcb->state | rule.sets) & ~rule.clears;
       fcb->actions |= rule.op_class;
       if (rule.op_class & op_class::reset_error) clear_error();
       if (rule.op_class & op_class::sequential) fcb->last_sequential = code;

@@ -11,6 +11,7 @@
 #include "files/driver/descriptors.h"
 #include "files/driver/error_state.h"
 #include "files/textline/text_file_state.h"
+#include "files/textline/textline_driver.h"
 #include "platform/system_error.h"
 #include "runtime/charset.h"
 
@@ -61,6 +62,7 @@ std::int32_t relearn_size(TextFileState& s) {
 bool eor_at(const TextFileState& s, const std::uint8_t* at, std::size_t left) {
   if (left < s.eor_length) return false;
   if (s.eor_length == 2) return at[0] == s.eor[0] && at[1] == s.eor[1];  // CR LF, nearly always
+  if (s.eor_length == 1) return at[0] == s.eor[0];
   return std::memcmp(at, s.eor.data(), s.eor_length) == 0;
 }
 
@@ -295,7 +297,8 @@ void blank_after(TextFileState& s, std::uint8_t* rec, std::uint32_t record_lengt
 
 }  // namespace
 
-bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
+// next_in_window and add_in_window, inline in perform's common case.
+[[gnu::always_inline]] inline bool next_quick(TextFileState& s, FileControlBlock& fcb) {
   // Only where the window may be trusted between operations and the size
   // need not be learned again; everything else is read_record's.
   if (!s.quick() || s.write_only || fcb.record == nullptr) return false;
@@ -323,6 +326,8 @@ bool next_in_window(TextFileState& s, FileControlBlock& fcb) {
   if ((fcb.attributes & attr::OEM) && d) runtime::oem_to_ansi(reinterpret_cast<char*>(rec), d);
   return true;
 }
+
+bool next_in_window(TextFileState& s, FileControlBlock& fcb) { return next_quick(s, fcb); }
 
 std::int32_t read_record(TextFileState& s, FileControlBlock& fcb, std::uint64_t p, std::uint32_t length) {
   s.flags &= ~tf::current;
@@ -607,7 +612,7 @@ void undo_failed_write(TextFileState& s, const PlannedWrite& w) {
 
 }  // namespace
 
-bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
+[[gnu::always_inline]] inline bool add_quick(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
   if ((s.flags & (tf::read_only | tf::shared)) || !s.quick() || s.others_may_write) return false;
   if ((!s.end_tested && s.file_size != 0) || (fcb.attributes & attr::OEM)) return false;
   if (s.clip) n = static_cast<std::uint32_t>(clipped_length(fcb.record, n));
@@ -621,6 +626,8 @@ bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) {
   s.flags |= tf::current;
   return true;
 }
+
+bool add_in_window(TextFileState& s, FileControlBlock& fcb, std::uint32_t n) { return add_quick(s, fcb, n); }
 
 std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t q, std::uint32_t n) {
   if (s.flags & tf::read_only) return kAccessDenied;
@@ -655,6 +662,35 @@ std::int32_t write_record(TextFileState& s, FileControlBlock& fcb, std::uint32_t
   }
   if (shared) unlock_level(s);
   return rc;
+}
+
+std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
+                                     std::int32_t* result) {
+  // A sequential read or write of a file makes millions of these calls; in
+  // their common case nothing of the general routing below is needed.
+  if (fcb.driver && fcb.record != nullptr && fcb.record_length != 0) {
+    TextFileState& s = *fcb.driver_state<TextFileState>();
+    switch (op) {
+      case Op::NEXT:
+        if (next_quick(s, fcb)) {
+          *result = static_cast<std::int32_t>(s.record_span);
+          return 0;
+        }
+        break;
+      case Op::ADD:
+      case Op::APPEND:
+        if (add_quick(s, fcb, fcb.record_length)) return 0;
+        break;
+      case Op::ADDfilelen:
+      case Op::APPENDlen:
+        // No bytes at all is a cut of the file, not a line (write_record).
+        if (operands.length != 0 && add_quick(s, fcb, std::min(operands.length, fcb.record_length))) return 0;
+        break;
+      default:
+        break;
+    }
+  }
+  return perform_any(op, file, fcb, operands, result);
 }
 
 bool at_end(TextFileState& s) {

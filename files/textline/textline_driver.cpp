@@ -500,34 +500,8 @@ std::int32_t TextLineDriver::apply_option(FileControlBlock& fcb, std::string_vie
   return kUnsupported;
 }
 
-std::int32_t TextLineDriver::perform(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
-                                     std::int32_t* result) {
-  // A sequential read or write of a file makes millions of these calls; in
-  // their common case nothing of the general routing below is needed.
-  if (fcb.driver && fcb.record != nullptr && fcb.record_length != 0) {
-    TextFileState& s = *fcb.driver_state<TextFileState>();
-    switch (op) {
-      case Op::NEXT:
-        if (next_in_window(s, fcb)) {
-          *result = static_cast<std::int32_t>(s.record_span);
-          return 0;
-        }
-        break;
-      case Op::ADD:
-      case Op::APPEND:
-        if (add_in_window(s, fcb, fcb.record_length)) return 0;
-        break;
-      case Op::ADDfilelen:
-      case Op::APPENDlen:
-        // No bytes at all is a cut of the file, not a line (write_record).
-        if (operands.length != 0 && add_in_window(s, fcb, std::min(operands.length, fcb.record_length))) return 0;
-        break;
-      default:
-        break;
-    }
-  }
-  return perform_any(op, file, fcb, operands, result);
-}
+// TextLineDriver::perform, the common case of NEXT and ADD, is in
+// text_records.cpp beside the routines it calls, so that they go inline.
 
 std::int32_t TextLineDriver::perform_any(Op op, FileDescriptor& file, FileControlBlock& fcb, Operands& operands,
                                          std::int32_t* result) {
