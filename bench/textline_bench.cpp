@@ -9,14 +9,16 @@
 //   - SETfile once per line: what the common file layer costs per call;
 //   - NEXT through the driver into a 1024-byte record, opened 0x22 as the
 //     conversion opens its input, with the default buffer and with
-//     FILEBUFFERS=128 (64 KiB);
+//     FILEBUFFERS=128 (64 KiB); and as the conversion reads: each line's
+//     bytes told by NEXT itself (files::next_bytes), PADDING=LINES;
 //   - writing: the lines of a pool (the first 64 Ki lines of the same
 //     generator, made once beforehand, so that no generator runs while the
 //     clock does) taken in turn until as many lines as the input has are
 //     written: plain write() of 64 KiB blocks, the same with each line put
 //     into a record of blanks first (as a program that adds it does), and
 //     ADD of the same lines put into the record (opened 0x22), default
-//     buffer and FILEBUFFERS=128.
+//     buffer and FILEBUFFERS=128; and ADD with the line's length, the
+//     record not blanked first (as the conversion writes).
 // Each figure is the best of five runs in processor time of this process
 // (user and system), so that other work on a shared machine does not count;
 // reads are reported as a ratio to the read baseline, writes to the plain
@@ -189,17 +191,25 @@ std::uint64_t baseline(const std::string& path, bool record = false) {
   return lines;
 }
 
-std::uint64_t driver_read(const std::string& path, const std::string& options) {
+// With `spans`, each read also learns its line's bytes from NEXT itself
+// (files::next_bytes), as a reader that hands the line on must.
+std::uint64_t driver_read(const std::string& path, const std::string& options, bool spans = false) {
   TextFile f(path, options);
   files::open(f.fd, 0x22);
   if (files::ERRORCODE() != 0) fail("open");
   files::set(f.fd);
   std::uint64_t lines = 0;
+  std::uint64_t bytes = 0;
   for (;;) {
-    files::next(f.fd);
+    if (spans) {
+      bytes += static_cast<std::uint64_t>(files::next_bytes(f.fd));
+    } else {
+      files::next(f.fd);
+    }
     if (files::ERRORCODE() != 0) break;
     ++lines;
   }
+  if (spans && bytes != std::filesystem::file_size(path)) fail("next_bytes");
   if (files::ERRORCODE() != 33) fail("next");
   files::close(f.fd);
   return lines;
@@ -257,8 +267,11 @@ std::uint64_t plain_write(const std::string& path, const std::vector<std::string
   return lines;
 }
 
+// With `lengths`, each line is put into the record without blanking it
+// first and added with its length (ADD with a length), as a writer that
+// knows it does.
 std::uint64_t driver_write(const std::string& path, const std::string& options, const std::vector<std::string>& pool,
-                           std::uint64_t lines) {
+                           std::uint64_t lines, bool lengths = false) {
   TextFile f(path, options);
   files::create(f.fd);
   if (files::ERRORCODE() != 0) fail("create");
@@ -266,9 +279,17 @@ std::uint64_t driver_write(const std::string& path, const std::string& options, 
   if (files::ERRORCODE() != 0) fail("open for writing");
   for (std::uint64_t i = 0; i < lines; ++i) {
     const std::string& line = pool[i % pool.size()];
-    fill_bytes(f.record.data(), ' ', f.record.size());
-    copy_bytes(f.record.data(), line.data(), std::min<std::size_t>(line.size(), f.record.size()));
-    files::add(f.fd);
+    const std::size_t n = std::min<std::size_t>(line.size(), f.record.size());
+    if (lengths) {
+      // A line of no bytes would cut the file; one blank is clipped away.
+      f.record[0] = ' ';
+      copy_bytes(f.record.data(), line.data(), n);
+      files::add(f.fd, static_cast<std::uint32_t>(std::max<std::size_t>(n, 1)));
+    } else {
+      fill_bytes(f.record.data(), ' ', f.record.size());
+      copy_bytes(f.record.data(), line.data(), n);
+      files::add(f.fd);
+    }
     if (files::ERRORCODE() != 0) fail("add");
   }
   files::close(f.fd);
@@ -326,6 +347,8 @@ int main(int argc, char** argv) {
   const double base_record = best_of_five([&] { return baseline(input, true); }, lines, "baseline record");
   const double read_default = best_of_five([&] { return driver_read(input, ""); }, lines, "read");
   const double read_big = best_of_five([&] { return driver_read(input, "/FILEBUFFERS=128"); }, lines, "read 128");
+  const double read_spans = best_of_five([&] { return driver_read(input, "/PADDING=LINES", true); }, lines,
+                                         "read as the conversion does");
   const double layer = best_of_five([&] { return dispatch_only(input, lines); }, lines, "dispatch");
   const bool read_only = argc > 2 && std::strcmp(argv[2], "read") == 0;
   auto row = [&](const char* what, double seconds, double against) {
@@ -336,6 +359,7 @@ int main(int argc, char** argv) {
   row("SETfile only (file layer per call)", layer, base);
   row("NEXT, default buffer (2 KiB)", read_default, base);
   row("NEXT, FILEBUFFERS=128 (64 KiB)", read_big, base);
+  row("NEXT + its bytes, PADDING=LINES", read_spans, base);
   std::printf("%-34s %21s ratio %5.2f\n", "NEXT against the record loop", "", read_default / base_record);
   if (read_only) {
     std::filesystem::remove_all(dir);
@@ -350,10 +374,14 @@ int main(int argc, char** argv) {
   if (std::filesystem::file_size(output) != written) fail("ADD wrote a file of another size than write()");
   const double write_big =
       best_of_five([&] { return driver_write(output, "/FILEBUFFERS=128", pool, lines); }, lines, "write 128");
+  const double write_lengths =
+      best_of_five([&] { return driver_write(output, "", pool, lines, true); }, lines, "write with lengths");
+  if (std::filesystem::file_size(output) != written) fail("ADD with a length wrote a file of another size");
   row("plain write(), 64 KiB", write_plain, write_plain);
   row("  the same, each line via a record", write_record, write_plain);
   row("ADD, default buffer", write_default, write_plain);
   row("ADD, FILEBUFFERS=128", write_big, write_plain);
+  row("ADD with the line's length", write_lengths, write_plain);
   std::printf("%-34s %21s ratio %5.2f\n", "ADD against the record loop", "", write_default / write_record);
   std::printf("peak RSS: %ld KiB (after making the input: %ld KiB)\n", peak_rss_kib(), rss_after_input);
 

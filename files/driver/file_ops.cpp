@@ -20,14 +20,16 @@ struct Spare {
 };
 thread_local Spare t_spare;
 
+[[gnu::noinline]] std::int32_t run_with_own(FileDescriptor& f, Op op, std::uint32_t number, std::uint32_t length) {
+  Operands o;
+  o.number = number;
+  o.length = length;
+  return dispatch(f, op, o);
+}
+
 std::int32_t run_number(FileDescriptor& f, Op op, std::uint32_t number, std::uint32_t length = 0) {
   Spare& spare = t_spare;
-  if (spare.busy) {
-    Operands o;
-    o.number = number;
-    o.length = length;
-    return dispatch(f, op, o);
-  }
+  if (spare.busy) return run_with_own(f, op, number, length);
   struct Borrowed {
     Spare& spare;
     ~Borrowed() {
