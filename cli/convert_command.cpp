@@ -12,6 +12,7 @@
 #include "app/conversion/replacement_table.h"
 #include "app/dictionary/dictionary.h"
 #include "app/dictionary/standard_table.h"
+#include "cli/command_line.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/driver.h"
@@ -24,43 +25,13 @@ namespace {
 
 using conversion::Options;
 
-const char* const kHelp =
-    "Usage: markfit convert [OPTIONS] INPUT\n"
-    "\n"
+const char* const kDescription =
     "Turn every line of the HTML file INPUT (\"-\": standard input) into one line\n"
     "of program code: INDENT blanks, the before-text, the line with every \"<\"\n"
     "written \"<<\" (and, on request, characters replaced by the entities of a\n"
-    "translation table), the after-text. Trailing blanks are dropped.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output FILE     write to FILE (absent or \"-\": standard output); an\n"
-    "                        existing FILE is replaced only with --force\n"
-    "      --force           replace an existing output file\n"
-    "  -b, --before TEXT     text in front of every line\n"
-    "  -a, --after TEXT      text after every line\n"
-    "  -i, --indent N        N blanks in front of every line, 0 to 255 (default 0)\n"
-    "  -m, --mode MODE       none (default): only \"<\" is doubled;\n"
-    "                        international: characters 128 to 255 are replaced\n"
-    "                        from the table; all: every character is\n"
-    "  -t, --table NAME      the translation table (default \"Standard\"): the\n"
-    "                        first table of that name in name order\n"
-    "      --encoding ENC    auto (default): UTF-8 when the input is valid UTF-8\n"
-    "                        with multi-byte characters, else Windows-1252;\n"
-    "                        ansi: Windows-1252; utf8: UTF-8\n"
-    "      --eol EOL         line ends written: crlf (default) or lf\n"
-    "      --max-line N      characters per line, longer lines are cut and\n"
-    "                        reported (default 1024; 0: no limit)\n"
-    "      --keep-entities   leave an entity or character reference of the\n"
-    "                        input (\"&amp;\", \"&#233;\") as it stands\n"
-    "      --numeric         write a character from 128 up that the table\n"
-    "                        does not hold as \"&#NNN;\" (modes international\n"
-    "                        and all)\n"
-    "      --setup           take every option not given (INPUT and --output\n"
-    "                        too) from the setup the window saved in section\n"
-    "                        \"WriteHtml\" of ./Markfit.ini\n"
-    "  -C, --directory DIR   read the data files and Markfit.ini in DIR\n"
-    "      --help            show this text\n"
-    "\n"
+    "translation table), the after-text. Trailing blanks are dropped.\n";
+
+const char* const kFooter =
     "Tables come from TRANSTAB.KSF and TRANSLAT.KSF in the directory, opened\n"
     "shared and read only. Without data files the built-in \"Standard\" table\n"
     "serves and nothing is created.\n"
@@ -82,6 +53,7 @@ struct Failure {
 };
 
 struct Args {
+  std::vector<std::string> inputs;
   std::optional<std::string> input;
   std::optional<std::string> output;
   std::optional<std::string> before;
@@ -97,75 +69,61 @@ struct Args {
   bool setup = false;
   bool keep_entities = false;
   bool numeric = false;
-  bool help = false;
   // Texts that came from the saved setup are in the program's character
   // set already.
   bool before_is_ansi = false;
   bool after_is_ansi = false;
 };
 
-std::optional<Failure> parse(const std::vector<std::string>& args, Args* a) {
-  struct Valued {
-    const char* short_name;
-    const char* long_name;
-    std::optional<std::string> Args::*field;
-  };
-  static const Valued valued[] = {
-      {"-o", "--output", &Args::output},       {"-b", "--before", &Args::before},
-      {"-a", "--after", &Args::after},         {"-i", "--indent", &Args::indent},
-      {"-m", "--mode", &Args::mode},           {"-t", "--table", &Args::table},
-      {nullptr, "--encoding", &Args::encoding}, {nullptr, "--eol", &Args::eol},
-      {nullptr, "--max-line", &Args::max_line}, {"-C", "--directory", &Args::directory},
-  };
-  struct Flag {
-    const char* name;
-    bool Args::*field;
-  };
-  static const Flag flags[] = {{"--force", &Args::force},
-                               {"--setup", &Args::setup},
-                               {"--keep-entities", &Args::keep_entities},
-                               {"--numeric", &Args::numeric},
-                               {"--help", &Args::help},
-                               {"-h", &Args::help}};
-  bool options_done = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
-      if (a->input) return Failure{2, "more than one INPUT given ('" + *a->input + "' and '" + arg + "')"};
-      a->input = arg;
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    bool known = false;
-    for (const Flag& f : flags) {
-      if (arg == f.name) {
-        a->*f.field = true;
-        known = true;
-      }
-    }
-    if (known) continue;
-    for (const Valued& v : valued) {
-      std::optional<std::string> value;
-      const std::string long_name = v.long_name;
-      if (arg == long_name || (v.short_name && arg == v.short_name)) {
-        if (i + 1 >= args.size()) return Failure{2, "option " + arg + " needs a value"};
-        value = args[++i];
-      } else if (arg.compare(0, long_name.size() + 1, long_name + "=") == 0) {
-        value = arg.substr(long_name.size() + 1);
-      } else if (v.short_name && arg.size() > 2 && arg.compare(0, 2, v.short_name) == 0) {
-        value = arg.substr(2);
-      } else {
-        continue;
-      }
-      a->*v.field = std::move(value);
-      known = true;
-      break;
-    }
-    if (!known) return Failure{2, "unknown option '" + arg + "'"};
+// The command line of `markfit convert`, bound to *a. Values are checked
+// after parsing, where the messages can say what a value must be.
+std::unique_ptr<CLI::App> command_line(Args* a) {
+  auto app = make_command("markfit convert", kDescription, kFooter);
+  CLI::App& c = *app;
+  add_value(c, "-o,--output", "FILE",
+            "write to FILE (absent or \"-\": standard output); an existing FILE is replaced only with --force",
+            &a->output);
+  add_flag(c, "--force", "replace an existing output file", &a->force);
+  add_value(c, "-b,--before", "TEXT", "text in front of every line", &a->before);
+  add_value(c, "-a,--after", "TEXT", "text after every line", &a->after);
+  add_value(c, "-i,--indent", "N", "N blanks in front of every line, 0 to 255 (default 0)", &a->indent);
+  add_value(c, "-m,--mode", "MODE",
+            "none (default): only \"<\" is doubled;\n"
+            "international: characters 128 to 255 are replaced from the table;\n"
+            "all: every character is",
+            &a->mode);
+  add_value(c, "-t,--table", "NAME",
+            "the translation table (default \"Standard\"): the first table of that name in name order", &a->table);
+  add_value(c, "--encoding", "ENC",
+            "auto (default): UTF-8 when the input is valid UTF-8 with multi-byte characters, else Windows-1252;\n"
+            "ansi: Windows-1252; utf8: UTF-8",
+            &a->encoding);
+  add_value(c, "--eol", "EOL", "line ends written: crlf (default) or lf", &a->eol);
+  add_value(c, "--max-line", "N",
+            "characters per line, longer lines are cut and reported (default 1024; 0: no limit)", &a->max_line);
+  add_flag(c, "--keep-entities",
+           "leave an entity or character reference of the input (\"&amp;\", \"&#233;\") as it stands",
+           &a->keep_entities);
+  add_flag(c, "--numeric",
+           "write a character from 128 up that the table does not hold as \"&#NNN;\" (modes international and all)",
+           &a->numeric);
+  add_flag(c, "--setup",
+           "take every option not given (INPUT and --output too) from the setup the window saved in section "
+           "\"WriteHtml\" of ./Markfit.ini",
+           &a->setup);
+  add_value(c, "-C,--directory", "DIR", "read the data files and Markfit.ini in DIR", &a->directory);
+  add_arguments(c, "INPUT", "the HTML file (\"-\": standard input)", &a->inputs, -1);
+  return app;
+}
+
+// Checks what the parser cannot: how many INPUTs, empty names.
+std::optional<Failure> check(Args* a) {
+  if (a->inputs.size() > 1) {
+    return Failure{2, "more than one INPUT given ('" + a->inputs[0] + "' and '" + a->inputs[1] + "')"};
   }
+  if (!a->inputs.empty()) a->input = a->inputs.front();
+  if (a->output && a->output->empty()) return Failure{2, "the output file name (-o) is empty; give \"-\" for standard output"};
+  if (a->directory && a->directory->empty()) return Failure{2, "the directory name (-C) is empty"};
   return std::nullopt;
 }
 
@@ -410,7 +368,7 @@ std::optional<Failure> take_setup(Args* a) {
 
 int finish(std::FILE* err, const Failure& f) {
   std::fprintf(err, "markfit convert: %s\n", f.message.c_str());
-  if (f.status == 2) std::fputs("Try 'markfit convert --help'.\n", err);
+  if (f.status == kUsageStatus) std::fputs("Try 'markfit convert --help'.\n", err);
   return f.status;
 }
 
@@ -424,11 +382,14 @@ std::string lower(std::string s) {
 int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err,
                 bool err_is_terminal, bool out_is_terminal, std::uint64_t progress_minimum) {
   Args a;
-  if (auto f = parse(args, &a)) return finish(err, *f);
-  if (a.help) {
-    std::fputs(kHelp, out);
-    return 0;
+  const std::unique_ptr<CLI::App> app = command_line(&a);
+  const Parsed parsed = parse(*app, args);
+  if (parsed.done) {
+    std::fputs(parsed.out.c_str(), out);
+    std::fputs(parsed.err.c_str(), err);
+    return parsed.status;
   }
+  if (auto f = check(&a)) return finish(err, *f);
   DirectoryGuard directory_guard;
   platform::Env* env = platform::Env::posix();
 

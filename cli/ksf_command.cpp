@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/command_line.h"
 #include "cli/json.h"
 #include "cli/ksf_json.h"
 #include "files/driver/error_state.h"
@@ -23,35 +24,17 @@ namespace cli {
 
 namespace {
 
-const char* const kHelp =
-    "Usage: markfit ksf COMMAND FILE [OPTIONS]\n"
-    "\n"
-    "Inspect and fill keyed data files (.KSF).\n"
-    "\n"
-    "Commands:\n"
-    "  check FILE [--owner PASSWORD]\n"
-    "      Walk the whole file and print every structural fault: header,\n"
-    "      block tables, pages, key order, separators, statistics against the\n"
-    "      real counts, index entries against their data records, memos,\n"
-    "      definitions. Read only. Prints \"no faults\" for a sound file.\n"
-    "  dump FILE[\\!TABLE] [--owner PASSWORD] [--json]\n"
-    "      Print the file's tables (or only TABLE), their definitions and\n"
-    "      records, readably or as JSON. Read only.\n"
-    "  load FILE [--owner PASSWORD] [JSON-FILE]\n"
-    "      Read JSON in the shape dump --json writes (from JSON-FILE, else\n"
-    "      from standard input), create every table the file does not hold\n"
-    "      yet with the JSON's definition, and add the records. The file is\n"
-    "      opened shared, so several loads may run at once. A record refused\n"
-    "      (a duplicate in a unique key) is reported with its place in the\n"
-    "      JSON and the others are still added.\n"
-    "\n"
+const char* const kDescription = "Inspect and fill keyed data files (.KSF).\n";
+
+const char* const kFooter =
     "FILE gets the extension .KSF when it has none. --owner gives the owner\n"
     "password of an enciphered file (load: of the file it makes).\n"
     "\n"
     "Exit status: 0 success; 1 check found faults, or load refused a record;\n"
     "2 wrong usage, a file that cannot be read or written, or JSON that\n"
-    "load cannot use (then it writes nothing).\n"
-    "\n"
+    "load cannot use (then it writes nothing).\n";
+
+const char* const kJsonShape =
     "JSON shape:\n"
     "  {\"tables\": [TABLE, ...]}\n"
     "  TABLE:  {\"name\": \"UNNAMED\", \"oem\": false, \"fields\": [FIELD, ...],\n"
@@ -72,7 +55,8 @@ const char* const kHelp =
     "      a GROUP lists its members in \"fields\": [FIELD, ...].\n"
     "  KEY:    {\"name\": \"TRA:CHARACTERSKEY\", \"primary\": true, \"dup\": false,\n"
     "           \"opt\": true, \"nocase\": false,\n"
-    "           \"components\": [{\"field\": \"TRA:CHARACTER\", \"descending\": false}, ...]}\n"
+    "           \"components\": [{\"field\": \"TRA:CHARACTER\",\n"
+    "                           \"descending\": false}, ...]}\n"
     "      \"index\": true for an INDEX (built on request, not kept up to date);\n"
     "      \"external\": \"NAME\" for a key with an external name.\n"
     "  MEMO:   {\"name\": \"PRE:NOTES\", \"type\": \"MEMO\", \"size\": 2000, \"binary\": false}\n"
@@ -103,58 +87,48 @@ struct Options {
   std::optional<std::string> owner;
   bool json = false;
   std::optional<std::string> input;
+  std::vector<std::string> words;  // FILE and, for load, JSON-FILE
+  const CLI::App* app = nullptr;   // the command chosen, for usage messages
 };
 
-int usage(std::ostream& err, const std::string& message) {
-  err << "markfit ksf: " << message << "\nTry 'markfit ksf --help'.\n";
-  return 2;
+int usage(std::ostream& err, const Options& o, const std::string& message) {
+  err << usage_message(*o.app, message);
+  return kUsageStatus;
 }
 
-// Nullopt (after saying why) when the words do not make a command.
-std::optional<Options> parse_options(const std::vector<std::string>& args, std::ostream& err) {
-  Options o;
-  if (args.empty()) {
-    usage(err, "a command is missing (check, dump or load)");
-    return std::nullopt;
-  }
-  o.command = args[0];
-  if (o.command != "check" && o.command != "dump" && o.command != "load") {
-    usage(err, "unknown command '" + o.command + "'");
-    return std::nullopt;
-  }
-  std::vector<std::string> positional;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--owner") {
-      if (i + 1 >= args.size()) {
-        usage(err, "--owner needs a password");
-        return std::nullopt;
-      }
-      o.owner = args[++i];
-    } else if (a.rfind("--owner=", 0) == 0) {
-      o.owner = a.substr(8);
-    } else if (a == "--json" && o.command == "dump") {
-      o.json = true;
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      usage(err, "unknown option '" + a + "' for " + o.command);
-      return std::nullopt;
-    } else {
-      positional.push_back(a);
-    }
-  }
-  const std::size_t most = o.command == "load" ? 2 : 1;
-  if (positional.empty()) {
-    usage(err, o.command + " needs a FILE");
-    return std::nullopt;
-  }
-  if (positional.size() > most) {
-    usage(err, "too many arguments for " + o.command);
-    return std::nullopt;
-  }
-  o.file = positional[0];
-  if (positional.size() == 2 && positional[1] != "-") o.input = positional[1];
-  if (o.owner && o.owner->empty()) o.owner.reset();
-  return o;
+// The command line of `markfit ksf`, bound to *o.
+std::unique_ptr<CLI::App> command_line(Options* o) {
+  const std::string with_shape = std::string(kFooter) + "\n" + kJsonShape;
+  auto app = make_command("markfit ksf", kDescription, with_shape);
+  const std::string owner_help = "the owner password of an enciphered file";
+  CLI::App* check = add_command(*app, "check",
+                                "Walk the whole file and print every structural fault: header, block tables, pages, "
+                                "key order, separators, statistics against the real counts, index entries against "
+                                "their data records, memos, definitions. Read only. Prints \"no faults\" for a sound "
+                                "file.",
+                                kFooter);
+  add_arguments(*check, "FILE", "the data file", &o->words);
+  add_value(*check, "--owner", "PASSWORD", owner_help, &o->owner);
+
+  CLI::App* dump = add_command(*app, "dump",
+                               "Print the file's tables (or only TABLE), their definitions and records, readably or "
+                               "as JSON. Read only.",
+                               with_shape);
+  add_arguments(*dump, "FILE[\\!TABLE]", "the data file, and a table of it", &o->words);
+  add_value(*dump, "--owner", "PASSWORD", owner_help, &o->owner);
+  add_flag(*dump, "--json", "write JSON in the shape below instead of text", &o->json);
+
+  CLI::App* load = add_command(*app, "load",
+                               "Read JSON in the shape dump --json writes (from JSON-FILE, else from standard input), "
+                               "create every table the file does not hold yet with the JSON's definition, and add the "
+                               "records. The file is opened shared, so several loads may run at once. A record "
+                               "refused (a duplicate in a unique key) is reported with its place in the JSON and the "
+                               "others are still added.",
+                               with_shape);
+  add_arguments(*load, "FILE [JSON-FILE]", "the data file, and the JSON (\"-\" or none: standard input)", &o->words, 2);
+  add_value(*load, "--owner", "PASSWORD", "the owner password of the file (when load makes the file: it is enciphered)",
+            &o->owner);
+  return app;
 }
 
 std::string system_error_text(int number) { return runtime::message_text(300 + number); }
@@ -564,7 +538,7 @@ int run_load(const Options& o, std::istream& in, std::ostream& out, std::ostream
     err << "markfit ksf load: " << o.file << ": " << runtime::message_text(rc) << "\n";
     return 2;
   }
-  if (tn.marked) return usage(err, "load takes the FILE without a table (the tables are named in the JSON)");
+  if (tn.marked) return usage(err, o, "load takes the FILE without a table (the tables are named in the JSON)");
 
   std::string text;
   if (o.input) {
@@ -694,12 +668,21 @@ int run_load(const Options& o, std::istream& in, std::ostream& out, std::ostream
 
 int run_ksf(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
             platform::Env* env) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-    out << kHelp;
-    return 0;
-  }
-  std::optional<Options> o = parse_options(args, err);
-  if (!o) return 2;
+  Options options;
+  const std::unique_ptr<CLI::App> app = command_line(&options);
+  // "markfit ksf help" as well as "markfit ksf --help".
+  const Parsed parsed = parse(*app, !args.empty() && args[0] == "help" ? std::vector<std::string>{"--help"} : args);
+  out << parsed.out;
+  err << parsed.err;
+  if (parsed.done) return parsed.status;
+  Options* o = &options;
+  o->app = parsed.selected;
+  if (o->app == app.get()) return usage(err, *o, "a command is missing (check, dump or load)");
+  o->command = o->app->get_name();
+  if (o->words.empty()) return usage(err, *o, o->command + " needs a FILE");
+  o->file = o->words[0];
+  if (o->words.size() == 2 && o->words[1] != "-") o->input = o->words[1];
+  if (o->owner && o->owner->empty()) o->owner.reset();
   if (o->command == "check") return run_check(*o, out, err, env);
   if (o->command == "dump") return run_dump(*o, out, err);
   return run_load(*o, in, out, err);

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   clang libclang-rt-14-dev
   libqt6svg6 qt6-svg-dev xvfb xauth fonts-dejavu-core
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()
