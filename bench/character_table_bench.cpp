@@ -34,11 +34,11 @@
 #include <string>
 #include <vector>
 
-#include "app/character_table.h"
-#include "app/data_files.h"
+#include "app/tables/character_table.h"
+#include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
-#include "app/globals.h"
-#include "app/transactions.h"
+#include "app/data/globals.h"
+#include "app/data/transactions.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/transaction.h"

@@ -1,7 +1,7 @@
 // The toolbox library's entry point (cli/toolbox_loader.h): the whole window
 // side of the program lies behind it. Built into the library only, never
 // into the program or markfit_cli.
-#include "app/toolbox_window.h"
+#include "app/toolbox/toolbox_window.h"
 #include "cli/toolbox_loader.h"
 
 extern "C" __attribute__((visibility("default"))) int markfit_toolbox_main_1(int argc, char** argv,

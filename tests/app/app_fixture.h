@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/tray_icon.h"
+#include "app/toolbox/tray_icon.h"
 #include "tests/ui/gui_fixture.h"
 #include "ui/window.h"
 

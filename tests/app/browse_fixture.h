@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/data_files.h"
+#include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
-#include "app/globals.h"
-#include "app/transactions.h"
+#include "app/data/globals.h"
+#include "app/data/transactions.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/driver.h"

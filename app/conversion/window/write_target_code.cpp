@@ -1,0 +1,461 @@
+#include "app/conversion/window/write_target_code.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QString>
+#include <QWidget>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/commands/commands_table.h"
+#include "app/conversion/conversion.h"
+#include "app/data/data_files.h"
+#include "app/dictionary/dictionary.h"
+#include "app/data/globals.h"
+#include "app/windows/placement.h"
+#include "app/data/standard_messages.h"
+#include "files/driver/error_state.h"
+#include "files/driver/file_ops.h"
+#include "files/textline/textline_driver.h"
+#include "runtime/settings.h"
+#include "ui/file_names.h"
+#include "ui/services.h"
+#include "ui/text.h"
+#include "ui/window.h"
+
+namespace app {
+
+CommandsBrowse commands_browse = &CommandsTable;
+
+namespace {
+
+namespace wc = write_code;
+using ui::ControlDef;
+using ui::ControlKind;
+using ui::control;
+using ui::keys::kCtrlDown;
+
+constexpr ControlDef kControls[] = {
+    control(ControlKind::Box, "Html files", 6, 4, 290, 50),
+    control(ControlKind::Button, "", 274, 33, 16, 14).with_icon("lookup"),
+    control(ControlKind::Prompt, "Read file:", 14, 18, 42, 10),
+    control(ControlKind::Entry, "", 58, 16, 212, 12).with_format("@s255").with_key(kCtrlDown, wc::kReadLookup),
+    control(ControlKind::Button, "", 274, 15, 16, 14).with_icon("lookup"),
+    control(ControlKind::Prompt, "Write file:", 14, 36, 42, 10),
+    control(ControlKind::Entry, "", 58, 34, 212, 12).with_format("@s255").with_key(kCtrlDown, wc::kWriteLookup),
+    control(ControlKind::Box, "Text to prefix/postfix", 6, 58, 290, 50),
+    control(ControlKind::Prompt, "Before:", 14, 72, 42, 10),
+    control(ControlKind::Entry, "", 58, 70, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kBeforeLookup),
+    control(ControlKind::Button, "", 274, 69, 16, 14).with_icon("lookup"),
+    control(ControlKind::Prompt, "After:", 14, 90, 42, 10),
+    control(ControlKind::Entry, "", 58, 88, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kAfterLookup),
+    control(ControlKind::Button, "", 274, 87, 16, 14).with_icon("lookup"),
+    control(ControlKind::Option, "Translation", 6, 112, 92, 60),
+    control(ControlKind::Radio, "None", 14, 126, 76, 10).with_value(conversion::kModeNone),
+    control(ControlKind::Radio, "International", 14, 140, 76, 10).with_value(conversion::kModeInternational),
+    control(ControlKind::Radio, "All", 14, 154, 76, 10).with_value(conversion::kModeAll),
+    control(ControlKind::Box, "Options", 102, 112, 92, 60),
+    control(ControlKind::Prompt, "Indent:", 110, 128, 32, 10),
+    control(ControlKind::Spin, "", 144, 126, 40, 12).with_format("@n3").with_range(1, 40),
+    control(ControlKind::Check, "Save setup", 110, 142, 80, 10),
+    control(ControlKind::Check, "Clear setup", 110, 156, 80, 10),
+    control(ControlKind::List, "", 198, 116, 98, 56)
+        .with_format("80L(2)~Table Name~@s20@")
+        .with_tip("Name of translation table"),
+    control(ControlKind::Progress, "", 6, 178, 290, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Close", 190, 194, 50, 16).with_icon("ok"),
+    control(ControlKind::String, "", 6, 196, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::String, "", 30, 196, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Process", 246, 194, 50, 16).with_flags(ui::kDisabled),
+};
+
+ui::WindowDef make_window() {
+  ui::WindowDef d;
+  d.name = "markfit$MKFIT001";
+  d.caption = "Prepare html code to use in Netloom";
+  d.w = 302;
+  d.h = 216;
+  d.font = {"MS Sans Serif", 8, false};
+  d.icon = "markfit";
+  d.flags = ui::kSystemMenu | ui::kCentre;
+  d.controls = kControls;
+  return d;
+}
+const ui::WindowDef kWindow = make_window();
+
+constexpr std::string_view kReadTitle = "Select file to read";
+constexpr std::string_view kReadFilter = "Html files|*.htm|All files|*.*";
+constexpr std::string_view kWriteTitle = "Select file to write";
+constexpr std::string_view kWriteFilter = "Htw files|*.htw|All files|*.*";
+
+constexpr std::string_view kInputCaption = "ERROR: Could not open file";
+constexpr std::string_view kInputText = "Could not open the input file.";
+constexpr std::string_view kOutputCaption = "ERROR: Could not write file";
+constexpr std::string_view kOutputText = "Could not write the output file.";
+
+// The window's variables.
+struct Setup {
+  std::string read_file;
+  std::string write_file;
+  std::string before;
+  std::string after;
+  std::int32_t mode = conversion::kModeNone;
+  std::int32_t indent = 1;
+  std::int32_t save_setup = 0;
+  std::int32_t clear_setup = 0;
+  std::string read_dir;
+  std::string write_dir;
+  std::int32_t progress = 0;
+  std::string table_name;  // the list's value: the highlighted table's name
+  conversion::LineEnd line_end = conversion::LineEnd::crlf;
+  conversion::Encoding encoding = conversion::Encoding::automatic;
+};
+
+std::string setting(const char* key, const char* fallback = "") {
+  return runtime::GETINI(wc::kSection, key, fallback, kSettingsFile);
+}
+void write_setting(const char* key, const std::string& value) {
+  runtime::WRITEINI(wc::kSection, std::string(key), value, kSettingsFile);
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return s;
+}
+
+void load_setup(Setup& s) {
+  s.indent = 1;
+  s.save_setup = placement_number(setting("Setup", "0")) != 0 ? 1 : 0;
+  if (s.save_setup) {
+    s.read_dir = setting("ReadDir");
+    s.write_dir = setting("WriteDir");
+    s.read_file = setting("ReadFile");
+    s.write_file = setting("WriteFile");
+    s.before = setting("CommandBefore");
+    s.after = setting("CommandAfter");
+    s.indent = std::clamp(placement_number(setting("Indent", "0")), 0, conversion::kMaxIndent);
+    s.mode = placement_number(setting("Translation", "0"));
+  }
+  // Not part of the setup: read whatever "Setup" says.
+  s.line_end = lower(setting("LineEnd", "CRLF")) == "lf" ? conversion::LineEnd::lf : conversion::LineEnd::crlf;
+  const std::string encoding = lower(setting("Encoding", "Auto"));
+  s.encoding = encoding == "ansi"                        ? conversion::Encoding::ansi
+               : encoding == "utf8" || encoding == "utf-8" ? conversion::Encoding::utf8
+                                                           : conversion::Encoding::automatic;
+}
+
+void save_setup(const Setup& s) {
+  const std::string read(ui::clip(s.read_file));
+  if (!read.empty()) write_setting("ReadDir", ui::split_file_name(read).directory);
+  const std::string write(ui::clip(s.write_file));
+  if (!write.empty()) write_setting("WriteDir", ui::split_file_name(write).directory);
+  write_setting("Setup", s.save_setup ? "1" : "0");
+  write_setting("ReadFile", read);
+  write_setting("WriteFile", write);
+  write_setting("CommandBefore", std::string(ui::clip(s.before)));
+  write_setting("CommandAfter", std::string(ui::clip(s.after)));
+  write_setting("Indent", std::to_string(s.indent));
+  write_setting("Translation", std::to_string(s.mode));
+}
+
+void clear_setup(ui::Window& window, Setup& s) {
+  write_setting("Setup", "0");
+  for (const char* key : {"ReadFile", "WriteFile", "CommandBefore", "CommandAfter"}) write_setting(key, "");
+  write_setting("Indent", "1");
+  write_setting("Translation", "0");
+  s.save_setup = 0;
+  s.read_file.clear();
+  s.write_file.clear();
+  s.before.clear();
+  s.after.clear();
+  s.indent = 1;
+  s.mode = conversion::kModeNone;
+  window.set_property(wc::kProcess, ui::props::kDisable, "1");
+  window.display();
+}
+
+// The tables by name. The reading leaves the record buffer as it was, so
+// that the table named in it before is the one highlighted. False when the
+// reading failed and the window must close.
+bool fill_tables(ui::Window& window) {
+  using dictionary::TTB;
+  const dictionary::TransTablesRecord kept = TTB;
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> names;  // each as its 20 characters
+  bool ok = true;
+  files::set(dictionary::TTB_TABLENAMEKEY());
+  if (files::ERRORCODE() != 0) {
+    standard_message(msg::kViewOpenError);
+  } else {
+    for (;;) {
+      files::next(dictionary::TransTables);
+      const std::int32_t rc = files::ERRORCODE();
+      if (rc == 33) break;
+      if (rc != 0) {
+        ok = false;
+        break;
+      }
+      rows.push_back({dictionary::field_text(TTB.name), std::to_string(TTB.idnr)});
+      names.emplace_back(dictionary::field_bytes(TTB.name));
+    }
+  }
+  TTB = kept;
+  if (!ok) {
+    standard_message(msg::kRecordRetrievalError, "TransTables");
+    return false;
+  }
+  window.set_list_rows(wc::kTables, rows);
+  if (rows.empty()) {
+    dictionary::set_field(TTB.name, "");
+  } else if (!dictionary::field_text(TTB.name).empty()) {
+    std::size_t row = 0;
+    while (row < names.size() && names[row] != dictionary::field_bytes(TTB.name)) ++row;
+    window.set_property(wc::kTables, ui::props::kSelected, std::to_string(row + 1));
+  }
+  return true;
+}
+
+// A file lookup. The dialog starts where the stored directory says (else
+// in the current directory) and changes no directory.
+void look_up_file(ui::Window& window, Setup& s, bool read) {
+  std::string& file = read ? s.read_file : s.write_file;
+  const std::string& stored = read ? s.read_dir : s.write_dir;
+  std::string start(ui::clip(file));
+  if (!ui::clip(stored).empty() && ui::split_file_name(start).directory.empty()) {
+    std::string dir(ui::clip(stored));
+    if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+    start = dir + start;
+  }
+  const bool chosen = ui::file_dialog(read ? kReadTitle : kWriteTitle, start, read ? kReadFilter : kWriteFilter,
+                                      ui::kFileKeepDirectory);
+  if (chosen) {
+    file = start;
+    window.display(read ? wc::kReadFile : wc::kWriteFile);
+  }
+  if (read) window.set_property(wc::kProcess, ui::props::kDisable, chosen ? "0" : "1");
+}
+
+std::string sentence(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
+
+void put_on_clipboard(const std::string& text, bool utf8) {
+  QClipboard* board = QGuiApplication::clipboard();
+  if (text.empty()) {
+    board->clear();
+    return;
+  }
+  board->setText(utf8 ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) : ui::to_qstring(text));
+}
+
+// "Process": one run of the conversion.
+void process(ui::Window& window, Setup& s) {
+  using dictionary::TTB;
+  // The highlighted row is the table, as its name in the record buffer.
+  if (!s.table_name.empty()) dictionary::set_field(TTB.name, s.table_name);
+  std::int32_t table_id = TTB.idnr;
+  if (conversion::find_table(dictionary::field_text(TTB.name), &table_id) != 0) {
+    table_id = TTB.idnr;  // not reported: the table last loaded serves
+  }
+
+  const std::string read(ui::clip(s.read_file));
+  if (read.empty()) {
+    ui::beep();
+    window.select(wc::kReadFile);
+    return;
+  }
+  conversion::Options options;
+  options.mode = s.mode;
+  options.indent = s.indent;
+  options.before = s.before;
+  options.after = s.after;
+  options.line_end = s.line_end;
+  options.encoding = s.encoding;
+  conversion::Conversion run(options);
+  if (!run.open_input(read)) {
+    ui::message(std::string(kInputText) + "||" + sentence(run.report().error), kInputCaption,
+                ui::MessageIcon::Question, ui::code(ui::Button::Ok));
+    return;
+  }
+  const std::string write(ui::clip(s.write_file));
+  if (!write.empty()) {
+    if (!run.refuse_same_file(write)) {
+      ui::message(std::string(kOutputText) + "||" + sentence(run.report().error), kOutputCaption,
+                  ui::MessageIcon::Question, ui::code(ui::Button::Ok));
+      return;
+    }
+    if (files::textline_env()->exists(write) &&
+        ui::message("The file to write already exists.  Do you want to overwrite it?", "File already exists",
+                    ui::MessageIcon::Exclamation, ui::Button::Yes | ui::Button::No, ui::Button::Yes) != ui::Button::Yes) {
+      return;
+    }
+  }
+  conversion::ReplacementTable table;
+  if (s.mode == conversion::kModeInternational || s.mode == conversion::kModeAll) {
+    if (conversion::load_table(table_id, &table) != 0) {
+      standard_message(msg::kRecordRetrievalError, "Translations");
+      return;
+    }
+  }
+
+  s.progress = 0;
+  window.set_property(wc::kProgress, ui::props::kHide, "0");
+  window.display(wc::kProgress);
+  const conversion::ProgressFn progress = [&window, &s](int percent) {
+    s.progress = percent;
+    window.display(wc::kProgress);
+  };
+  bool ok = false;
+  std::uint64_t clipboard_cut = 0;
+  std::uint64_t clipboard_first = 0;
+  if (!write.empty()) {
+    conversion::FileOutput sink(write, s.line_end);
+    ok = run.run(table, sink, progress);
+  } else {
+    conversion::ClipboardText sink(s.line_end, run.utf8());
+    ok = run.run(table, sink, progress);
+    if (ok) {
+      put_on_clipboard(sink.text(), run.utf8());
+      clipboard_cut = sink.lines_cut();
+      clipboard_first = sink.first_line_cut();
+    }
+  }
+  s.progress = 0;
+  window.set_property(wc::kProgress, ui::props::kHide, "1");
+
+  const conversion::Report& report = run.report();
+  if (!ok) {
+    const bool input = report.failure == conversion::Report::Failure::input;
+    ui::message(std::string(input ? kInputText : kOutputText) + "||" + sentence(report.error),
+                input ? kInputCaption : kOutputCaption, ui::MessageIcon::Question, ui::code(ui::Button::Ok));
+    return;
+  }
+  std::string cut;
+  if (report.cut_lines > 0) {
+    cut = std::to_string(report.cut_lines) + (report.cut_lines == 1 ? " line was" : " lines were") +
+          " longer than " + std::to_string(conversion::kDefaultMaxLine) + " characters and " +
+          (report.cut_lines == 1 ? "was" : "were") + " cut; the first is line " + std::to_string(report.first_cut) +
+          ".";
+  }
+  if (clipboard_cut > 0) {
+    if (!cut.empty()) cut += "||";
+    cut += "The clipboard holds only the first " + std::to_string(conversion::kClipboardLimit) + " characters: " +
+           std::to_string(clipboard_cut) + (clipboard_cut == 1 ? " line" : " lines") + " from line " +
+           std::to_string(clipboard_first) + " on " + (clipboard_cut == 1 ? "is" : "are") + " cut or missing.";
+  }
+  if (!cut.empty()) ui::message(cut, "Lines cut", ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
+}
+
+ui::Window* open_window() {
+  for (ui::Window* w : ui::Window::open_windows()) {
+    if (w->definition().name == kWindow.name) return w;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const ui::WindowDef& write_target_code_definition() { return kWindow; }
+
+ui::Task WriteTargetCode() {
+  using namespace ui::events;
+  // One at a time: a second start brings the open window to the front.
+  if (ui::Window* open = open_window()) {
+    if (QWidget* w = open->widget()) {
+      w->raise();
+      w->activateWindow();
+    }
+    co_return;
+  }
+  take_request();
+  use_file(dictionary::Commands);
+  use_file(dictionary::TransTables);
+  use_file(dictionary::Translations);
+  ui::Window window(kWindow);
+  restore_placement(window, wc::kPlacementSection, kSettingsFile);
+
+  Setup s;
+  load_setup(s);
+  window.use(wc::kReadFile, &s.read_file);
+  window.use(wc::kWriteFile, &s.write_file);
+  window.use(wc::kBefore, &s.before);
+  window.use(wc::kAfter, &s.after);
+  window.use(wc::kTranslation, &s.mode);
+  window.use(wc::kIndent, &s.indent);
+  window.use(wc::kSaveSetup, &s.save_setup);
+  window.use(wc::kClearSetup, &s.clear_setup);
+  window.use(wc::kTables, &s.table_name);
+  window.use(wc::kProgress, &s.progress);
+  if (!ui::clip(s.read_file).empty()) window.set_property(wc::kProcess, ui::props::kDisable, "0");
+
+  bool first_open = true;
+  while (co_await window.next_event()) {
+    const int event = window.event();
+    switch (window.field()) {
+      case 0:
+        if (event == kOpenWindow && first_open) {
+          first_open = false;
+          if (!fill_tables(window)) {
+            window.post(kCloseWindow);
+            break;
+          }
+          window.display();
+          window.select(wc::kWriteLookup);
+        }
+        break;
+      case wc::kReadLookup:
+        if (event == kAccepted) look_up_file(window, s, true);
+        break;
+      case wc::kWriteLookup:
+        if (event == kAccepted) look_up_file(window, s, false);
+        break;
+      case wc::kReadFile:
+        // A name typed in serves as well as one chosen.
+        if (event == kAccepted) {
+          window.set_property(wc::kProcess, ui::props::kDisable, ui::clip(s.read_file).empty() ? "1" : "0");
+        }
+        break;
+      case wc::kBeforeLookup:
+      case wc::kAfterLookup:
+        if (event == kAccepted && commands_browse != nullptr) {
+          const int field = window.field();
+          global_request = kSelectRecord;
+          co_await commands_browse();
+          if (global_response == kRequestCompleted) {
+            std::string& text = field == wc::kBeforeLookup ? s.before : s.after;
+            text = dictionary::field_text(dictionary::COM.commandstring);
+            window.display(field == wc::kBeforeLookup ? wc::kBefore : wc::kAfter);
+          }
+        }
+        break;
+      case wc::kClearSetup:
+        if (event == kAccepted && s.clear_setup) clear_setup(window, s);
+        break;
+      case wc::kTables:
+        if (event == kNewSelection) dictionary::set_field(dictionary::TTB.name, s.table_name);
+        break;
+      case wc::kClose:
+        if (event == kAccepted) {
+          if (s.save_setup) save_setup(s);
+          window.post(kCloseWindow);
+        }
+        break;
+      case wc::kProcess:
+        if (event == kAccepted) process(window, s);
+        break;
+      default:
+        break;
+    }
+  }
+  release_file(dictionary::Commands);
+  release_file(dictionary::TransTables);
+  release_file(dictionary::Translations);
+  save_placement(window, wc::kPlacementSection, kSettingsFile);
+  window.close();
+  global_response = kRequestCancelled;
+}
+
+}  // namespace app

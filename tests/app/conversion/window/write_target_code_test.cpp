@@ -1,0 +1,349 @@
+// The conversion window driven through its controls: runs to a file and to
+// the clipboard, the overwrite question, the input and output errors, the
+// setup saved, cleared and kept, the table list, the indent's range, the
+// file lookups, and its start from the toolbox.
+#include "app/conversion/window/write_target_code.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/commands/commands_table.h"
+#include "app/dictionary/dictionary.h"
+#include "app/data/globals.h"
+#include "app/windows/placement.h"
+#include "app/toolbox/toolbox_window.h"
+#include "files/driver/error_state.h"
+#include "files/driver/file_ops.h"
+#include "runtime/settings.h"
+#include "tests/app/app_fixture.h"
+#include "ui/services.h"
+
+namespace {
+
+namespace wc = app::write_code;
+using dictionary::TRA;
+using dictionary::TTB;
+
+class WriteTargetCodeTest : public gui_test::GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    dictionary::clear_record_buffers();
+    QGuiApplication::clipboard()->setText(QStringLiteral("left alone"));
+  }
+  void open() {
+    task = app::WriteTargetCode();
+    gui_test::pump();
+    window = app_test::window_named(app::write_target_code_definition().name);
+    ASSERT_NE(window, nullptr);
+  }
+  template <class W>
+  W* widget(int control) {
+    auto* w = qobject_cast<W*>(window->widget(control));
+    EXPECT_NE(w, nullptr) << control;
+    return w;
+  }
+  void press(int control) {
+    QTest::mouseClick(widget<QPushButton>(control), Qt::LeftButton);
+    gui_test::pump();
+  }
+  void type(int control, const std::string& text) {
+    QLineEdit* edit = widget<QLineEdit>(control);
+    edit->setFocus();
+    edit->selectAll();
+    if (text.empty()) {
+      QTest::keyClick(edit, Qt::Key_Delete);
+    } else {
+      QTest::keyClicks(edit, QString::fromLatin1(text.c_str()));
+    }
+    QTest::keyClick(edit, Qt::Key_Return);
+    gui_test::pump();
+  }
+  void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(4, 4));
+    gui_test::pump();
+  }
+  bool closed() { return gui_test::pump_until([this] { return task.done(); }); }
+  std::string setting(const char* key) { return runtime::GETINI("WriteHtml", key, "?", app::kSettingsFile); }
+  // Two tables, "Other" (id 2) and "Standard" (id 1), with an entity for é.
+  void make_tables() {
+    for (files::FileDescriptor* f : {&dictionary::TransTables, &dictionary::Translations}) {
+      files::create(*f);
+      files::open(*f, 0x42);
+      ASSERT_EQ(files::ERRORCODE(), 0) << files::ERROR();
+    }
+    for (auto [id, name, html] : {std::tuple{1, "Standard", "&eacute"}, {2, "Other", "e"}}) {
+      TTB.idnr = id;
+      dictionary::set_field(TTB.name, name);
+      files::add(dictionary::TransTables);
+      dictionary::clear(TRA);
+      TRA.translationtableid = id;
+      dictionary::set_field(TRA.character, "\xE9 ");
+      dictionary::set_field(TRA.htmlchars, html);
+      files::add(dictionary::Translations);
+    }
+    for (files::FileDescriptor* f : {&dictionary::TransTables, &dictionary::Translations}) files::close(*f);
+    dictionary::clear(TTB);
+  }
+
+  app_test::TrayLog tray_log;
+  ui::Task task;
+  ui::Window* window = nullptr;
+};
+
+TEST_F(WriteTargetCodeTest, TheWorkedExampleIntoAFileAndOntoTheClipboard) {
+  make_tables();
+  dictionary::set_field(TTB.name, "Standard");
+  app_test::write_file(file("page.htm"), "  <p>Caf\xE9</p>   \r\n\r\n");
+  open();
+  EXPECT_EQ(window->text(0), "Prepare html code to use in Netloom");
+  EXPECT_FALSE(widget<QPushButton>(wc::kProcess)->isEnabled());  // no read file yet
+  EXPECT_FALSE(widget<QProgressBar>(wc::kProgress)->isVisible());
+  EXPECT_EQ(window->property(wc::kTables, ui::props::kSelected), "2");  // "Standard", from the buffer
+  type(wc::kReadFile, "page.htm");
+  EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  type(wc::kWriteFile, "page.htw");
+  type(wc::kBefore, "HtmlLine('");
+  type(wc::kAfter, "')");
+  click(widget<QRadioButton>(wc::kInternational));
+  QSpinBox* spin = widget<QSpinBox>(wc::kIndent);
+  spin->setFocus();
+  spin->selectAll();
+  QTest::keyClicks(spin, "2");
+  QTest::keyClick(spin, Qt::Key_Return);
+  gui_test::pump();
+  press(wc::kProcess);
+  EXPECT_EQ(app_test::read_file(file("page.htw")), "  HtmlLine('  <<p>Caf&eacute;<</p>')\r\n  HtmlLine('')\r\n");
+  EXPECT_TRUE(responder.messages().empty());
+  EXPECT_FALSE(widget<QProgressBar>(wc::kProgress)->isVisible());
+
+  // Another table, chosen in the list, and no write file: the clipboard.
+  auto* list = widget<QTreeWidget>(wc::kTables);
+  list->setCurrentItem(list->topLevelItem(0));
+  gui_test::pump();
+  EXPECT_EQ(dictionary::field_text(TTB.name), "Other");
+  type(wc::kWriteFile, "");
+  press(wc::kProcess);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("  HtmlLine('  <<p>Cafe<</p>')\r\n  HtmlLine('')\r\n"));
+  // A second run starts from an empty text.
+  press(wc::kProcess);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("  HtmlLine('  <<p>Cafe<</p>')\r\n  HtmlLine('')\r\n"));
+}
+
+TEST_F(WriteTargetCodeTest, TheOverwriteQuestionDecidesAndFailuresAreReported) {
+  app_test::write_file(file("in.htm"), "<b>\n");
+  app_test::write_file(file("out.htw"), "old");
+  open();
+  type(wc::kReadFile, "in.htm");
+  type(wc::kWriteFile, "out.htw");
+  responder.next_answer(ui::Button::No);
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 1u);
+  const ui::MessageRequest& question = responder.messages()[0];
+  EXPECT_EQ(question.caption, "File already exists");
+  EXPECT_EQ(question.text, "The file to write already exists.  Do you want to overwrite it?");
+  EXPECT_EQ(question.icon, ui::MessageIcon::Exclamation);
+  EXPECT_EQ(question.buttons, ui::Button::Yes | ui::Button::No);
+  EXPECT_EQ(question.default_button, ui::Button::Yes);
+  EXPECT_EQ(app_test::read_file(file("out.htw")), "old");
+  responder.next_answer(ui::Button::Yes);
+  press(wc::kProcess);
+  EXPECT_EQ(app_test::read_file(file("out.htw")), " <<b>\r\n");  // indent 1
+
+  // A read file that is not there: the message, and the write file untouched.
+  type(wc::kReadFile, "missing.htm");
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 3u);
+  EXPECT_EQ(responder.messages()[2].caption, "ERROR: Could not open file");
+  EXPECT_EQ(responder.messages()[2].text.substr(0, 30), "Could not open the input file.");
+  EXPECT_EQ(responder.messages()[2].icon, ui::MessageIcon::Question);
+  EXPECT_EQ(app_test::read_file(file("out.htw")), " <<b>\r\n");
+  // A write file in a folder that is not there, and the read file as write file.
+  type(wc::kReadFile, "in.htm");
+  type(wc::kWriteFile, "nowhere/out.htw");
+  press(wc::kProcess);
+  type(wc::kWriteFile, "in.htm");
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 5u);
+  for (int m : {3, 4}) {
+    EXPECT_EQ(responder.messages()[m].caption, "ERROR: Could not write file");
+    EXPECT_EQ(responder.messages()[m].text.substr(0, 32), "Could not write the output file.");
+  }
+  EXPECT_NE(responder.messages()[3].text.find("Path Not Found"), std::string::npos);
+  EXPECT_EQ(app_test::read_file(file("in.htm")), "<b>\n");
+  // No read file: a beep, the focus on its entry, the clipboard left alone.
+  type(wc::kReadFile, "");
+  type(wc::kWriteFile, "");
+  window->set_property(wc::kProcess, ui::props::kDisable, "0");
+  press(wc::kProcess);
+  EXPECT_EQ(responder.beeps(), 1);
+  EXPECT_TRUE(widget<QLineEdit>(wc::kReadFile)->hasFocus());
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("left alone"));
+}
+
+TEST_F(WriteTargetCodeTest, CutLinesAreReportedAfterTheRun) {
+  std::string input = std::string(1100, 'x') + "\n";
+  for (int i = 0; i < 40; ++i) input += std::string(1000, 'a') + "\n";
+  app_test::write_file(file("in.htm"), input);
+  open();
+  type(wc::kReadFile, "in.htm");
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].caption, "Lines cut");
+  EXPECT_EQ(responder.messages()[0].text,
+            "1 line was longer than 1024 characters and was cut; the first is line 1.\n\n"
+            "The clipboard holds only the first 29999 characters: 12 lines from line 30 on are cut or missing.");
+  // Line 1 (1024 + 2), lines 2 to 29 whole (28 x 1002), 917 characters of line 30.
+  EXPECT_EQ(QGuiApplication::clipboard()->text().size(), 29999);
+}
+
+TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
+  app_test::write_file(file("Markfit.ini"),
+                       "[WriteHtml]\nSetup=1\nReadFile=a.htm\nWriteFile=b.htw\nCommandBefore=Out('\n"
+                       "CommandAfter=')\nIndent=4\nTranslation=2\nReadDir=/stored/\n");
+  open();
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text(), QStringLiteral("a.htm"));
+  EXPECT_EQ(widget<QLineEdit>(wc::kBefore)->text(), QStringLiteral("Out('"));
+  EXPECT_EQ(widget<QSpinBox>(wc::kIndent)->value(), 4);
+  EXPECT_TRUE(widget<QRadioButton>(wc::kAll)->isChecked());
+  EXPECT_TRUE(widget<QCheckBox>(wc::kSaveSetup)->isChecked());
+  EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  // The close box closes without saving.
+  type(wc::kBefore, "Changed('");
+  window->post(ui::events::kCloseWindow);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(setting("CommandBefore"), "Out('");
+  EXPECT_EQ(app::global_response, app::kRequestCancelled);
+  // "Close" saves.
+  open();
+  type(wc::kBefore, "Changed('  ");
+  type(wc::kReadFile, "/site/pages/a.htm");
+  click(widget<QRadioButton>(wc::kNone));
+  press(wc::kClose);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(setting("CommandBefore"), "Changed('");
+  EXPECT_EQ(setting("ReadDir"), "/site/pages/");
+  EXPECT_EQ(setting("ReadFile"), "/site/pages/a.htm");
+  EXPECT_EQ(setting("Translation"), "0");
+  EXPECT_EQ(setting("Setup"), "1");
+  // "Clear setup" empties the setup at once and keeps the directories.
+  open();
+  click(widget<QCheckBox>(wc::kClearSetup));
+  EXPECT_EQ(setting("Setup"), "0");
+  EXPECT_EQ(setting("ReadFile"), "");
+  EXPECT_EQ(setting("Indent"), "1");
+  EXPECT_EQ(setting("ReadDir"), "/site/pages/");
+  EXPECT_TRUE(widget<QCheckBox>(wc::kClearSetup)->isChecked());
+  EXPECT_FALSE(widget<QCheckBox>(wc::kSaveSetup)->isChecked());
+  EXPECT_EQ(widget<QLineEdit>(wc::kBefore)->text(), QString());
+  EXPECT_EQ(widget<QSpinBox>(wc::kIndent)->value(), 1);
+  EXPECT_TRUE(widget<QRadioButton>(wc::kNone)->isChecked());
+  press(wc::kClose);
+  ASSERT_TRUE(closed());
+  // With "Setup" 0 nothing else is read: indent 1, mode None, empty fields.
+  open();
+  EXPECT_EQ(widget<QSpinBox>(wc::kIndent)->value(), 1);
+  EXPECT_TRUE(widget<QRadioButton>(wc::kNone)->isChecked());
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text(), QString());
+}
+
+TEST_F(WriteTargetCodeTest, TheIndentKeepsToItsRange) {
+  open();
+  QSpinBox* spin = widget<QSpinBox>(wc::kIndent);
+  spin->setFocus();
+  spin->selectAll();
+  QTest::keyClicks(spin, "41");
+  QTest::keyClick(spin, Qt::Key_Return);
+  gui_test::pump();
+  EXPECT_EQ(responder.beeps(), 1);
+  EXPECT_EQ(spin->value(), 1);
+  EXPECT_TRUE(spin->hasFocus());
+}
+
+TEST_F(WriteTargetCodeTest, FileLookupsStartInTheStoredDirectoryAndMoveNothing) {
+  app_test::write_file(file("Markfit.ini"), "[WriteHtml]\nSetup=1\nReadDir=" + file("site") + "/\n");
+  const std::string before = ui::path();
+  open();
+  responder.next_answer(ui::FileChoice{file("site/page.htm")});
+  press(wc::kReadLookup);
+  ASSERT_EQ(responder.file_dialogs().size(), 1u);
+  EXPECT_EQ(responder.file_dialogs()[0].title, "Select file to read");
+  EXPECT_EQ(responder.file_dialogs()[0].file, file("site") + "/");
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("site/page.htm"));
+  EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  EXPECT_EQ(ui::path(), before);
+  // Cancelled: "Process" is disabled even with a read file filled in.
+  responder.next_answer(ui::FileChoice{std::nullopt});
+  press(wc::kReadLookup);
+  EXPECT_FALSE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  responder.next_answer(ui::FileChoice{file("out.htw")});
+  press(wc::kWriteLookup);
+  EXPECT_EQ(responder.file_dialogs()[2].title, "Select file to write");
+  EXPECT_EQ(widget<QLineEdit>(wc::kWriteFile)->text().toStdString(), file("out.htw"));
+  EXPECT_EQ(ui::path(), before);
+  // Ctrl+Down in the entry presses its lookup.
+  widget<QLineEdit>(wc::kReadFile)->setFocus();
+  QTest::keyClick(widget<QLineEdit>(wc::kReadFile), Qt::Key_Down, Qt::ControlModifier);
+  gui_test::pump();
+  EXPECT_EQ(responder.file_dialogs().size(), 4u);
+}
+
+TEST_F(WriteTargetCodeTest, TheTextLookupsPickACommandFromTheCommandsBrowse) {
+  files::create(dictionary::Commands);
+  files::open(dictionary::Commands, 0x42);
+  for (const char* c : {"  HtmlLine('", "Out("}) {
+    dictionary::set_field(dictionary::COM.commandstring, c);
+    files::add(dictionary::Commands);
+  }
+  files::close(dictionary::Commands);
+  open();
+  type(wc::kAfter, "kept");
+  const auto browse = [] { return app_test::window_named(app::commands_table_definition().name); };
+  QTest::mouseClick(widget<QPushButton>(wc::kBeforeLookup), Qt::LeftButton);
+  ASSERT_TRUE(gui_test::pump_until([&] { return browse() != nullptr; }));
+  gui_test::pump();
+  browse()->set_property(app::commands_table::kList, ui::props::kSelected, "1");
+  QTest::mouseClick(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kSelect)), Qt::LeftButton);
+  ASSERT_TRUE(gui_test::pump_until([&] { return browse() == nullptr; }));
+  gui_test::pump();
+  EXPECT_EQ(widget<QLineEdit>(wc::kBefore)->text(), QStringLiteral("  HtmlLine('"));
+  // Closing the browse leaves the text as it was.
+  QTest::mouseClick(widget<QPushButton>(wc::kAfterLookup), Qt::LeftButton);
+  ASSERT_TRUE(gui_test::pump_until([&] { return browse() != nullptr; }));
+  QTest::mouseClick(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kClose)), Qt::LeftButton);
+  ASSERT_TRUE(gui_test::pump_until([&] { return browse() == nullptr; }));
+  gui_test::pump();
+  EXPECT_EQ(widget<QLineEdit>(wc::kAfter)->text(), QStringLiteral("kept"));
+}
+
+TEST_F(WriteTargetCodeTest, TheToolboxOpensItOnceBesideItself) {
+  app::ToolboxOptions options;
+  options.make_tray = [this] { return std::make_unique<app_test::FakeTray>(&tray_log); };
+  ui::Task toolbox = app::ToolboxWindow(options);
+  gui_test::pump();
+  ui::Window* tb = app_test::window_named(app::toolbox_definition().name);
+  ASSERT_NE(tb, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    responder.next_answer(ui::MenuPick{"&Write html code"});
+    QTest::mouseClick(qobject_cast<QPushButton*>(tb->widget(app::toolbox::kToolsButton)), Qt::LeftButton);
+    gui_test::pump();
+  }
+  int conversion_windows = 0;
+  for (ui::Window* w : ui::Window::open_windows()) {
+    conversion_windows += w->definition().name == app::write_target_code_definition().name ? 1 : 0;
+  }
+  EXPECT_EQ(conversion_windows, 1);
+  EXPECT_FALSE(toolbox.done());
+}
+
+}  // namespace
