@@ -6,11 +6,12 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <thread>
 
 #include "cli/command_line.h"
-#include "cli/json.h"
+#include "cli/json_document.h"
 #include "cli/ksf_json.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
@@ -152,6 +153,16 @@ int run_check(const Options& o, std::ostream& out, std::ostream& err, platform::
     err << "markfit ksf check: " << path << ": " << r.error << " (" << system_error_text(r.system_error) << ")\n";
     return 2;
   }
+  // FILE\!TABLE: the whole file is checked, but the table must be there.
+  if (const std::size_t marker = o.file.find("\\!"); marker != std::string::npos) {
+    std::string table = files::kestrel::upper_table_name(o.file.substr(marker + 2));
+    if (table.empty()) table = files::kestrel::kUnnamedTable;
+    if (std::find(r.tables.begin(), r.tables.end(), table) == r.tables.end()) {
+      err << "markfit ksf check: " << path << ": the file holds no table " << text_of(table)
+          << (r.clean() ? "" : " (and it has faults: check it without the table)") << "\n";
+      return 2;
+    }
+  }
   for (const std::string& n : r.notes) out << "note: " << n << "\n";
   for (const std::string& f : r.faults) out << f << "\n";
   if (r.fault_count > r.faults.size()) out << "... and " << r.fault_count - r.faults.size() << " more\n";
@@ -169,7 +180,7 @@ int run_check(const Options& o, std::ostream& out, std::ostream& err, platform::
 using files::FieldDescriptor;
 using files::FieldType;
 using files::FileDescriptor;
-using json::Value;
+using json::Json;
 
 // --- Talking to the driver ------------------------------------------------------------
 
@@ -298,6 +309,93 @@ void print_table_readably(const FileDescriptor& f, const std::string& name, bool
   out << "  RECORDS\n";
 }
 
+// Where a dump's text goes. Text goes straight out; a JSON document is
+// written whole or not at all, so it is kept until it is complete: in
+// memory, and past kKeptInMemory bytes in a temporary file that is removed
+// as soon as it is made (it has no name, so nothing is left behind however
+// the program ends).
+class DumpOutput {
+ public:
+  static constexpr std::size_t kKeptInMemory = 32 * 1024 * 1024;
+
+  DumpOutput(std::ostream& out, bool whole) : out_(out), whole_(whole) {}
+
+  void put(std::string_view text) {
+    if (!whole_) {
+      out_ << text;
+      return;
+    }
+    kept_ += text;
+    if (kept_.size() >= kKeptInMemory && failure_.empty()) spill();
+  }
+
+  // Writes what was kept; false with *why when it cannot (nothing of a
+  // whole document is written then).
+  bool finish(std::string* why) {
+    if (!failure_.empty()) {
+      *why = failure_;
+      return false;
+    }
+    if (spilled_) {
+      std::vector<char> chunk(1024 * 1024);
+      for (std::uint64_t at = 0; at < spilled_size_;) {
+        std::size_t got = 0;
+        const platform::Status s = spilled_->read_at(at, chunk.data(), chunk.size(), &got);
+        if (!s.ok() || got == 0) {
+          *why = "cannot read back the temporary file of the dump: " + system_error_text(s.ok() ? 5 : s.error);
+          return false;
+        }
+        out_.write(chunk.data(), static_cast<std::streamsize>(got));
+        at += got;
+      }
+    }
+    out_ << kept_;
+    out_.flush();
+    if (!out_) {
+      *why = "cannot write standard output";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void spill() {
+    platform::Env* env = platform::Env::posix();
+    if (!spilled_) {
+      const char* tmp = std::getenv("TMPDIR");
+      const std::string dir = tmp && *tmp ? tmp : "/tmp";
+      platform::OpenMode mode;
+      mode.access = platform::Access::read_write;
+      mode.create = mode.exclusive = true;
+      std::random_device random;
+      platform::Status s;
+      for (int attempt = 0; attempt < 16 && !spilled_; ++attempt) {
+        const std::string path = dir + "/markfit-dump-" + std::to_string(random()) + ".json";
+        s = env->open(path, mode, &spilled_);
+        if (s.ok()) (void)env->remove(path);
+        if (!s.ok() && s.error != 80) break;
+      }
+      if (!spilled_) {
+        failure_ = "cannot keep the dump in " + dir + ": " + system_error_text(s.error);
+        return;
+      }
+    }
+    if (const platform::Status s = spilled_->write_at(spilled_size_, kept_.data(), kept_.size()); !s.ok()) {
+      failure_ = "cannot keep the dump in a temporary file: " + system_error_text(s.error);
+      return;
+    }
+    spilled_size_ += kept_.size();
+    kept_.clear();
+  }
+
+  std::ostream& out_;
+  const bool whole_;
+  std::string kept_;
+  std::unique_ptr<platform::File> spilled_;
+  std::uint64_t spilled_size_ = 0;
+  std::string failure_;
+};
+
 int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
   files::kestrel::TableName tn;
   platform::Env* env = files::kestrel_env();
@@ -318,33 +416,31 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
     err << "markfit ksf dump: " << tn.path << ": " << why << "\n";
     return 2;
   }
+  auto fail = [&](const std::string& name, const std::string& message) {
+    err << "markfit ksf dump: " << tn.path << "\\!" << name << ": " << message << "\n";
+    return 2;
+  };
 
-  if (o.json) out << "{\n  \"tables\": [";
+  DumpOutput sink(out, o.json);
+  if (o.json) sink.put("{\n  \"tables\": [");
   bool first_table = true;
   for (const auto& [name, oem] : tables) {
     FileDescriptor f;
     declare(&f, tn.path, name, o);
     files::open(f, files::mode::read_only | files::mode::deny_none);
-    if (files::ERRORCODE() != 0) {
-      if (o.json) out << "\n  ]\n}\n";
-      err << "markfit ksf dump: " << tn.path << "\\!" << name << ": " << error_text() << "\n";
-      return 2;
-    }
+    if (files::ERRORCODE() != 0) return fail(name, error_text());
     const Layout layout = make_layout(f);
     if (!layout_is_sound(f, layout)) {
       files::close(f);
-      if (o.json) out << "\n  ]\n}\n";
-      err << "markfit ksf dump: " << tn.path << "\\!" << name
-          << ": the table's layout has more elements than its record has bytes: the file is damaged\n";
-      return 2;
+      return fail(name, "the table's layout has more elements than its record has bytes: the file is damaged");
     }
     if (o.json) {
-      Value head = Value::object();
-      head.set("name", Value::string(text_of(name)));
-      head.set("oem", Value::boolean(oem));
-      head.set("fields", layout_fields_json(f));
-      head.set("keys", keys_json(f));
-      head.set("memos", memos_json(f));
+      Json head = Json::object();
+      head["name"] = text_of(name);
+      head["oem"] = oem;
+      head["fields"] = layout_fields_json(f);
+      head["keys"] = keys_json(f);
+      head["memos"] = memos_json(f);
       // The records follow as a last member, one per line as they are read.
       std::string text = json::write(head, true, 2);
       const std::string close = "\n    }";
@@ -355,9 +451,11 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
         text.pop_back();  // a head short enough for one line: "{...}"
         text += ", \"records\": ";
       }
-      out << (first_table ? "\n    " : ",\n    ") << text << "[";
+      sink.put((first_table ? "\n    " : ",\n    ") + text + "[");
     } else {
-      print_table_readably(f, name, oem, out);
+      std::ostringstream text;
+      print_table_readably(f, name, oem, text);
+      sink.put(text.str());
     }
     first_table = false;
 
@@ -368,26 +466,27 @@ int run_dump(const Options& o, std::ostream& out, std::ostream& err) {
       files::next(f);
       rc = files::ERRORCODE();
       if (rc != 0) break;
-      const Value rec = record_json(f, layout);
+      const Json rec = record_json(f, layout);
       if (o.json) {
-        out << (count ? ",\n        " : "\n        ") << json::write(rec, true, 4);
+        sink.put((count ? ",\n        " : "\n        ") + json::write(rec, true, 4));
       } else {
         std::string line = "    " + std::to_string(count + 1) + ":";
-        for (const auto& [label, value] : rec.members()) line += " " + label + "=" + json::write(value);
-        out << line << "\n";
+        for (auto m = rec.begin(); m != rec.end(); ++m) line += " " + m.key() + "=" + json::write(m.value());
+        sink.put(line + "\n");
       }
       ++count;
     }
+    // The reason goes with the error state when the table is closed.
+    const std::string reason = rc == 33 ? std::string() : error_text();
     files::close(f);
-    if (rc != 33) {
-      if (o.json) out << "\n  ]\n}\n";
-      err << "markfit ksf dump: " << tn.path << "\\!" << name << ": " << "reading record " << count + 1 << ": "
-          << error_text() << "\n";
-      return 2;
-    }
-    if (o.json) out << (count ? "\n      ]\n    }" : "]\n    }");
+    if (rc != 33) return fail(name, "reading record " + std::to_string(count + 1) + ": " + reason);
+    if (o.json) sink.put(count ? "\n      ]\n    }" : "]\n    }");
   }
-  if (o.json) out << (tables.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  if (o.json) sink.put(tables.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  if (!sink.finish(&why)) {
+    err << "markfit ksf dump: " << why << "\n";
+    return 2;
+  }
   return 0;
 }
 
@@ -562,26 +661,26 @@ int run_load(const Options& o, std::istream& in, std::ostream& out, std::ostream
   }
 
   json::ParseError perr;
-  std::optional<Value> doc = json::parse(text, &perr);
+  std::optional<Json> doc = json::parse(text, &perr);
   if (!doc) {
     err << "markfit ksf load: " << (o.input ? *o.input : "standard input") << ": " << perr.describe() << "\n";
     return 2;
   }
   text.clear();
   text.shrink_to_fit();
-  const Value* tables = doc->is_object() ? doc->find("tables") : nullptr;
-  if (!tables || !tables->is_array() || doc->members().size() != 1) {
+  const Json* tables = json::member(*doc, "tables");
+  if (!tables || !tables->is_array() || doc->size() != 1) {
     err << "markfit ksf load: the JSON must be {\"tables\": [...]}\n";
     return 2;
   }
 
   // Everything is checked and turned into images before the file is touched.
   std::vector<LoadTable> loads;
-  for (std::size_t i = 0; i < tables->items().size(); ++i) {
+  for (std::size_t i = 0; i < tables->size(); ++i) {
     LoadTable t;
     t.where = "tables[" + std::to_string(i) + "]";
     t.file = std::make_unique<FileDescriptor>();
-    const Value& tj = tables->items()[i];
+    const Json& tj = (*tables)[i];
     if (InputError e; !table_from_json(tj, t.where, t.file.get(), &t.name, &t.oem, &e)) {
       err << "markfit ksf load: " << e.where << ": " << e.message << "\n";
       return 2;
@@ -594,16 +693,16 @@ int run_load(const Options& o, std::istream& in, std::ostream& out, std::ostream
       }
     }
     t.layout = make_layout(*t.file);
-    if (const Value* records = tj.find("records")) {
+    if (const Json* records = json::member(tj, "records")) {
       if (!records->is_array()) {
         err << "markfit ksf load: " << t.where << ".records: an array is expected\n";
         return 2;
       }
-      t.images.resize(records->items().size());
-      t.memos.resize(records->items().size());
-      for (std::size_t r = 0; r < records->items().size(); ++r) {
+      t.images.resize(records->size());
+      t.memos.resize(records->size());
+      for (std::size_t r = 0; r < records->size(); ++r) {
         InputError e;
-        if (!record_from_json(*t.file, t.layout, records->items()[r], t.where + ".records[" + std::to_string(r) + "]",
+        if (!record_from_json(*t.file, t.layout, (*records)[r], t.where + ".records[" + std::to_string(r) + "]",
                               &t.images[r], &t.memos[r], &e)) {
           err << "markfit ksf load: " << e.where << ": " << e.message << "\n";
           return 2;

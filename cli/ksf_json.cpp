@@ -14,9 +14,15 @@ namespace cli {
 using files::FieldDescriptor;
 using files::FieldType;
 using files::FileDescriptor;
-using json::Value;
+using json::Json;
 
 namespace {
+
+// A string's text; empty for anything else.
+const std::string& text(const Json& v) {
+  static const std::string none;
+  return v.is_string() ? v.get_ref<const std::string&>() : none;
+}
 
 // --- Layouts ---------------------------------------------------------------------
 
@@ -133,37 +139,37 @@ std::optional<FieldType> type_named(std::string_view name) {
 }
 
 
-Value field_json(const FileDescriptor& f, std::size_t i) {
+Json field_json(const FileDescriptor& f, std::size_t i) {
   const FieldDescriptor& d = f.fields[i];
-  Value v = Value::object();
-  v.set("name", Value::string(text_of(d.label)));
-  v.set("type", Value::string(std::string(files::field_type_name(d.type))));
+  Json v = Json::object();
+  v["name"] = Json(text_of(d.label));
+  v["type"] = Json(std::string(files::field_type_name(d.type)));
   if (files::is_string_type(d.type)) {
     if (!d.picture.empty()) {
-      v.set("picture", Value::string(text_of(d.picture)));
+      v["picture"] = Json(text_of(d.picture));
     } else {
-      v.set("length", Value::number(d.declared_length));
+      v["length"] = Json(d.declared_length);
     }
   }
   if (d.type == FieldType::DECIMAL || d.type == FieldType::PDECIMAL) {
-    v.set("digits", Value::number(unsigned{d.digits}));
-    v.set("places", Value::number(unsigned{d.places}));
+    v["digits"] = Json(unsigned{d.digits});
+    v["places"] = Json(unsigned{d.places});
   }
   if (!d.dims.empty()) {
-    Value dims = Value::array();
-    for (std::uint32_t n : d.dims) dims.push(Value::number(n));
-    v.set("dim", std::move(dims));
+    Json dims = Json::array();
+    for (std::uint32_t n : d.dims) dims.push_back(Json(n));
+    v["dim"] = std::move(dims);
   }
   if (d.over >= 0 && static_cast<std::size_t>(d.over) < f.fields.size()) {
-    v.set("over", Value::string(text_of(f.fields[static_cast<std::size_t>(d.over)].label)));
+    v["over"] = Json(text_of(f.fields[static_cast<std::size_t>(d.over)].label));
   }
   if (d.type == FieldType::GROUP) {
-    if (d.size != 0 && d.size != members_span(f, i)) v.set("size", Value::number(d.size));
-    Value members = Value::array();
-    for (std::size_t m : members_of(f, i)) members.push(field_json(f, m));
-    v.set("fields", std::move(members));
+    if (d.size != 0 && d.size != members_span(f, i)) v["size"] = Json(d.size);
+    Json members = Json::array();
+    for (std::size_t m : members_of(f, i)) members.push_back(field_json(f, m));
+    v["fields"] = std::move(members);
   } else if (natural_size(d) != d.size) {
-    v.set("size", Value::number(d.size));
+    v["size"] = Json(d.size);
   }
   return v;
 }
@@ -182,9 +188,9 @@ void store_le(std::uint8_t* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-Value bytes_value(const std::uint8_t* p, std::size_t n) {
-  Value v = Value::object();
-  v.set("bytes", Value::string(json::base64_encode(std::string_view(reinterpret_cast<const char*>(p), n))));
+Json bytes_value(const std::uint8_t* p, std::size_t n) {
+  Json v = Json::object();
+  v["bytes"] = Json(json::base64_encode(std::string_view(reinterpret_cast<const char*>(p), n)));
   return v;
 }
 
@@ -209,43 +215,47 @@ std::optional<std::string> decimal_text(const std::uint8_t* p, std::size_t n, un
   return text;
 }
 
-Value scalar_value(const FieldDescriptor& d, const std::uint8_t* p, std::uint32_t size) {
+// The shortest text that reads back as the same value.
+template <class Real>
+Json real_value(Real x) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return json::number_text(std::string(buf, r.ptr));
+}
+
+Json scalar_value(const FieldDescriptor& d, const std::uint8_t* p, std::uint32_t size) {
   if (natural_size(d) != size && !files::is_string_type(d.type)) return bytes_value(p, size);
   switch (d.type) {
-    case FieldType::BYTE: return Value::number(unsigned{p[0]});
-    case FieldType::SHORT: return Value::number(int{load_le<std::int16_t>(p)});
-    case FieldType::USHORT: return Value::number(unsigned{load_le<std::uint16_t>(p)});
-    case FieldType::LONG: return Value::number(std::int64_t{load_le<std::int32_t>(p)});
+    case FieldType::BYTE: return Json(unsigned{p[0]});
+    case FieldType::SHORT: return Json(int{load_le<std::int16_t>(p)});
+    case FieldType::USHORT: return Json(unsigned{load_le<std::uint16_t>(p)});
+    case FieldType::LONG: return Json(std::int64_t{load_le<std::int32_t>(p)});
     case FieldType::DATE:
     case FieldType::TIME:
-    case FieldType::ULONG: return Value::number(std::uint64_t{load_le<std::uint32_t>(p)});
+    case FieldType::ULONG: return Json(std::uint64_t{load_le<std::uint32_t>(p)});
     case FieldType::SREAL: {
       const float x = load_le<float>(p);
-      if (!std::isfinite(x)) return bytes_value(p, size);
-      char buf[32];
-      auto r = std::to_chars(buf, buf + sizeof buf, x);
-      return Value::number_text(std::string(buf, r.ptr));
+      return std::isfinite(x) ? real_value(x) : bytes_value(p, size);
     }
     case FieldType::REAL: {
       const double x = load_le<double>(p);
-      if (!std::isfinite(x)) return bytes_value(p, size);
-      return Value::number(x);
+      return std::isfinite(x) ? real_value(x) : bytes_value(p, size);
     }
     case FieldType::DECIMAL: {
       auto text = decimal_text(p, size, d.places);
-      return text ? Value::number_text(*text) : bytes_value(p, size);
+      return text ? json::number_text(*text) : bytes_value(p, size);
     }
     case FieldType::STRING:
-      return Value::string(text_of(std::string(reinterpret_cast<const char*>(p), size)));
+      return Json(text_of(std::string(reinterpret_cast<const char*>(p), size)));
     case FieldType::CSTRING: {
       const void* nul = std::memchr(p, 0, size);
       const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p) : size;
-      return Value::string(text_of(std::string(reinterpret_cast<const char*>(p), n)));
+      return Json(text_of(std::string(reinterpret_cast<const char*>(p), n)));
     }
     case FieldType::PSTRING: {
-      if (size == 0) return Value::string("");
+      if (size == 0) return Json("");
       const std::size_t n = std::min<std::size_t>(p[0], size - 1);
-      return Value::string(text_of(std::string(reinterpret_cast<const char*>(p + 1), n)));
+      return Json(text_of(std::string(reinterpret_cast<const char*>(p + 1), n)));
     }
     default: return bytes_value(p, size);
   }
@@ -258,41 +268,41 @@ struct ImageView {
   std::size_t length;
 };
 
-Value group_value(const ImageView& v, std::size_t g, std::uint64_t shift);
+Json group_value(const ImageView& v, std::size_t g, std::uint64_t shift);
 
-Value element_value(const ImageView& v, std::size_t i, std::uint64_t shift, std::uint32_t k) {
+Json element_value(const ImageView& v, std::size_t i, std::uint64_t shift, std::uint32_t k) {
   const Slot& s = v.layout.slots[i];
   const std::uint64_t at = shift + s.offset + std::uint64_t{k} * s.size;
   if (v.f.fields[i].type == FieldType::GROUP) return group_value(v, i, shift + std::uint64_t{k} * s.size);
-  if (at + s.size > v.length) return Value();
+  if (at + s.size > v.length) return Json();
   return scalar_value(v.f.fields[i], v.image + at, s.size);
 }
 
 // Nested arrays, one level per dimension, elements in row-major order.
-Value array_value(const ImageView& v, std::size_t i, std::uint64_t shift, std::size_t level, std::uint32_t* next) {
+Json array_value(const ImageView& v, std::size_t i, std::uint64_t shift, std::size_t level, std::uint32_t* next) {
   const std::vector<std::uint32_t>& dims = v.f.fields[i].dims;
-  Value a = Value::array();
+  Json a = Json::array();
   for (std::uint32_t n = 0; n < dims[level]; ++n) {
     if (level + 1 == dims.size()) {
-      a.push(element_value(v, i, shift, (*next)++));
+      a.push_back(element_value(v, i, shift, (*next)++));
     } else {
-      a.push(array_value(v, i, shift, level + 1, next));
+      a.push_back(array_value(v, i, shift, level + 1, next));
     }
   }
   return a;
 }
 
-Value field_value(const ImageView& v, std::size_t i, std::uint64_t shift) {
+Json field_value(const ImageView& v, std::size_t i, std::uint64_t shift) {
   if (v.f.fields[i].dims.empty()) return element_value(v, i, shift, 0);
   std::uint32_t next = 0;
   return array_value(v, i, shift, 0, &next);
 }
 
-Value group_value(const ImageView& v, std::size_t g, std::uint64_t shift) {
-  Value obj = Value::object();
+Json group_value(const ImageView& v, std::size_t g, std::uint64_t shift) {
+  Json obj = Json::object();
   for (std::size_t m : v.layout.members[g]) {
     if (v.f.fields[m].over >= 0) continue;
-    obj.set(v.layout.labels[m], field_value(v, m, shift));
+    obj[v.layout.labels[m]] = field_value(v, m, shift);
   }
   return obj;
 }
@@ -314,24 +324,20 @@ class LayoutReader {
   }
 
   // Text member `name` of `v` as Windows-1252 bytes.
-  bool ansi(const Value& v, const std::string& where, std::string* out) {
+  bool ansi(const Json& v, const std::string& where, std::string* out) {
     if (!v.is_string()) return fail(where, "a string is expected");
     char32_t bad = 0;
-    auto a = json::utf8_to_windows1252(v.text(), &bad);
-    if (!a) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(bad));
-      return fail(where, std::string("the character ") + buf + " has no Windows-1252 byte");
-    }
+    auto a = json::utf8_to_windows1252(text(v), &bad);
+    if (!a) return fail(where, "the character " + json::character_name(bad) + " has no Windows-1252 byte");
     *out = std::move(*a);
     return true;
   }
 
-  bool unsigned_member(const Value& obj, const char* name, const std::string& where, std::uint64_t limit,
+  bool unsigned_member(const Json& obj, const char* name, const std::string& where, std::uint64_t limit,
                        std::optional<std::uint32_t>* out) {
-    const Value* v = obj.find(name);
+    const Json* v = json::member(obj, name);
     if (!v) return true;
-    auto n = v->as_int64();
+    auto n = json::as_int64(*v);
     if (!n || *n < 0 || static_cast<std::uint64_t>(*n) > limit) {
       return fail(where + "." + name, "a whole number from 0 to " + std::to_string(limit) + " is expected");
     }
@@ -339,42 +345,42 @@ class LayoutReader {
     return true;
   }
 
-  bool flag(const Value& obj, const char* name, const std::string& where, bool* out) {
-    const Value* v = obj.find(name);
+  bool flag(const Json& obj, const char* name, const std::string& where, bool* out) {
+    const Json* v = json::member(obj, name);
     if (!v) {
       *out = false;
       return true;
     }
-    if (!v->is_bool()) return fail(where + "." + name, "true or false is expected");
-    *out = v->as_bool();
+    if (!v->is_boolean()) return fail(where + "." + name, "true or false is expected");
+    *out = v->get<bool>();
     return true;
   }
 
-  bool only_members(const Value& obj, const std::string& where, std::initializer_list<const char*> allowed) {
-    for (const Value::Member& m : obj.members()) {
-      if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return m.first == a; })) {
-        return fail(where, "unknown member \"" + m.first + "\"");
+  bool only_members(const Json& obj, const std::string& where, std::initializer_list<const char*> allowed) {
+    for (auto m = obj.begin(); m != obj.end(); ++m) {
+      if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return m.key() == a; })) {
+        return fail(where, "unknown member \"" + m.key() + "\"");
       }
     }
     return true;
   }
 
   // Appends the field `v` (and, for a GROUP, its members and END) to f.
-  bool field(const Value& v, const std::string& where, FileDescriptor* f, int depth) {
+  bool field(const Json& v, const std::string& where, FileDescriptor* f, int depth) {
     if (!v.is_object()) return fail(where, "a field object is expected");
     if (!only_members(v, where, {"name", "type", "length", "picture", "digits", "places", "dim", "over", "size",
                                  "fields"})) {
       return false;
     }
     FieldDescriptor d;
-    const Value* name = v.find("name");
+    const Json* name = json::member(v, "name");
     if (!name) return fail(where, "\"name\" is missing");
     if (!ansi(*name, where + ".name", &d.label)) return false;
     if (d.label.empty()) return fail(where + ".name", "a field needs a name");
-    const Value* type = v.find("type");
+    const Json* type = json::member(v, "type");
     if (!type || !type->is_string()) return fail(where, "\"type\" is missing");
-    auto t = type_named(type->text());
-    if (!t) return fail(where + ".type", "\"" + type->text() + "\" is not a field type a data file can hold");
+    auto t = type_named(text(*type));
+    if (!t) return fail(where + ".type", "\"" + text(*type) + "\" is not a field type a data file can hold");
     d.type = *t;
     std::optional<std::uint32_t> length, digits, places, size;
     if (!unsigned_member(v, "length", where, 0xFFFF, &length) || !unsigned_member(v, "digits", where, 31, &digits) ||
@@ -383,9 +389,9 @@ class LayoutReader {
     }
     const bool is_string = files::is_string_type(d.type);
     const bool is_decimal = d.type == FieldType::DECIMAL;
-    if (v.find("picture")) {
+    if (json::member(v, "picture")) {
       if (!is_string) return fail(where + ".picture", "only string fields have a picture");
-      if (!ansi(*v.find("picture"), where + ".picture", &d.picture)) return false;
+      if (!ansi(*json::member(v, "picture"), where + ".picture", &d.picture)) return false;
       if (d.picture.empty()) return fail(where + ".picture", "an empty picture");
       if (!size) return fail(where, "a string declared by picture needs \"size\"");
     }
@@ -400,20 +406,20 @@ class LayoutReader {
       d.places = static_cast<std::uint8_t>(*places);
     }
     if (length) d.declared_length = *length;
-    if (const Value* dims = v.find("dim")) {
-      if (!dims->is_array() || dims->items().empty() || dims->items().size() > files::kMaxDimensions) {
+    if (const Json* dims = json::member(v, "dim")) {
+      if (!dims->is_array() || dims->empty() || dims->size() > files::kMaxDimensions) {
         return fail(where + ".dim", "an array of 1 to " + std::to_string(files::kMaxDimensions) + " sizes is expected");
       }
       std::uint64_t product = 1;
-      for (const Value& n : dims->items()) {
-        auto k = n.as_int64();
+      for (const Json& n : *dims) {
+        auto k = json::as_int64(n);
         if (!k || *k < 1 || *k > 0xFFFF) return fail(where + ".dim", "each size must be from 1 to 65535");
         d.dims.push_back(static_cast<std::uint32_t>(*k));
         product *= static_cast<std::uint64_t>(*k);
       }
       if (product > 0xFFFF) return fail(where + ".dim", "more than 65535 elements");
     }
-    if (const Value* over = v.find("over")) {
+    if (const Json* over = json::member(v, "over")) {
       std::string target;
       if (!ansi(*over, where + ".over", &target)) return false;
       for (std::size_t i = f->fields.size(); i-- > 1;) {
@@ -422,17 +428,17 @@ class LayoutReader {
           break;
         }
       }
-      if (d.over < 0) return fail(where + ".over", "no earlier field is named \"" + over->text() + "\"");
+      if (d.over < 0) return fail(where + ".over", "no earlier field is named \"" + text(*over) + "\"");
     }
     if (d.type == FieldType::GROUP) {
       if (depth >= 100) return fail(where, "groups nested too deep");
       d.size = size.value_or(0);
-      const Value* members = v.find("fields");
+      const Json* members = json::member(v, "fields");
       if (!members || !members->is_array()) return fail(where, "a GROUP lists its members in \"fields\"");
       f->fields.push_back(d);
       const std::size_t g = f->fields.size() - 1;
-      for (std::size_t k = 0; k < members->items().size(); ++k) {
-        if (!field(members->items()[k], where + ".fields[" + std::to_string(k) + "]", f, depth + 1)) return false;
+      for (std::size_t k = 0; k < members->size(); ++k) {
+        if (!field((*members)[k], where + ".fields[" + std::to_string(k) + "]", f, depth + 1)) return false;
       }
       FieldDescriptor end;
       end.type = FieldType::END;
@@ -440,7 +446,7 @@ class LayoutReader {
       if (d.size != 0 && d.size < members_span(*f, g)) return fail(where + ".size", "smaller than its members");
       return true;
     }
-    if (v.find("fields")) return fail(where + ".fields", "only a GROUP has members");
+    if (json::member(v, "fields")) return fail(where + ".fields", "only a GROUP has members");
     d.size = size ? *size : natural_size(d).value_or(0);
     if (d.size == 0) return fail(where, "a field of no bytes");
     if (d.type == FieldType::PSTRING && d.size > 256) return fail(where, "a PSTRING holds at most 256 bytes");
@@ -449,10 +455,10 @@ class LayoutReader {
   }
 
   // The table's declaration from its JSON (everything but the records).
-  bool table(const Value& t, FileDescriptor* f, std::string* name, bool* oem) {
+  bool table(const Json& t, FileDescriptor* f, std::string* name, bool* oem) {
     if (!t.is_object()) return fail(where_, "a table object is expected");
     if (!only_members(t, where_, {"name", "oem", "fields", "keys", "memos", "records"})) return false;
-    const Value* n = t.find("name");
+    const Json* n = json::member(t, "name");
     if (!n) return fail(where_, "\"name\" is missing");
     if (!ansi(*n, where_ + ".name", name)) return false;
     if (name->empty() || name->find("\\!") != std::string::npos || name->find('\0') != std::string::npos) {
@@ -464,12 +470,12 @@ class LayoutReader {
     record.type = FieldType::GROUP;
     record.label = *name;
     f->fields.push_back(record);
-    const Value* fields = t.find("fields");
-    if (!fields || !fields->is_array() || fields->items().empty()) {
+    const Json* fields = json::member(t, "fields");
+    if (!fields || !fields->is_array() || fields->empty()) {
       return fail(where_ + ".fields", "a table needs at least one field");
     }
-    for (std::size_t k = 0; k < fields->items().size(); ++k) {
-      if (!field(fields->items()[k], where_ + ".fields[" + std::to_string(k) + "]", f, 1)) return false;
+    for (std::size_t k = 0; k < fields->size(); ++k) {
+      if (!field((*fields)[k], where_ + ".fields[" + std::to_string(k) + "]", f, 1)) return false;
     }
     FieldDescriptor end;
     end.type = FieldType::END;
@@ -483,32 +489,32 @@ class LayoutReader {
       return fail(where_ + ".fields", "more elements than the record has bytes (a GROUP without members?)");
     }
 
-    if (const Value* keys = t.find("keys")) {
+    if (const Json* keys = json::member(t, "keys")) {
       if (!keys->is_array()) return fail(where_ + ".keys", "an array is expected");
-      for (std::size_t k = 0; k < keys->items().size(); ++k) {
-        if (!key(keys->items()[k], where_ + ".keys[" + std::to_string(k) + "]", f)) return false;
+      for (std::size_t k = 0; k < keys->size(); ++k) {
+        if (!key((*keys)[k], where_ + ".keys[" + std::to_string(k) + "]", f)) return false;
       }
     }
-    if (const Value* memos = t.find("memos")) {
+    if (const Json* memos = json::member(t, "memos")) {
       if (!memos->is_array()) return fail(where_ + ".memos", "an array is expected");
-      for (std::size_t k = 0; k < memos->items().size(); ++k) {
-        if (!memo(memos->items()[k], where_ + ".memos[" + std::to_string(k) + "]", f)) return false;
+      for (std::size_t k = 0; k < memos->size(); ++k) {
+        if (!memo((*memos)[k], where_ + ".memos[" + std::to_string(k) + "]", f)) return false;
       }
     }
     f->link_keys();
     return true;
   }
 
-  bool key(const Value& v, const std::string& where, FileDescriptor* f) {
+  bool key(const Json& v, const std::string& where, FileDescriptor* f) {
     if (!v.is_object()) return fail(where, "a key object is expected");
     if (!only_members(v, where, {"name", "external", "primary", "dup", "opt", "nocase", "index", "components"})) {
       return false;
     }
     files::KeyDescriptor k;
-    const Value* name = v.find("name");
+    const Json* name = json::member(v, "name");
     if (!name) return fail(where, "\"name\" is missing");
     if (!ansi(*name, where + ".name", &k.label)) return false;
-    if (const Value* ext = v.find("external"); ext && !ansi(*ext, where + ".external", &k.name)) return false;
+    if (const Json* ext = json::member(v, "external"); ext && !ansi(*ext, where + ".external", &k.name)) return false;
     bool primary = false, dup = false, opt = false, nocase = false, index = false;
     if (!flag(v, "primary", where, &primary) || !flag(v, "dup", where, &dup) || !flag(v, "opt", where, &opt) ||
         !flag(v, "nocase", where, &nocase) || !flag(v, "index", where, &index)) {
@@ -519,16 +525,16 @@ class LayoutReader {
     if (opt) k.flags |= files::key_flag::OPT;
     if (nocase) k.flags |= files::key_flag::NOCASE;
     if (index) k.flags |= files::key_flag::INDEX;
-    const Value* components = v.find("components");
-    if (!components || !components->is_array() || components->items().empty()) {
+    const Json* components = json::member(v, "components");
+    if (!components || !components->is_array() || components->empty()) {
       return fail(where + ".components", "a key needs at least one component");
     }
-    for (std::size_t c = 0; c < components->items().size(); ++c) {
-      const Value& cv = components->items()[c];
+    for (std::size_t c = 0; c < components->size(); ++c) {
+      const Json& cv = (*components)[c];
       const std::string at = where + ".components[" + std::to_string(c) + "]";
       if (!cv.is_object() || !only_members(cv, at, {"field", "descending"})) return fail(at, "a component object is expected");
       std::string label;
-      const Value* fv = cv.find("field");
+      const Json* fv = json::member(cv, "field");
       if (!fv || !ansi(*fv, at + ".field", &label)) return fail(at, "\"field\" is missing");
       files::KeyComponent kc;
       kc.field = -1;
@@ -538,7 +544,7 @@ class LayoutReader {
           break;
         }
       }
-      if (kc.field < 0) return fail(at + ".field", "no field is named \"" + fv->text() + "\"");
+      if (kc.field < 0) return fail(at + ".field", "no field is named \"" + text(*fv) + "\"");
       if (!flag(cv, "descending", at, &kc.descending)) return false;
       k.components.push_back(kc);
     }
@@ -546,19 +552,19 @@ class LayoutReader {
     return true;
   }
 
-  bool memo(const Value& v, const std::string& where, FileDescriptor* f) {
+  bool memo(const Json& v, const std::string& where, FileDescriptor* f) {
     if (!v.is_object()) return fail(where, "a memo object is expected");
     if (!only_members(v, where, {"name", "external", "type", "size", "binary"})) return false;
     files::MemoDescriptor m;
-    const Value* name = v.find("name");
+    const Json* name = json::member(v, "name");
     if (!name) return fail(where, "\"name\" is missing");
     if (!ansi(*name, where + ".name", &m.label)) return false;
-    if (const Value* ext = v.find("external"); ext && !ansi(*ext, where + ".external", &m.name)) return false;
-    const Value* type = v.find("type");
-    if (!type || !type->is_string() || (type->text() != "MEMO" && type->text() != "BLOB")) {
+    if (const Json* ext = json::member(v, "external"); ext && !ansi(*ext, where + ".external", &m.name)) return false;
+    const Json* type = json::member(v, "type");
+    if (!type || !type->is_string() || (text(*type) != "MEMO" && text(*type) != "BLOB")) {
       return fail(where + ".type", "\"MEMO\" or \"BLOB\" is expected");
     }
-    m.blob = type->text() == "BLOB";
+    m.blob = text(*type) == "BLOB";
     std::optional<std::uint32_t> size;
     if (!unsigned_member(v, "size", where, 0xFFFF, &size)) return false;
     if (!m.blob && (!size || *size == 0)) return fail(where, "a MEMO needs its \"size\"");
@@ -579,7 +585,7 @@ class RecordWriter {
   RecordWriter(const FileDescriptor& f, const Layout& layout) : f_(f), layout_(layout), slots_(layout.slots) {}
 
   // False with *error set when the record does not fit the layout.
-  bool make(const Value& rec, const std::string& where, std::vector<std::uint8_t>* image,
+  bool make(const Json& rec, const std::string& where, std::vector<std::uint8_t>* image,
             std::vector<std::vector<std::uint8_t>>* memos, InputError* error) {
     where_ = where;
     error_ = error;
@@ -587,27 +593,29 @@ class RecordWriter {
     image->assign(f_.record_length, 0);
     if (!rec.is_object()) return fail(where, "a record object is expected");
     // Every member must name a field of the record or a memo.
-    for (const Value::Member& member : rec.members()) {
+    for (auto member = rec.begin(); member != rec.end(); ++member) {
+      const std::string& name = member.key();
       bool known = false;
-      for (std::size_t m : layout_.members[0]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == member.first);
-      for (const files::MemoDescriptor& m : f_.memos) known = known || text_of(m.label) == member.first;
-      if (!known) return fail(where, "no field or memo is named \"" + member.first + "\"");
+      for (std::size_t m : layout_.members[0]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == name);
+      for (const files::MemoDescriptor& m : f_.memos) known = known || text_of(m.label) == name;
+      if (!known) return fail(where, "no field or memo is named \"" + name + "\"");
     }
     if (!group(rec, 0, 0, where)) return false;
     memos->assign(f_.memos.size(), {});
     for (std::size_t m = 0; m < f_.memos.size(); ++m) {
       const files::MemoDescriptor& md = f_.memos[m];
-      const Value* v = rec.find(text_of(md.label));
+      const Json* v = json::member(rec, text_of(md.label));
       if (!v) continue;
       const std::string at = where + "." + text_of(md.label);
       if (!v->is_string()) return fail(at, "a string is expected");
       std::optional<std::string> bytes;
       if (md.blob || md.binary) {
-        bytes = json::base64_decode(v->text());
+        bytes = json::base64_decode(text(*v));
         if (!bytes) return fail(at, "base64 is expected");
       } else {
-        bytes = json::utf8_to_windows1252(v->text());
-        if (!bytes) return fail(at, "a character has no Windows-1252 byte");
+        char32_t bad = 0;
+        bytes = json::utf8_to_windows1252(text(*v), &bad);
+        if (!bytes) return fail(at, "the character " + json::character_name(bad) + " has no Windows-1252 byte");
       }
       if (!md.blob && bytes->size() > md.size) {
         return fail(at, std::to_string(bytes->size()) + " bytes, the memo holds " + std::to_string(md.size));
@@ -633,36 +641,37 @@ class RecordWriter {
     return image_->data() + off;
   }
 
-  bool group(const Value& obj, std::size_t g, std::uint64_t shift, const std::string& where) {
+  bool group(const Json& obj, std::size_t g, std::uint64_t shift, const std::string& where) {
     if (!obj.is_object()) return fail(where, "an object is expected");
-    for (const Value::Member& member : obj.members()) {
+    for (auto member = obj.begin(); member != obj.end(); ++member) {
+      const std::string& name = member.key();
       bool known = g == 0;  // the record's own members were checked with the memos
-      for (std::size_t m : layout_.members[g]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == member.first);
-      if (!known) return fail(where, "no member is named \"" + member.first + "\"");
+      for (std::size_t m : layout_.members[g]) known = known || (f_.fields[m].over < 0 && layout_.labels[m] == name);
+      if (!known) return fail(where, "no member is named \"" + name + "\"");
     }
     for (std::size_t m : layout_.members[g]) {
       if (f_.fields[m].over >= 0) continue;
       const std::string& label = layout_.labels[m];
-      if (!field(obj.find(label), m, shift, where + "." + label)) return false;
+      if (!field(json::member(obj, label), m, shift, where + "." + label)) return false;
     }
     return true;
   }
 
-  bool field(const Value* v, std::size_t i, std::uint64_t shift, const std::string& where) {
+  bool field(const Json* v, std::size_t i, std::uint64_t shift, const std::string& where) {
     const FieldDescriptor& d = f_.fields[i];
     std::uint32_t next = 0;
     if (d.dims.empty()) return element(v, i, shift, 0, where);
     return array(v, i, shift, 0, &next, where);
   }
 
-  bool array(const Value* v, std::size_t i, std::uint64_t shift, std::size_t level, std::uint32_t* next,
+  bool array(const Json* v, std::size_t i, std::uint64_t shift, std::size_t level, std::uint32_t* next,
              const std::string& where) {
     const std::vector<std::uint32_t>& dims = f_.fields[i].dims;
-    if (v && (!v->is_array() || v->items().size() != dims[level])) {
+    if (v && (!v->is_array() || v->size() != dims[level])) {
       return fail(where, "an array of " + std::to_string(dims[level]) + " elements is expected");
     }
     for (std::uint32_t n = 0; n < dims[level]; ++n) {
-      const Value* item = v ? &v->items()[n] : nullptr;
+      const Json* item = v ? &(*v)[n] : nullptr;
       const std::string at = where + "[" + std::to_string(n) + "]";
       const bool ok = level + 1 == dims.size() ? element(item, i, shift, (*next)++, at)
                                                : array(item, i, shift, level + 1, next, at);
@@ -672,11 +681,11 @@ class RecordWriter {
   }
 
   // One element; v == nullptr clears it (blanks for STRING, zero otherwise).
-  bool element(const Value* v, std::size_t i, std::uint64_t shift, std::uint32_t k, const std::string& where) {
+  bool element(const Json* v, std::size_t i, std::uint64_t shift, std::uint32_t k, const std::string& where) {
     const FieldDescriptor& d = f_.fields[i];
     const Slot& s = slots_[i];
     if (d.type == FieldType::GROUP) {
-      static const Value empty = Value::object();
+      static const Json empty = Json::object();
       return group(v ? *v : empty, i, shift + std::uint64_t{k} * s.size, where);
     }
     bool ok = true;
@@ -687,9 +696,9 @@ class RecordWriter {
       return true;
     }
     if (v->is_object()) {
-      const Value* b = v->find("bytes");
+      const Json* b = json::member(*v, "bytes");
       std::optional<std::string> raw;
-      if (v->members().size() != 1 || !b || !b->is_string() || !(raw = json::base64_decode(b->text()))) {
+      if (v->size() != 1 || !b || !b->is_string() || !(raw = json::base64_decode(text(*b)))) {
         return fail(where, "{\"bytes\": \"<base64>\"} is expected");
       }
       if (raw->size() != s.size) return fail(where, "the bytes must be exactly " + std::to_string(s.size));
@@ -699,8 +708,8 @@ class RecordWriter {
     return scalar(*v, d, p, s.size, where);
   }
 
-  bool integer(const Value& v, std::int64_t low, std::int64_t high, std::int64_t* out, const std::string& where) {
-    auto n = v.as_int64();
+  bool integer(const Json& v, std::int64_t low, std::int64_t high, std::int64_t* out, const std::string& where) {
+    auto n = json::as_int64(v);
     if (!n || *n < low || *n > high) {
       return fail(where, "a whole number from " + std::to_string(low) + " to " + std::to_string(high) + " is expected");
     }
@@ -708,7 +717,7 @@ class RecordWriter {
     return true;
   }
 
-  bool scalar(const Value& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
+  bool scalar(const Json& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
     if (!files::is_string_type(d.type) && natural_size(d) != size) {
       return fail(where, "a field of this size takes only {\"bytes\": ...}");
     }
@@ -738,16 +747,16 @@ class RecordWriter {
         return true;
       case FieldType::SREAL: {
         float x = 0;
-        const std::string& t = v.text();
+        const std::string t = json::number_string(v);
         auto r = std::from_chars(t.data(), t.data() + t.size(), x);
-        if (!v.is_number() || r.ec != std::errc() || r.ptr != t.data() + t.size()) {
+        if (!json::is_number(v) || r.ec != std::errc() || r.ptr != t.data() + t.size()) {
           return fail(where, "a number within the range of an SREAL is expected");
         }
         store_le(p, x);
         return true;
       }
       case FieldType::REAL: {
-        auto x = v.as_double();
+        auto x = json::as_double(v);
         if (!x) return fail(where, "a number within the range of a REAL is expected");
         store_le(p, *x);
         return true;
@@ -760,9 +769,9 @@ class RecordWriter {
     }
   }
 
-  bool decimal(const Value& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
-    if (!v.is_number()) return fail(where, "a number is expected");
-    std::string t = v.text();
+  bool decimal(const Json& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
+    if (!json::is_number(v)) return fail(where, "a number is expected");
+    std::string t = json::number_string(v);
     if (t.find_first_of("eE") != std::string::npos) return fail(where, "write a DECIMAL without an exponent");
     const bool negative = t[0] == '-';
     if (negative) t.erase(0, 1);
@@ -787,11 +796,11 @@ class RecordWriter {
     return true;
   }
 
-  bool string(const Value& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
+  bool string(const Json& v, const FieldDescriptor& d, std::uint8_t* p, std::uint32_t size, const std::string& where) {
     if (!v.is_string()) return fail(where, "a string is expected");
     char32_t bad = 0;
-    auto bytes = json::utf8_to_windows1252(v.text(), &bad);
-    if (!bytes) return fail(where, "a character has no Windows-1252 byte");
+    auto bytes = json::utf8_to_windows1252(text(v), &bad);
+    if (!bytes) return fail(where, "the character " + json::character_name(bad) + " has no Windows-1252 byte");
     const std::size_t room = d.type == FieldType::PSTRING ? size - 1 : size;
     if (bytes->size() > room) {
       return fail(where, std::to_string(bytes->size()) + " characters, the field holds " + std::to_string(room));
@@ -853,67 +862,67 @@ bool layout_is_sound(const FileDescriptor& f, const Layout& l) {
   return !f.fields.empty() && layout_values(f, l, 0, cap) <= cap;
 }
 
-Value layout_fields_json(const FileDescriptor& f) {
-  Value fields = Value::array();
+Json layout_fields_json(const FileDescriptor& f) {
+  Json fields = Json::array();
   if (f.fields.empty()) return fields;
-  for (std::size_t m : members_of(f, 0)) fields.push(field_json(f, m));
+  for (std::size_t m : members_of(f, 0)) fields.push_back(field_json(f, m));
   return fields;
 }
 
-Value keys_json(const FileDescriptor& f) {
-  Value keys = Value::array();
+Json keys_json(const FileDescriptor& f) {
+  Json keys = Json::array();
   for (const files::KeyDescriptor& k : f.keys) {
-    Value v = Value::object();
-    v.set("name", Value::string(text_of(k.label)));
-    if (!k.name.empty()) v.set("external", Value::string(text_of(k.name)));
-    v.set("primary", Value::boolean(k.flags & files::key_flag::PRIMARY));
-    v.set("dup", Value::boolean(k.flags & files::key_flag::DUP));
-    v.set("opt", Value::boolean(k.flags & files::key_flag::OPT));
-    v.set("nocase", Value::boolean(k.flags & files::key_flag::NOCASE));
-    if (k.flags & files::key_flag::INDEX) v.set("index", Value::boolean(true));
-    Value components = Value::array();
+    Json v = Json::object();
+    v["name"] = Json(text_of(k.label));
+    if (!k.name.empty()) v["external"] = Json(text_of(k.name));
+    v["primary"] = Json(static_cast<bool>(k.flags & files::key_flag::PRIMARY));
+    v["dup"] = Json(static_cast<bool>(k.flags & files::key_flag::DUP));
+    v["opt"] = Json(static_cast<bool>(k.flags & files::key_flag::OPT));
+    v["nocase"] = Json(static_cast<bool>(k.flags & files::key_flag::NOCASE));
+    if (k.flags & files::key_flag::INDEX) v["index"] = Json(static_cast<bool>(true));
+    Json components = Json::array();
     for (const files::KeyComponent& c : k.components) {
-      Value cv = Value::object();
+      Json cv = Json::object();
       const bool known = c.field >= 0 && static_cast<std::size_t>(c.field) < f.fields.size();
-      cv.set("field", Value::string(known ? text_of(f.fields[static_cast<std::size_t>(c.field)].label) : ""));
-      cv.set("descending", Value::boolean(c.descending));
-      components.push(std::move(cv));
+      cv["field"] = Json(known ? text_of(f.fields[static_cast<std::size_t>(c.field)].label) : "");
+      cv["descending"] = Json(static_cast<bool>(c.descending));
+      components.push_back(std::move(cv));
     }
-    v.set("components", std::move(components));
-    keys.push(std::move(v));
+    v["components"] = std::move(components);
+    keys.push_back(std::move(v));
   }
   return keys;
 }
 
-Value memos_json(const FileDescriptor& f) {
-  Value memos = Value::array();
+Json memos_json(const FileDescriptor& f) {
+  Json memos = Json::array();
   for (const files::MemoDescriptor& m : f.memos) {
-    Value v = Value::object();
-    v.set("name", Value::string(text_of(m.label)));
-    if (!m.name.empty()) v.set("external", Value::string(text_of(m.name)));
-    v.set("type", Value::string(m.blob ? "BLOB" : "MEMO"));
-    if (!m.blob) v.set("size", Value::number(m.size));
-    v.set("binary", Value::boolean(m.binary));
-    memos.push(std::move(v));
+    Json v = Json::object();
+    v["name"] = Json(text_of(m.label));
+    if (!m.name.empty()) v["external"] = Json(text_of(m.name));
+    v["type"] = Json(m.blob ? "BLOB" : "MEMO");
+    if (!m.blob) v["size"] = Json(m.size);
+    v["binary"] = Json(static_cast<bool>(m.binary));
+    memos.push_back(std::move(v));
   }
   return memos;
 }
 
-Value record_json(const FileDescriptor& f, const Layout& layout) {
+Json record_json(const FileDescriptor& f, const Layout& layout) {
   const ImageView v{f, layout, f.record, f.record_length};
-  Value rec = group_value(v, 0, 0);
+  Json rec = group_value(v, 0, 0);
   for (const files::MemoDescriptor& m : f.memos) {
     if (m.blob || m.binary) {
       const std::string raw = m.blob ? std::string(m.buffer.begin(), m.buffer.end()) : trimmed(m.buffer);
-      rec.set(text_of(m.label), Value::string(json::base64_encode(raw)));
+      rec[text_of(m.label)] = Json(json::base64_encode(raw));
     } else {
-      rec.set(text_of(m.label), Value::string(text_of(trimmed(m.buffer))));
+      rec[text_of(m.label)] = Json(text_of(trimmed(m.buffer)));
     }
   }
   return rec;
 }
 
-bool table_from_json(const Value& table, const std::string& where, FileDescriptor* f, std::string* name, bool* oem,
+bool table_from_json(const Json& table, const std::string& where, FileDescriptor* f, std::string* name, bool* oem,
                      InputError* error) {
   LayoutReader reader(where);
   if (reader.table(table, f, name, oem)) return true;
@@ -921,7 +930,7 @@ bool table_from_json(const Value& table, const std::string& where, FileDescripto
   return false;
 }
 
-bool record_from_json(const FileDescriptor& f, const Layout& layout, const Value& record, const std::string& where,
+bool record_from_json(const FileDescriptor& f, const Layout& layout, const Json& record, const std::string& where,
                       std::vector<std::uint8_t>* image, std::vector<std::vector<std::uint8_t>>* memos,
                       InputError* error) {
   return RecordWriter(f, layout).make(record, where, image, memos, error);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/json.h"
+#include "cli/json_document.h"
 #include "files/driver/descriptors.h"
 
 namespace cli {
@@ -55,12 +55,12 @@ std::string text_of(const std::string& ansi);
 
 // --- Definition and record to JSON ---
 
-json::Value layout_fields_json(const files::FileDescriptor& f);
-json::Value keys_json(const files::FileDescriptor& f);
-json::Value memos_json(const files::FileDescriptor& f);
+json::Json layout_fields_json(const files::FileDescriptor& f);
+json::Json keys_json(const files::FileDescriptor& f);
+json::Json memos_json(const files::FileDescriptor& f);
 
 // The record buffer (f.record) and memo buffers as one JSON object.
-json::Value record_json(const files::FileDescriptor& f, const Layout& layout);
+json::Json record_json(const files::FileDescriptor& f, const Layout& layout);
 
 // --- JSON to definition and record ---
 
@@ -74,13 +74,13 @@ struct InputError {
 // but its records), *name and *oem with its name and OEM flag. `where` is
 // the table's place in the JSON. False with *error set when the JSON does not
 // make a sound declaration.
-bool table_from_json(const json::Value& table, const std::string& where, files::FileDescriptor* f,
+bool table_from_json(const json::Json& table, const std::string& where, files::FileDescriptor* f,
                      std::string* name, bool* oem, InputError* error);
 
 // Turns one JSON record of the table declared by `f` into a record image
 // and memo contents. False with *error set when the record does not fit the
 // layout.
-bool record_from_json(const files::FileDescriptor& f, const Layout& layout, const json::Value& record,
+bool record_from_json(const files::FileDescriptor& f, const Layout& layout, const json::Json& record,
                       const std::string& where, std::vector<std::uint8_t>* image,
                       std::vector<std::vector<std::uint8_t>>* memos, InputError* error);
 

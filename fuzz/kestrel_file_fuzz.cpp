@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/json.h"
+#include "cli/json_document.h"
 #include "cli/ksf_command.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"

@@ -12,13 +12,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/json.h"
+#include "cli/json_document.h"
 #include "files/kestrel/pager.h"
 #include "files/kestrel/tree.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
 namespace {
+
+using json::Json;
 
 struct Outcome {
   int status = 0;
@@ -105,15 +107,19 @@ class KsfCommandTest : public ::testing::Test {
     return r.out;
   }
 
-  static json::Value parsed(const std::string& text) {
+  static Json parsed(const std::string& text) {
     json::ParseError e;
     auto v = json::parse(text, &e);
     EXPECT_TRUE(v.has_value()) << e.describe();
-    return v.value_or(json::Value());
+    return v.value_or(Json());
   }
-  static const json::Value& table(const json::Value& doc, std::size_t i) { return doc.find("tables")->items()[i]; }
-  static const json::Value& record(const json::Value& doc, std::size_t t, std::size_t r) {
-    return table(doc, t).find("records")->items()[r];
+  static const Json& table(const Json& doc, std::size_t i) { return doc.at("tables").at(i); }
+  static const Json& record(const Json& doc, std::size_t t, std::size_t r) { return table(doc, t).at("records").at(r); }
+  // A member's text: a string's own, a number's as written.
+  static std::string text(const Json& v, const char* name) {
+    const Json* m = json::member(v, name);
+    if (m == nullptr) return "(absent)";
+    return m->is_string() ? m->get<std::string>() : json::number_string(*m);
   }
 
   static std::string read(const std::string& file) {
@@ -135,35 +141,35 @@ TEST_F(KsfCommandTest, DumpLoadDumpGivesTheSameJsonForEveryType) {
   ASSERT_EQ(ksf({"load", path("second.ksf")}, once).status, 0);
   EXPECT_EQ(dump_json(path("second.ksf")), once);
 
-  const json::Value doc = parsed(once);
-  ASSERT_EQ(doc.find("tables")->items().size(), 2u);
-  EXPECT_EQ(table(doc, 0).find("name")->text(), "OEMTABLE");  // tables come in name order
-  EXPECT_TRUE(table(doc, 0).find("oem")->as_bool());
-  EXPECT_EQ(record(doc, 0, 0).find("OEM:NAME")->text(), "Straße    ");
-  EXPECT_EQ(record(doc, 0, 0).find("OEM:TEXT")->text(), "ÄÉÖüñ");  // all of them in code page 437
-  const json::Value& first = record(doc, 1, 0);
-  EXPECT_EQ(first.find("ALL:S")->text(), "-32768");
-  EXPECT_EQ(first.find("ALL:UL")->text(), "4294967295");
-  EXPECT_EQ(first.find("ALL:SR")->text(), "3.1415927");
-  EXPECT_EQ(first.find("ALL:R")->text(), "-2.5e-300");
-  EXPECT_EQ(first.find("ALL:DEC")->text(), "-123456.789");
-  EXPECT_EQ(first.find("ALL:STR")->text(), "Ärger € \u0081\u009d  ");  // blanks kept, undefined bytes as C1
-  EXPECT_EQ(first.find("ALL:CS")->text(), "c-str");
-  EXPECT_EQ(first.find("ALL:PS")->text(), std::string("p\0s", 3));
-  EXPECT_EQ(json::write(*first.find("ALL:LIST")), "[1,-2,3]");
-  EXPECT_EQ(first.find("ALL:LISTBYTES"), nullptr);  // its bytes are ALL:LIST's
-  EXPECT_EQ(json::write(*first.find("ALL:ADDR")),
+  const Json doc = parsed(once);
+  ASSERT_EQ(doc.at("tables").size(), 2u);
+  EXPECT_EQ(text(table(doc, 0), "name"), "OEMTABLE");  // tables come in name order
+  EXPECT_TRUE(table(doc, 0).at("oem").get<bool>());
+  EXPECT_EQ(text(record(doc, 0, 0), "OEM:NAME"), "Straße    ");
+  EXPECT_EQ(text(record(doc, 0, 0), "OEM:TEXT"), "ÄÉÖüñ");  // all of them in code page 437
+  const Json& first = record(doc, 1, 0);
+  EXPECT_EQ(text(first, "ALL:S"), "-32768");
+  EXPECT_EQ(text(first, "ALL:UL"), "4294967295");
+  EXPECT_EQ(text(first, "ALL:SR"), "3.1415927");
+  EXPECT_EQ(text(first, "ALL:R"), "-2.5e-300");
+  EXPECT_EQ(text(first, "ALL:DEC"), "-123456.789");
+  EXPECT_EQ(text(first, "ALL:STR"), "Ärger € \u0081\u009d  ");  // blanks kept, undefined bytes as C1
+  EXPECT_EQ(text(first, "ALL:CS"), "c-str");
+  EXPECT_EQ(text(first, "ALL:PS"), std::string("p\0s", 3));
+  EXPECT_EQ(json::write(first.at("ALL:LIST")), "[1,-2,3]");
+  EXPECT_EQ(json::member(first, "ALL:LISTBYTES"), nullptr);  // its bytes are ALL:LIST's
+  EXPECT_EQ(json::write(first.at("ALL:ADDR")),
             R"({"ALL:STREET":"Main      ","ALL:PHONES":[{"ALL:KIND":1,"ALL:NUMBER":"12345"},{"ALL:KIND":2,"ALL:NUMBER":""}]})");
-  EXPECT_EQ(first.find("ALL:RAW")->text(), "AAECAwQFBgcICQ==");
-  EXPECT_EQ(first.find("ALL:BLOB")->text(), "3q2+7w==");
-  EXPECT_EQ(*first.find("ALL:NOTES"), *record(parsed(kAllTypes), 0, 0).find("ALL:NOTES"));
+  EXPECT_EQ(text(first, "ALL:RAW"), "AAECAwQFBgcICQ==");
+  EXPECT_EQ(text(first, "ALL:BLOB"), "3q2+7w==");
+  EXPECT_EQ(first.at("ALL:NOTES"), record(parsed(kAllTypes), 0, 0).at("ALL:NOTES"));
   // A field left out is blank or zero; a REAL that is no number stays bytes.
-  EXPECT_EQ(record(doc, 1, 1).find("ALL:DEC")->text(), "0.500");
-  EXPECT_EQ(record(doc, 1, 1).find("ALL:B")->text(), "0");
-  EXPECT_EQ(json::write(*record(doc, 1, 2).find("ALL:R")), R"({"bytes":"AAAAAAAA8H8="})");
-  const json::Value& keys = *table(doc, 1).find("keys");
-  EXPECT_EQ(keys.items()[0].find("external")->text(), "IDX_ID");
-  EXPECT_TRUE(keys.items()[2].find("index")->as_bool());
+  EXPECT_EQ(text(record(doc, 1, 1), "ALL:DEC"), "0.500");
+  EXPECT_EQ(text(record(doc, 1, 1), "ALL:B"), "0");
+  EXPECT_EQ(json::write(record(doc, 1, 2).at("ALL:R")), R"({"bytes":"AAAAAAAA8H8="})");
+  const Json& keys = table(doc, 1).at("keys");
+  EXPECT_EQ(text(keys[0], "external"), "IDX_ID");
+  EXPECT_TRUE(keys[2].at("index").get<bool>());
 
   Outcome check = ksf({"check", path("second.ksf")});
   EXPECT_EQ(check.status, 0) << check.out;
@@ -181,18 +187,18 @@ TEST_F(KsfCommandTest, ValuesAtTheEdgesOfTheirFieldsRoundTrip) {
                 {"E:D4": 5, "E:D1": 0.1, "E:CS": "a", "E:PS": "z", "E:SR": 0.3, "E:R": 0.3}]}]})";
   ASSERT_EQ(ksf({"load", path("edge")}, json).status, 0);
   const std::string once = dump_json(path("edge"));
-  const json::Value doc = parsed(once);
-  auto text = [&](std::size_t r, const char* field) { return record(doc, 0, r).find(field)->text(); };
-  EXPECT_EQ(text(0, "E:D4"), "99.99");
-  EXPECT_EQ(text(0, "E:D1"), "-0.9");
-  EXPECT_EQ(text(0, "E:CS"), "full");  // fills the field: no terminator
-  EXPECT_EQ(text(0, "E:SR"), "1e-45");
-  EXPECT_EQ(text(0, "E:R"), "1.7976931348623157e+308");
-  EXPECT_EQ(text(1, "E:D4"), "-0.00");
-  EXPECT_EQ(text(1, "E:SR"), "-3.4028235e+38");
-  EXPECT_EQ(text(1, "E:R"), "-0");
-  EXPECT_EQ(text(2, "E:D4"), "5.00");
-  EXPECT_EQ(text(2, "E:SR"), "0.3");
+  const Json doc = parsed(once);
+  auto value = [&](std::size_t r, const char* field) { return text(record(doc, 0, r), field); };
+  EXPECT_EQ(value(0, "E:D4"), "99.99");
+  EXPECT_EQ(value(0, "E:D1"), "-0.9");
+  EXPECT_EQ(value(0, "E:CS"), "full");  // fills the field: no terminator
+  EXPECT_EQ(value(0, "E:SR"), "1e-45");
+  EXPECT_EQ(value(0, "E:R"), "1.7976931348623157e+308");
+  EXPECT_EQ(value(1, "E:D4"), "-0.00");
+  EXPECT_EQ(value(1, "E:SR"), "-3.4028235e+38");
+  EXPECT_EQ(value(1, "E:R"), "-0");
+  EXPECT_EQ(value(2, "E:D4"), "5.00");
+  EXPECT_EQ(value(2, "E:SR"), "0.3");
   ASSERT_EQ(ksf({"load", path("edge2")}, once).status, 0);
   EXPECT_EQ(dump_json(path("edge2")), once);
   // Just past each edge the load refuses.
@@ -208,9 +214,9 @@ TEST_F(KsfCommandTest, ValuesAtTheEdgesOfTheirFieldsRoundTrip) {
 
 TEST_F(KsfCommandTest, OneTableDumpsAloneAndReadably) {
   ASSERT_EQ(ksf({"load", path("f")}, kAllTypes).status, 0);
-  const json::Value doc = parsed(dump_json(path("f") + "\\!oemtable"));
-  ASSERT_EQ(doc.find("tables")->items().size(), 1u);
-  EXPECT_EQ(table(doc, 0).find("records")->items().size(), 2u);
+  const Json doc = parsed(dump_json(path("f") + "\\!oemtable"));
+  ASSERT_EQ(doc.at("tables").size(), 1u);
+  EXPECT_EQ(table(doc, 0).at("records").size(), 2u);
   Outcome text = ksf({"dump", path("f")});
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("TABLE OEMTABLE  (OEM)"), std::string::npos) << text.out;
@@ -242,15 +248,15 @@ TEST_F(KsfCommandTest, TableWithoutFieldsStillDumpsValidJson) {
   }
   const Outcome dump = ksf({"dump", path("bare.KSF"), "--json"});
   ASSERT_EQ(dump.status, 0) << dump.err;
-  const json::Value doc = parsed(dump.out);
-  EXPECT_EQ(table(doc, 0).find("name")->text(), "BARE");
-  EXPECT_TRUE(table(doc, 0).find("records")->items().empty());
+  const Json doc = parsed(dump.out);
+  EXPECT_EQ(text(table(doc, 0), "name"), "BARE");
+  EXPECT_TRUE(table(doc, 0).at("records").empty());
 }
 
 TEST_F(KsfCommandTest, OwnerPasswordEnciphersAndIsNeededToRead) {
   ASSERT_EQ(ksf({"load", path("secret"), "--owner", "Swordfish"}, kAllTypes).status, 0);
   const std::string dump = dump_json(path("secret"), {"--owner", "Swordfish"});
-  EXPECT_EQ(parsed(dump).find("tables")->items().size(), 2u);
+  EXPECT_EQ(parsed(dump).at("tables").size(), 2u);
   EXPECT_EQ(read(path("secret.KSF")).find("ALL:ID"), std::string::npos);  // nothing readable on disk
   EXPECT_EQ(ksf({"dump", path("secret"), "--json"}).status, 2);
   EXPECT_EQ(ksf({"check", path("secret"), "--owner", "Swordfish"}).status, 0);
@@ -274,9 +280,9 @@ TEST_F(KsfCommandTest, RefusedRecordIsReportedByItsPlaceAndTheRestAreAdded) {
   EXPECT_NE(r.err.find("tables[0].records[2] (table UNNAMED): refused: Creates Duplicate Key"), std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("tables[0].records[4]"), std::string::npos) << r.err;
-  const json::Value doc = parsed(dump_json(path("u")));
-  ASSERT_EQ(table(doc, 0).find("records")->items().size(), 3u);
-  EXPECT_EQ(record(doc, 0, 2).find("U:ID")->text(), "3");
+  const Json doc = parsed(dump_json(path("u")));
+  ASSERT_EQ(table(doc, 0).at("records").size(), 3u);
+  EXPECT_EQ(text(record(doc, 0, 2), "U:ID"), "3");
   EXPECT_EQ(ksf({"check", path("u")}).status, 0);
 }
 
@@ -297,7 +303,7 @@ TEST_F(KsfCommandTest, JsonItCannotUseWritesNothing) {
        "no field or memo is named \"T:B\""},
       {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "STRING", "length": 2}],
           "records": [{"T:A": "\u4e2d"}]}]})",
-       "Windows-1252"},
+       "T:A: the character U+4E2D (\u4e2d) has no Windows-1252 byte"},
       {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "MEMO"}]}]})", "not a field type"},
       {R"({"tables": [{"name": "T", "fields": [{"name": "T:A", "type": "DECIMAL", "digits": 5, "places": 2}],
           "records": [{"T:A": 1234.5}]}]})",
@@ -326,7 +332,7 @@ TEST_F(KsfCommandTest, LoadIntoATableOfAnotherDefinitionIsRefused) {
     "keys": [{"name": "OEM:NAMEKEY", "nocase": true, "components": [{"field": "OEM:NAME"}]}],
     "memos": [{"name": "OEM:TEXT", "type": "MEMO", "size": 30}],
     "records": [{"OEM:NAME": "Third"}]}]})").status, 0);
-  EXPECT_EQ(table(parsed(dump_json(path("f") + "\\!OEMTABLE")), 0).find("records")->items().size(), 3u);
+  EXPECT_EQ(table(parsed(dump_json(path("f") + "\\!OEMTABLE")), 0).at("records").size(), 3u);
 }
 
 TEST_F(KsfCommandTest, CheckReportsFaultsWithItsExitStatus) {
@@ -346,6 +352,37 @@ TEST_F(KsfCommandTest, CheckReportsFaultsWithItsExitStatus) {
   EXPECT_EQ(foreign.status, 1);
   EXPECT_NE(foreign.out.find("magic"), std::string::npos);
   EXPECT_EQ(ksf({"check", path("missing")}).status, 2);
+  // A table named must be there; the unnamed one is.
+  ASSERT_EQ(ksf({"load", path("t")}, kAllTypes).status, 0);
+  Outcome lacking = ksf({"check", path("t") + "\\!NOSUCH"});
+  EXPECT_EQ(lacking.status, 2);
+  EXPECT_NE(lacking.err.find("the file holds no table NOSUCH"), std::string::npos) << lacking.err;
+  EXPECT_EQ(ksf({"check", path("t") + "\\!oemtable"}).status, 0);
+  EXPECT_EQ(ksf({"check", path("t") + "\\!"}).status, 0);
+}
+
+TEST_F(KsfCommandTest, DumpThatFailsMidwayKeepsTheReasonAndWritesNoHalfJson) {
+  Json records = Json::array();
+  for (int i = 0; i < 3000; ++i) records.push_back({{"U:ID", i}, {"U:NAME", "name " + std::to_string(i) + std::string(40, 'x')}});
+  Json doc = *json::parse(R"({"tables": [{"name": "UNNAMED",
+    "fields": [{"name": "U:ID", "type": "LONG"}, {"name": "U:NAME", "type": "STRING", "length": 60}],
+    "keys": [{"name": "U:IDKEY", "components": [{"field": "U:ID"}]}]}]})", nullptr);
+  doc["tables"][0]["records"] = records;
+  ASSERT_EQ(ksf({"load", path("big")}, json::write(doc)).status, 0);
+  // Damage pages of the second half until a read there fails.
+  const std::string intact = read(path("big.KSF"));
+  Outcome failed;
+  for (std::size_t at = intact.size() / 2 + 100; at + 16 < intact.size() && failed.status == 0; at += 1024) {
+    std::string bytes = intact;
+    for (std::size_t k = 0; k < 16; ++k) bytes[at + k] ^= 0x5A;
+    write(path("big.KSF"), bytes);
+    failed = ksf({"dump", path("big.KSF"), "--json"});
+  }
+  ASSERT_EQ(failed.status, 2);
+  EXPECT_NE(failed.err.find("reading record "), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.err.find(":  (0)"), std::string::npos) << failed.err;  // the reason is there
+  EXPECT_NE(failed.err.find("(90)"), std::string::npos) << failed.err;
+  EXPECT_TRUE(failed.out.empty()) << failed.out.size() << " bytes of JSON written";
 }
 
 TEST_F(KsfCommandTest, WrongUsageIsStatusTwo) {
@@ -363,30 +400,30 @@ TEST_F(KsfCommandTest, WrongUsageIsStatusTwo) {
 
 // Each child loads its own records into the same new file: half of them
 // into a table both create, half into a table of its own.
-json::Value records_for(int writer, int from, int count) {
-  json::Value records = json::Value::array();
+Json records_for(int writer, int from, int count) {
+  Json records = Json::array();
   for (int n = from; n < from + count; ++n) {
-    json::Value r = json::Value::object();
-    r.set("W:ID", json::Value::number(writer * 100000 + n));
-    r.set("W:TEXT", json::Value::string("writer " + std::to_string(writer)));
-    records.push(std::move(r));
+    Json r = Json::object();
+    r["W:ID"] = writer * 100000 + n;
+    r["W:TEXT"] = "writer " + std::to_string(writer);
+    records.push_back(std::move(r));
   }
   return records;
 }
 
 std::string load_text(int writer, int count) {
   auto table = [&](const std::string& name, int from) {
-    json::Value t = json::Value::object();
-    t.set("name", json::Value::string(name));
-    t.set("fields", *json::parse(R"([{"name": "W:ID", "type": "LONG"}, {"name": "W:TEXT", "type": "STRING", "length": 12}])", nullptr));
-    t.set("keys", *json::parse(R"([{"name": "W:IDKEY", "components": [{"field": "W:ID"}]}])", nullptr));
-    t.set("records", records_for(writer, from, count));
+    Json t = Json::object();
+    t["name"] = name;
+    t["fields"] = *json::parse(R"([{"name": "W:ID", "type": "LONG"}, {"name": "W:TEXT", "type": "STRING", "length": 12}])", nullptr);
+    t["keys"] = *json::parse(R"([{"name": "W:IDKEY", "components": [{"field": "W:ID"}]}])", nullptr);
+    t["records"] = records_for(writer, from, count);
     return t;
   };
-  json::Value doc = json::Value::object();
-  json::Value& tables = doc.set("tables", json::Value::array());
-  tables.push(table("COMMON", 0));
-  tables.push(table("OWN" + std::to_string(writer), count));
+  Json doc = Json::object();
+  Json& tables = doc["tables"] = Json::array();
+  tables.push_back(table("COMMON", 0));
+  tables.push_back(table("OWN" + std::to_string(writer), count));
   return json::write(doc);
 }
 
@@ -412,12 +449,12 @@ TEST_F(KsfCommandTest, TwoLoadsAtOnceBothLand) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
-  const json::Value doc = parsed(dump_json(file));
-  ASSERT_EQ(doc.find("tables")->items().size(), 3u);
-  EXPECT_EQ(table(doc, 0).find("name")->text(), "COMMON");
-  EXPECT_EQ(table(doc, 0).find("records")->items().size(), 2u * kCount);
-  EXPECT_EQ(table(doc, 1).find("records")->items().size(), std::size_t{kCount});
-  EXPECT_EQ(table(doc, 2).find("records")->items().size(), std::size_t{kCount});
+  const Json doc = parsed(dump_json(file));
+  ASSERT_EQ(doc.at("tables").size(), 3u);
+  EXPECT_EQ(text(table(doc, 0), "name"), "COMMON");
+  EXPECT_EQ(table(doc, 0).at("records").size(), 2u * kCount);
+  EXPECT_EQ(table(doc, 1).at("records").size(), std::size_t{kCount});
+  EXPECT_EQ(table(doc, 2).at("records").size(), std::size_t{kCount});
   Outcome check = ksf({"check", file});
   EXPECT_EQ(check.status, 0) << check.out;
 }

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/dictionary/standard_table.h"
-#include "cli/json.h"
+#include "cli/json_document.h"
 #include "cli/ksf_command.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
@@ -17,14 +17,17 @@
 namespace {
 
 using namespace dictionary;
-using Json = cli::json::Value;
+using cli::json::Json;
 
 const Json& member(const Json& object, std::string_view name) {
   static const Json null;
-  const Json* v = object.find(name);
+  const Json* v = cli::json::member(object, name);
   return v ? *v : null;
 }
-bool flag(const Json& object, std::string_view name) { return member(object, name).as_bool(); }
+bool flag(const Json& object, std::string_view name) {
+  const Json& v = member(object, name);
+  return v.is_boolean() && v.get<bool>();
+}
 
 class DictionaryTest : public ::testing::Test {
  protected:
@@ -62,9 +65,9 @@ class DictionaryTest : public ::testing::Test {
 
 std::string components(const Json& key) {
   std::string s;
-  for (const Json& c : member(key, "components").items()) {
+  for (const Json& c : member(key, "components")) {
     if (!s.empty()) s += ",";
-    s += (flag(c, "descending") ? "-" : "+") + member(c, "field").text();
+    s += (flag(c, "descending") ? "-" : "+") + member(c, "field").get<std::string>();
   }
   return s;
 }
@@ -104,26 +107,26 @@ TEST_F(DictionaryTest, NewFilesStoreExactlyTheDeclaredDefinitions) {
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.file);
     const Json doc = dump(e.file);
-    ASSERT_EQ(member(doc, "tables").items().size(), 1u);
-    const Json& table = member(doc, "tables").items()[0];
-    EXPECT_EQ(member(table, "name").text(), "UNNAMED");
+    ASSERT_EQ(member(doc, "tables").size(), 1u);
+    const Json& table = member(doc, "tables")[0];
+    EXPECT_EQ(member(table, "name").get<std::string>(), "UNNAMED");
     EXPECT_FALSE(flag(table, "oem"));
     std::vector<std::pair<std::string, std::string>> fields;
-    for (const Json& f : member(table, "fields").items()) {
-      std::string type = member(f, "type").text();
-      if (f.find("length")) type += "(" + member(f, "length").text() + ")";
-      EXPECT_EQ(f.find("dim"), nullptr);
-      fields.emplace_back(member(f, "name").text(), type);
+    for (const Json& f : member(table, "fields")) {
+      std::string type = member(f, "type").get<std::string>();
+      if (cli::json::member(f, "length")) type += "(" + cli::json::number_string(member(f, "length")) + ")";
+      EXPECT_EQ(cli::json::member(f, "dim"), nullptr);
+      fields.emplace_back(member(f, "name").get<std::string>(), type);
     }
     EXPECT_EQ(fields, e.fields);
     std::vector<std::tuple<std::string, std::string, std::string>> keys;
-    for (const Json& k : member(table, "keys").items()) {
-      keys.emplace_back(member(k, "name").text(), components(k), flags(k));
-      EXPECT_EQ(k.find("external"), nullptr);
+    for (const Json& k : member(table, "keys")) {
+      keys.emplace_back(member(k, "name").get<std::string>(), components(k), flags(k));
+      EXPECT_EQ(cli::json::member(k, "external"), nullptr);
     }
     EXPECT_EQ(keys, e.keys);
-    EXPECT_TRUE(member(table, "memos").items().empty());
-    EXPECT_TRUE(member(table, "records").items().empty());
+    EXPECT_TRUE(member(table, "memos").empty());
+    EXPECT_TRUE(member(table, "records").empty());
   }
 }
 
