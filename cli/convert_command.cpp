@@ -69,6 +69,7 @@ struct Args {
   bool setup = false;
   bool keep_entities = false;
   bool numeric = false;
+  bool double_quotes = false;
   // Texts that came from the saved setup are in the program's character
   // set already.
   bool before_is_ansi = false;
@@ -107,6 +108,10 @@ std::unique_ptr<CLI::App> command_line(Args* a) {
   add_flag(c, "--numeric",
            "write a character from 128 up that the table does not hold as \"&#NNN;\" (modes international and all)",
            &a->numeric);
+  add_flag(c, "-q,--double-quotes",
+           "write every quote (') of the line twice, as a Netloom string needs it; without it, lines left with "
+           "an odd number of quotes are reported",
+           &a->double_quotes);
   add_flag(c, "--setup",
            "take every option not given (INPUT and --output too) from the setup the window saved in section "
            "\"WriteHtml\" of ./Markfit.ini",
@@ -361,6 +366,7 @@ std::optional<Failure> take_setup(Args* a) {
     const long long indent = settings_number(GETINI(kSection, "Indent", "0", kSettingsFile));
     a->indent = std::to_string(std::clamp<long long>(indent, 0, conversion::kMaxIndent));
   }
+  if (!a->double_quotes) a->double_quotes = settings_number(GETINI(kSection, "DoubleQuotes", "0", kSettingsFile)) != 0;
   fill(a->eol, "LineEnd");
   fill(a->encoding, "Encoding");
   return std::nullopt;
@@ -473,6 +479,7 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
   }
   options.keep_entities = a.keep_entities;
   options.numeric = a.numeric;
+  options.double_quotes = a.double_quotes;
   auto take_text = [](const std::optional<std::string>& text, bool is_ansi, const char* what,
                       std::string* to) -> std::optional<Failure> {
     if (!text) return std::nullopt;
@@ -540,6 +547,9 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
                  "markfit convert: %llu line%s cut at %zu characters; the first is line %llu\n",
                  static_cast<unsigned long long>(report.cut_lines), report.cut_lines == 1 ? " was" : "s were",
                  options.max_line, static_cast<unsigned long long>(report.first_cut));
+  }
+  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
+    std::fprintf(err, "markfit convert: %s\n", lone.c_str());
   }
   return 0;
 }

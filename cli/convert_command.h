@@ -4,11 +4,12 @@
 //
 // Options (--help lists them): -o/--output, -b/--before, -a/--after,
 // -i/--indent, -m/--mode, -t/--table, --encoding, --eol, --max-line,
-// --keep-entities, --numeric, --force, --setup, -C/--directory.
+// --keep-entities, --numeric, -q/--double-quotes, --force, --setup,
+// -C/--directory.
 //
-// Exit status 0 on success (cut lines are reported on standard error and
-// still succeed), 1 on an error (message on standard error; no output file
-// replaced), 2 on a usage error.
+// Exit status 0 on success (cut lines and lines left with a lone quote are
+// reported on standard error and still succeed), 1 on an error (message on
+// standard error; no output file replaced), 2 on a usage error.
 //
 // Tables: modes International and All read the table from the data files
 // TRANSTAB.KSF and TRANSLAT.KSF of the directory (-C, else the current

@@ -14,6 +14,12 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
 
+std::string lone_quote_summary(const Report& report) {
+  if (report.lone_quote_lines == 0) return {};
+  return std::to_string(report.lone_quote_lines) + (report.lone_quote_lines == 1 ? " line holds" : " lines hold") +
+         " a lone quote; first: line " + std::to_string(report.first_lone_quote);
+}
+
 Conversion::Conversion(Options options) : options_(std::move(options)) {}
 
 bool Conversion::fail(std::string message, Report::Failure side) {
@@ -121,6 +127,9 @@ bool Conversion::run(const ReplacementTable& table, LineSink& sink, const Progre
     std::string_view out = converter.convert(bytes, line.more, &cut);
     if (cut) {
       if (report_.cut_lines++ == 0) report_.first_cut = number;
+    }
+    if (converter.lone_quote()) {
+      if (report_.lone_quote_lines++ == 0) report_.first_lone_quote = number;
     }
     if (number == 1 && mark && sink.keeps_byte_order_mark()) {
       first.assign(kByteOrderMark);

@@ -35,9 +35,17 @@ struct Report {
   std::uint64_t lines = 0;      // lines written
   std::uint64_t cut_lines = 0;  // lines that a limit cut (see LineConverter)
   std::uint64_t first_cut = 0;  // the number of the first of them, from 1
+  // Lines whose converted text holds an odd number of quotes (see
+  // LineConverter::lone_quote), and the first of them.
+  std::uint64_t lone_quote_lines = 0;
+  std::uint64_t first_lone_quote = 0;
   bool utf8 = false;            // the input was read, and the output written, as UTF-8
   std::uint64_t input_bytes = 0;
 };
+
+// "3 lines hold a lone quote; first: line 7", the same words for the window
+// and the command line; empty when no line does.
+std::string lone_quote_summary(const Report& report);
 
 // Called with the whole-number percentage of the input's bytes converted
 // (rounded down), each time it grows.

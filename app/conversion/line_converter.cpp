@@ -145,6 +145,33 @@ void append_ansi_as_utf8(std::string& out, std::string_view ansi) {
   for (const char c : ansi) append_utf8(out, runtime::ansi_code_point(static_cast<std::uint8_t>(c)));
 }
 
+std::string written_text(const Options& options, const ReplacementTable& table, std::uint8_t c, bool* identity) {
+  const std::int32_t mode = options.mode;
+  const char self = static_cast<char>(c);
+  const bool looked_up = (mode == kModeInternational && c >= 128) || mode == kModeAll;
+  std::string text(1, self);
+  if (c == '<') {
+    text = "<<";
+  } else if (looked_up && table.holds(c)) {
+    const std::string_view t = table.text(c);
+    if (t.size() >= 2 && t[0] == '&') {
+      text = std::string(t) + ";";
+    } else if (t != "&") {
+      text = t;
+    }
+  } else if (looked_up && options.numeric && c >= 128) {
+    text = numeric_reference(runtime::ansi_code_point(c));
+  }
+  // A table that writes the quote as two quotes has done the doubling.
+  if (options.double_quotes && !(c == '\'' && text == "''")) {
+    for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2)) {
+      text.insert(at, 1, '\'');
+    }
+  }
+  *identity = text.size() == 1 && text[0] == self;
+  return text;
+}
+
 LineConverter::LineConverter(const Options& options, const ReplacementTable& table, bool utf8)
     : options_(options), utf8_(utf8) {
   const std::int32_t mode = options.mode;
@@ -154,7 +181,6 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
 
   for (int code = 0; code < 256; ++code) {
     const auto c = static_cast<std::uint8_t>(code);
-    const char self = static_cast<char>(c);
     if (!writes_line_) {
       set_entry(c, {}, false);
       continue;
@@ -163,24 +189,9 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
       set_entry(c, "<<", false);
       continue;
     }
-    const bool looked_up = (mode == kModeInternational && c >= 128) || mode == kModeAll;
-    if (!looked_up || (table.holds(c) && table.text(c) == "&")) {
-      set_entry(c, std::string_view(&self, 1), true);
-    } else if (table.holds(c)) {
-      const std::string_view t = table.text(c);
-      if (t == std::string_view(&self, 1)) {
-        // The character itself, as the standard table keeps most of them.
-        set_entry(c, t, true);
-      } else if (t.size() >= 2 && t[0] == '&') {
-        set_entry(c, std::string(t) + ";", false);
-      } else {
-        set_entry(c, t, false);
-      }
-    } else if (numeric_ && c >= 128) {
-      set_entry(c, numeric_reference(runtime::ansi_code_point(c)), false);
-    } else {
-      set_entry(c, std::string_view(&self, 1), true);
-    }
+    bool identity = false;
+    const std::string text = written_text(options, table, c, &identity);
+    set_entry(c, text, identity);
   }
   for (int code = 0; code < 256; ++code) {
     const auto c = static_cast<std::uint8_t>(code);
@@ -203,7 +214,8 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
   for (int code = 128; code < 256; ++code) high_special_ = high_special_ || special_[code];
 
   // Mode None needs nothing of a line but its "<" and tabs.
-  doubling_only_ = mode == kModeNone && !options.keep_entities;
+  doubling_only_ = mode == kModeNone && !options.keep_entities && !options.double_quotes;
+  check_quotes_ = writes_line_ && !options.double_quotes;
 
   // The most bytes (and characters) one input byte can give: an entry, a
   // tab's blanks, a numeric reference of a UTF-8 character (at most
@@ -684,7 +696,7 @@ std::size_t LineConverter::convert_ansi(const char* p, std::size_t n, char* out)
 }
 
 std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::vector<char>& buf,
-                                 bool* hit) const {
+                                 bool* hit, bool* lone_quote) const {
   const std::size_t end = input_end(line, limit);
   if (end < line.size()) *hit = true;
   std::size_t n = end;
@@ -725,6 +737,13 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
     --pos;
     --work;
   }
+  if (check_quotes_) {
+    // Most lines hold no quote: one quick search settles them.
+    const char* first = buf.data() + prefix_.size();
+    const char* end = buf.data() + pos;
+    const auto* q = static_cast<const char*>(std::memchr(first, '\'', static_cast<std::size_t>(end - first)));
+    *lone_quote = q != nullptr && std::count(q, end, '\'') % 2 != 0;
+  }
   if (pos + after_.size() + kSlack > buf.size()) buf.resize(pos + after_.size() + kSlack);
   copy_bytes(buf.data() + pos, after_.data(), after_.size());
   pos += after_.size();
@@ -739,11 +758,13 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
 
 std::string_view LineConverter::convert(std::string_view line, bool more, bool* cut) {
   bool hit = false;
-  const std::size_t length = build(line, limit_, out_, &hit);
+  lone_quote_ = false;
+  const std::size_t length = build(line, limit_, out_, &hit, &lone_quote_);
   *cut = false;
   if (hit) {
     bool ignored = false;
-    const std::size_t full = build(line, kNoLimit, unlimited_, &ignored);
+    bool quote_ignored = false;
+    const std::size_t full = build(line, kNoLimit, unlimited_, &ignored, &quote_ignored);
     *cut = full != length || std::memcmp(out_.data(), unlimited_.data(), length) != 0;
   }
   if (more && writes_line_) *cut = true;

@@ -16,6 +16,8 @@
 //     entry deletes c). With `keep_entities` a well-formed reference of the
 //     input ("&name;", "&#123;", "&#x1F;", names up to 32 characters,
 //     numbers up to 7 digits or 6 hex digits) is copied as it stands.
+//     With `double_quotes` every quote (') that this writes is written
+//     twice, unless the quote's own replacement is two quotes already.
 //     The work line keeps the first max_line characters of the result.
 //  4. Output: indent blanks, the before-text, the work line and the
 //     after-text, each without trailing blanks, cut to max_line characters,
@@ -65,6 +67,12 @@ class LineConverter {
 
   bool utf8() const { return utf8_; }
 
+  // Whether the line last converted holds an odd number of quotes (') in
+  // its work line, between the before- and after-text: a string literal
+  // that the line cannot close. Always false with `double_quotes` and in
+  // modes that write no line.
+  bool lone_quote() const { return lone_quote_; }
+
  private:
   struct Entry {
     std::uint8_t length = 0;   // bytes
@@ -76,7 +84,8 @@ class LineConverter {
   std::size_t input_end(std::string_view line, std::size_t limit) const;
   // Writes the output for line[0, n) into buf_ with `limit` characters per
   // line; returns its length and sets *hit when a limit cut anything.
-  std::size_t build(std::string_view line, std::size_t limit, std::vector<char>& buf, bool* hit) const;
+  std::size_t build(std::string_view line, std::size_t limit, std::vector<char>& buf, bool* hit,
+                    bool* lone_quote) const;
   // The work line for p[start, n), appended at buf[pos]; *work_chars holds
   // the characters already in it and receives the new count.
   template <bool kChecked>
@@ -105,6 +114,8 @@ class LineConverter {
   bool vector_search_ = true;
   std::size_t widest_ = 0;
   bool doubling_only_ = false;
+  bool check_quotes_ = false;  // lone quotes are looked for
+  bool lone_quote_ = false;
   // convert_ansi copies every entry as 16 or 32 bytes (the entry's bytes and
   // what follows them in Entry::bytes); 0 where it does not serve.
   std::size_t entry_copy_ = 0;
@@ -116,6 +127,11 @@ class LineConverter {
   std::vector<char> out_;
   std::vector<char> unlimited_;
 };
+
+// The text that character `c` (Windows-1252) is written as in the work line
+// of a mode that writes lines, by the rules above; *identity tells whether
+// it is the character itself.
+std::string written_text(const Options& options, const ReplacementTable& table, std::uint8_t c, bool* identity);
 
 // The length of a well-formed reference starting at text[0] (which must be
 // "&"), ";" included; 0 when there is none.

@@ -46,6 +46,9 @@ struct Options {
   // table does not hold as "&#NNN;" (its Unicode code point) instead of
   // unchanged.
   bool numeric = false;
+  // Write every quote (') of the line twice, as a Netloom string literal
+  // needs it; a replacement that is already two quotes stays two.
+  bool double_quotes = false;
 };
 
 }  // namespace conversion

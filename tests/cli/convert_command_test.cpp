@@ -184,6 +184,22 @@ TEST_F(ConvertCommandTest, TheSavedSetupFillsInWhatIsNotGiven) {
   EXPECT_NE(o.err.find("no saved setup"), std::string::npos) << o.err;
 }
 
+TEST_F(ConvertCommandTest, QuotesAreDoubledOnRequestAndLoneOnesReported) {
+  const std::string page = "<a onclick='go()'>\ndon't\nit's Bob's\nwon't\n";
+  Outcome o = convert({"-b", "Html('", "-a", "')", "--eol", "lf", "-"}, page);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "Html('<<a onclick='go()'>')\nHtml('don't')\nHtml('it's Bob's')\nHtml('won't')\n");
+  EXPECT_EQ(o.err, "markfit convert: 2 lines hold a lone quote; first: line 2\n");
+  o = convert({"-q", "-b", "Html('", "-a", "')", "--eol", "lf", "-"}, page);
+  EXPECT_EQ(o.out, "Html('<<a onclick=''go()''>')\nHtml('don''t')\nHtml('it''s Bob''s')\nHtml('won''t')\n");
+  EXPECT_EQ(o.err, "");
+  // The setup the window saved may ask for it.
+  write("page.html", "don't\n");
+  write("Markfit.ini", "[WriteHtml]\nSetup=1\nReadFile=page.html\nDoubleQuotes=1\n");
+  o = convert({"--setup"});
+  EXPECT_EQ(o.out, "don''t\r\n");
+}
+
 TEST_F(ConvertCommandTest, BadInputIsAClearErrorAndNothingIsLost) {
   write("in.html", "x\n");
   write("out.htw", "precious");

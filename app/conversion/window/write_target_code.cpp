@@ -51,23 +51,25 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Prompt, "After:", 14, 90, 42, 10),
     control(ControlKind::Entry, "", 58, 88, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kAfterLookup),
     control(ControlKind::Button, "", 274, 87, 16, 14).with_icon("lookup"),
-    control(ControlKind::Option, "Translation", 6, 112, 92, 60),
+    control(ControlKind::Option, "Translation", 6, 112, 92, 72),
     control(ControlKind::Radio, "None", 14, 126, 76, 10).with_value(conversion::kModeNone),
     control(ControlKind::Radio, "International", 14, 140, 76, 10).with_value(conversion::kModeInternational),
     control(ControlKind::Radio, "All", 14, 154, 76, 10).with_value(conversion::kModeAll),
-    control(ControlKind::Box, "Options", 102, 112, 92, 60),
+    control(ControlKind::Box, "Options", 102, 112, 92, 72),
     control(ControlKind::Prompt, "Indent:", 110, 128, 32, 10),
     control(ControlKind::Spin, "", 144, 126, 40, 12).with_format("@n3").with_range(1, 40),
     control(ControlKind::Check, "Save setup", 110, 142, 80, 10),
     control(ControlKind::Check, "Clear setup", 110, 156, 80, 10),
-    control(ControlKind::List, "", 198, 116, 98, 56)
+    control(ControlKind::List, "", 198, 116, 98, 68)
         .with_format("80L(2)~Table Name~@s20@")
         .with_tip("Name of translation table"),
-    control(ControlKind::Progress, "", 6, 178, 290, 10).with_flags(ui::kHidden),
-    control(ControlKind::Button, "Close", 190, 194, 50, 16).with_icon("ok"),
-    control(ControlKind::String, "", 6, 196, 20, 10).with_flags(ui::kHidden),
-    control(ControlKind::String, "", 30, 196, 20, 10).with_flags(ui::kHidden),
-    control(ControlKind::Button, "Process", 246, 194, 50, 16).with_flags(ui::kDisabled),
+    control(ControlKind::Progress, "", 6, 190, 290, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Close", 190, 206, 50, 16).with_icon("ok"),
+    control(ControlKind::String, "", 6, 208, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::String, "", 30, 208, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Process", 246, 206, 50, 16).with_flags(ui::kDisabled),
+    control(ControlKind::Check, "Double quotes", 110, 170, 80, 10)
+        .with_tip("Write every ' of the line twice, as a Netloom string needs it"),
 };
 
 ui::WindowDef make_window() {
@@ -75,7 +77,7 @@ ui::WindowDef make_window() {
   d.name = "markfit$MKFIT001";
   d.caption = "Prepare html code to use in Netloom";
   d.w = 302;
-  d.h = 216;
+  d.h = 228;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
   d.flags = ui::kSystemMenu | ui::kCentre;
@@ -104,6 +106,7 @@ struct Setup {
   std::int32_t indent = 1;
   std::int32_t save_setup = 0;
   std::int32_t clear_setup = 0;
+  std::int32_t double_quotes = 0;
   std::string read_dir;
   std::string write_dir;
   std::int32_t progress = 0;
@@ -136,6 +139,7 @@ void load_setup(Setup& s) {
     s.after = setting("CommandAfter");
     s.indent = std::clamp(placement_number(setting("Indent", "0")), 0, conversion::kMaxIndent);
     s.mode = placement_number(setting("Translation", "0"));
+    s.double_quotes = placement_number(setting("DoubleQuotes", "0")) != 0 ? 1 : 0;
   }
   // Not part of the setup: read whatever "Setup" says.
   s.line_end = lower(setting("LineEnd", "CRLF")) == "lf" ? conversion::LineEnd::lf : conversion::LineEnd::crlf;
@@ -157,6 +161,7 @@ void save_setup(const Setup& s) {
   write_setting("CommandAfter", std::string(ui::clip(s.after)));
   write_setting("Indent", std::to_string(s.indent));
   write_setting("Translation", std::to_string(s.mode));
+  write_setting("DoubleQuotes", s.double_quotes ? "1" : "0");
 }
 
 void clear_setup(ui::Window& window, Setup& s) {
@@ -164,7 +169,9 @@ void clear_setup(ui::Window& window, Setup& s) {
   for (const char* key : {"ReadFile", "WriteFile", "CommandBefore", "CommandAfter"}) write_setting(key, "");
   write_setting("Indent", "1");
   write_setting("Translation", "0");
+  write_setting("DoubleQuotes", "0");
   s.save_setup = 0;
+  s.double_quotes = 0;
   s.read_file.clear();
   s.write_file.clear();
   s.before.clear();
@@ -274,6 +281,7 @@ void process(ui::Window& window, Setup& s) {
   options.after = s.after;
   options.line_end = s.line_end;
   options.encoding = s.encoding;
+  options.double_quotes = s.double_quotes != 0;
   conversion::Conversion run(options);
   if (!run.open_input(read)) {
     ui::message(std::string(kInputText) + "||" + sentence(run.report().error), kInputCaption,
@@ -340,13 +348,20 @@ void process(ui::Window& window, Setup& s) {
           (report.cut_lines == 1 ? "was" : "were") + " cut; the first is line " + std::to_string(report.first_cut) +
           ".";
   }
+  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
+    if (!cut.empty()) cut += "||";
+    cut += sentence(lone) + "  Tick \"Double quotes\" to write each quote twice.";
+  }
   if (clipboard_cut > 0) {
     if (!cut.empty()) cut += "||";
     cut += "The clipboard holds only the first " + std::to_string(conversion::kClipboardLimit) + " characters: " +
            std::to_string(clipboard_cut) + (clipboard_cut == 1 ? " line" : " lines") + " from line " +
            std::to_string(clipboard_first) + " on " + (clipboard_cut == 1 ? "is" : "are") + " cut or missing.";
   }
-  if (!cut.empty()) ui::message(cut, "Lines cut", ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
+  if (!cut.empty()) {
+    const bool any_cut = report.cut_lines > 0 || clipboard_cut > 0;
+    ui::message(cut, any_cut ? "Lines cut" : "Lone quotes", ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
+  }
 }
 
 ui::Window* open_window() {
@@ -387,6 +402,7 @@ ui::Task WriteTargetCode() {
   window.use(wc::kIndent, &s.indent);
   window.use(wc::kSaveSetup, &s.save_setup);
   window.use(wc::kClearSetup, &s.clear_setup);
+  window.use(wc::kDoubleQuotes, &s.double_quotes);
   window.use(wc::kTables, &s.table_name);
   window.use(wc::kProgress, &s.progress);
   if (!ui::clip(s.read_file).empty()) window.set_property(wc::kProcess, ui::props::kDisable, "0");

@@ -11,6 +11,10 @@
 // tables from TransTables in name order, and saves the setup on "Close"
 // only (never from the close box).
 //
+// "Double quotes" writes every quote of a line twice; it belongs to the
+// setup as "DoubleQuotes" (0 when missing). Without it, lines left with an
+// odd number of quotes are reported after the run.
+//
 // Beyond what the window shows, section "WriteHtml" may hold "LineEnd"
 // ("CRLF", the default, or "LF": the line ends written, to a file or the
 // clipboard) and "Encoding" ("Auto", the default: UTF-8 when the read file
@@ -62,6 +66,7 @@ inline constexpr int kClose = 26;
 inline constexpr int kNumber1 = 27;  // two display fields the procedure never changes
 inline constexpr int kNumber2 = 28;
 inline constexpr int kProcess = 29;
+inline constexpr int kDoubleQuotes = 30;  // "DoubleQuotes" of the setup
 
 inline constexpr const char* kSection = "WriteHtml";
 inline constexpr const char* kPlacementSection = "WriteTargetCode";

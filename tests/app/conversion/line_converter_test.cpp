@@ -147,6 +147,46 @@ TEST(LineConverterTest, Utf8CharactersAreLookedUpAsTheirAnsiCharacter) {
   EXPECT_EQ(convert(mode(0), empty, "\xC3\xA9\tx", true), "\xC3\xA9       x");
 }
 
+TEST(LineConverterTest, DoubleQuotesWritesEachQuoteTwiceInEveryMode) {
+  ReplacementTable twice;  // a mode-All table that doubles quotes itself
+  twice.set('\'', "''");
+  ReplacementTable entity;
+  entity.set('\'', "&#39");
+  entity.set(233, "e'");  // a replacement holding a quote
+  struct Case {
+    std::int32_t mode;
+    const ReplacementTable* table;
+    bool utf8;
+    std::string line;
+    std::string doubled;  // with double quotes
+    bool lone;            // without: an odd number of quotes in the work line
+  };
+  const ReplacementTable none;
+  const Case cases[] = {
+      {0, &none, false, "onclick='go()' <b>", "onclick=''go()'' <<b>", false},
+      {0, &none, false, "don't", "don''t", true},
+      {0, &none, true, "caf\xC3\xA9 don't", "caf\xC3\xA9 don''t", true},
+      {1, &entity, false, "l'\xE9t\xE9", "l''e''te''", true},
+      {2, &twice, false, "it's", "it''s", false},  // twice already: never four
+      {2, &entity, false, "it's \xE9", "it&#39;s e''", true},
+      {7, &none, false, "it's", "", false},
+  };
+  for (const Case& c : cases) {
+    Options o = mode(c.mode);
+    o.before = "Html('";  // the texts' own quotes neither count nor double
+    o.after = "')";
+    LineConverter plain(o, *c.table, c.utf8);
+    bool cut = false;
+    (void)plain.convert(c.line, false, &cut);
+    EXPECT_EQ(plain.lone_quote(), c.lone) << c.line;
+    o.double_quotes = true;
+    LineConverter doubling(o, *c.table, c.utf8);
+    const std::string expected = c.mode == 7 ? "Html('')" : "Html('" + c.doubled + "')";
+    EXPECT_EQ(std::string(doubling.convert(c.line, false, &cut)), expected) << c.line;
+    EXPECT_FALSE(doubling.lone_quote());
+  }
+}
+
 TEST(LineConverterTest, KeepEntitiesLeavesReferencesAsTheyStand) {
   ReplacementTable t = ReplacementTable::standard();
   t.set('&', "&amp");

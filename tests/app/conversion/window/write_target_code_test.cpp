@@ -207,6 +207,30 @@ TEST_F(WriteTargetCodeTest, CutLinesAreReportedAfterTheRun) {
   EXPECT_EQ(QGuiApplication::clipboard()->text().size(), 29999);
 }
 
+TEST_F(WriteTargetCodeTest, DoubleQuotesIsPartOfTheSetupAndLoneQuotesAreReported) {
+  app_test::write_file(file("in.htm"), "ok\ndon't\nit's\n");
+  app_test::write_file(file("Markfit.ini"), "[WriteHtml]\nSetup=1\nReadFile=in.htm\nWriteFile=out.htw\n");
+  open();
+  EXPECT_FALSE(widget<QCheckBox>(wc::kDoubleQuotes)->isChecked());  // missing: 0
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].caption, "Lone quotes");
+  EXPECT_EQ(responder.messages()[0].text.substr(0, 41), "2 lines hold a lone quote; first: line 2.");
+  click(widget<QCheckBox>(wc::kDoubleQuotes));
+  responder.next_answer(ui::Button::Yes);  // overwrite
+  press(wc::kProcess);
+  EXPECT_EQ(app_test::read_file(file("out.htw")), "ok\r\ndon''t\r\nit''s\r\n");  // indent 0 from the setup
+  EXPECT_EQ(responder.messages().size(), 2u);  // the question alone
+  press(wc::kClose);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(setting("DoubleQuotes"), "1");
+  open();
+  EXPECT_TRUE(widget<QCheckBox>(wc::kDoubleQuotes)->isChecked());
+  click(widget<QCheckBox>(wc::kClearSetup));
+  EXPECT_EQ(setting("DoubleQuotes"), "0");
+  EXPECT_FALSE(widget<QCheckBox>(wc::kDoubleQuotes)->isChecked());
+}
+
 TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
   app_test::write_file(file("Markfit.ini"),
                        "[WriteHtml]\nSetup=1\nReadFile=a.htm\nWriteFile=b.htw\nCommandBefore=Out('\n"
