@@ -62,6 +62,7 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   QPointer<QLabel> status_bar;
   std::string status_text;              // the window's own
   int focused = 0;                      // the control that had the focus last
+  int deferred_focus = 0;               // select() asked for while a button was held down
 
   std::deque<Event> queue;
   std::deque<Event> sweep;              // the events of accepting all, before the queue
@@ -93,6 +94,16 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
     return -1;
   }
   ListView* list(int n) const { return dynamic_cast<ListView*>(control(n)); }
+  // A button of this window held down (by the mouse or the space bar).
+  bool button_held() const {
+    for (std::size_t i = 1; i < controls.size(); ++i) {
+      if (auto* b = qobject_cast<QAbstractButton*>(controls[i].data()); b && b->isDown()) return true;
+    }
+    return false;
+  }
+  // The button was let go: the focus move it held back happens once the
+  // release has done its work (the click is out).
+  void release_deferred_focus();
   const ControlDef* control_def(int n) const {
     if (n < 1 || static_cast<std::size_t>(n) > def->controls.size()) return nullptr;
     return &def->controls[static_cast<std::size_t>(n - 1)];
@@ -392,6 +403,10 @@ class ControlFilter final : public QObject {
       s->push(s->with_mouse(events::kSelected, number_));
       return false;
     }
+    if ((e->type() == QEvent::MouseButtonRelease || e->type() == QEvent::KeyRelease) && s->deferred_focus != 0) {
+      s->release_deferred_focus();
+      return false;
+    }
     if (e->type() != QEvent::KeyPress) return false;
     const auto* k = static_cast<QKeyEvent*>(e);
     const std::int32_t key = key_code_from_qt(k->key(), static_cast<int>(k->modifiers()));
@@ -482,6 +497,17 @@ void Window::State::schedule_resume() {
         if (!s) return;
         s->resume_scheduled = false;
         if (std::coroutine_handle<> h = std::exchange(s->waiter, {})) h.resume();
+      },
+      Qt::QueuedConnection);
+}
+
+void Window::State::release_deferred_focus() {
+  QMetaObject::invokeMethod(
+      dispatcher(),
+      [weak = weak_from_this()] {
+        const std::shared_ptr<State> s = weak.lock();
+        if (!s || !s->open || !s->owner) return;
+        if (const int control = std::exchange(s->deferred_focus, 0); control != 0) s->owner->select(control);
       },
       Qt::QueuedConnection);
 }
@@ -1155,6 +1181,15 @@ void Window::select(int control) {
   State& s = *s_;
   QWidget* w = s.control(control);
   if (!w || control <= 0) return;
+  // A pushed button that loses the focus lets go of its press, and its
+  // release then clicks nothing: a procedure that moves the focus on
+  // Selected (which a press brings) would swallow every click that is held
+  // for longer than its answer takes. The move waits for the release.
+  if (s.button_held()) {
+    s.deferred_focus = control;
+    return;
+  }
+  s.deferred_focus = 0;
   // A control on a tab not shown brings its tab to the front first.
   const int tab = s.control_def(control)->kind == ControlKind::Tab ? control : s.tab_of[static_cast<std::size_t>(control)];
   if (tab != 0) {

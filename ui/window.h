@@ -150,7 +150,12 @@ class Window {
   void keep_open();
 
   void use(int control, UseVariable variable);
-  // Moves the focus to the control.
+  // Moves the focus to the control. While a button of the window is held
+  // down (mouse or space bar), the move waits until it is let go and its
+  // click has been given: a button that loses the focus loses its press,
+  // and a procedure answering Selected (which the press brings) by moving
+  // the focus would otherwise swallow the click. The last move asked for
+  // meanwhile wins.
   void select(int control);
   // Redraws the control from its use variable; 0 redraws every control.
   void display(int control = 0);

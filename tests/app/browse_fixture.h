@@ -115,7 +115,7 @@ class BrowseTest : public gui_test::GuiTest {
     ASSERT_NE(w, nullptr) << def.name;
     auto* button = qobject_cast<QAbstractButton*>(w->widget(control));
     ASSERT_NE(button, nullptr);
-    QTest::mouseClick(button, Qt::LeftButton);
+    gui_test::click(button);
     gui_test::pump();
   }
   void type(const ui::WindowDef& def, int control, const QString& text) {
@@ -141,7 +141,7 @@ class BrowseTest : public gui_test::GuiTest {
     ASSERT_NE(view, nullptr);
     const QRect r = view->visualRect(view->model()->index(row - 1, 0));
     const QPoint at = row > 0 && r.isValid() ? r.center() : QPoint(5, view->viewport()->height() - 3);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    gui_test::click(view->viewport(), at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
     gui_test::pump();
   }

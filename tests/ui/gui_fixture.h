@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTest>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -44,6 +45,17 @@ inline bool pump_until(const std::function<bool()>& done, int rounds = 2000) {
 
 inline void pump(int rounds = 20) {
   pump_until([] { return false; }, rounds);
+}
+
+// A click as a person gives it: the press, the event loop's turn (the
+// procedure answers what the press brought, Selected say), the release.
+// QTest::mouseClick gives the window no turn between the two and hides
+// every fault that lies there. `at` defaults to the widget's centre.
+inline void click(QWidget* widget, QPoint at = QPoint(), Qt::MouseButton button = Qt::LeftButton) {
+  QTest::mousePress(widget, button, {}, at);
+  pump();
+  QTest::mouseRelease(widget, button, {}, at);
+  pump();
 }
 
 class GuiTest : public ::testing::Test {

@@ -219,7 +219,7 @@ TEST_F(ListTest, RightClickHighlightsTheRowAndGivesItsPosition) {
   fill(1, 3);
   QWidget* viewport = list()->viewport();
   const QPoint at = list()->visualItemRect(list()->topLevelItem(2)).center();
-  QTest::mouseClick(viewport, Qt::RightButton, {}, at);
+  gui_test::click(viewport, at, Qt::RightButton);
   // The window system follows a right click with its context menu event.
   QContextMenuEvent menu(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
   QCoreApplication::sendEvent(viewport, &menu);

@@ -197,12 +197,34 @@ TEST_F(WindowTest, ModalWindowsAndWindowsKeptAtLeastTheirDefinedSize) {
 
 TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
   ui::Task t = recorder(kFirst, &s);
-  QTest::mouseClick(widget<QPushButton>(s, 1), Qt::LeftButton);
+  gui_test::click(widget<QPushButton>(s, 1));
   ASSERT_TRUE(wait_for(s, kAccepted, 1));
   s.window->post(kUser + 5, 3);
   ASSERT_TRUE(wait_for(s, kUser + 5, 3));
   EXPECT_TRUE(ui::post_to_first_thread(kUser + 6, 0));
   ASSERT_TRUE(wait_for(s, kUser + 6, 0));
+}
+
+// A procedure that moves the focus away from a button as soon as it is
+// selected (the toolbox does) must still get the button's click, held for
+// as long as a person holds it; the focus goes where it asked afterwards.
+TEST_F(WindowTest, AFocusMoveAskedWhileAButtonIsHeldWaitsForItsClick) {
+  s.on_event = [](ui::Window& w) {
+    if (w.event() == kSelected && w.field() == 1) w.select(10);
+  };
+  ui::Task t = recorder(kFirst, &s);
+  QPushButton* button = widget<QPushButton>(s, 1);
+  for (int held : {1, 3}) {  // the second time the answer has long come
+    s.window->select(2);
+    gui_test::pump();
+    QTest::mousePress(button, Qt::LeftButton);
+    ASSERT_TRUE(wait_for(s, kSelected, 1, held == 1 ? 1 : 2));
+    gui_test::pump(held * 20);
+    EXPECT_TRUE(button->isDown());
+    QTest::mouseRelease(button, Qt::LeftButton);
+    ASSERT_TRUE(wait_for(s, kAccepted, 1, held == 1 ? 1 : 2));
+    ASSERT_TRUE(gui_test::pump_until([&] { return QApplication::focusWidget() == s.window->widget(10); }));
+  }
 }
 
 TEST_F(WindowTest, ConsecutiveMovesAreMerged) {
@@ -329,7 +351,7 @@ TEST_F(WindowTest, EveryMouseEventCarriesItsPosition) {
   QWidget* button = s.window->widget(1);
   for (const QPoint p : {QPoint(5, 6), QPoint(9, 3)}) {
     const int before = s.count(kAccepted, 1);
-    QTest::mouseClick(button, Qt::LeftButton, {}, p);
+    gui_test::click(button, p);
     ASSERT_TRUE(wait_for(s, kAccepted, 1, before + 1));
     const ui::Event& e = s.events.back();
     EXPECT_EQ(QPoint(e.mouse_x, e.mouse_y), button->pos() + p);
@@ -337,7 +359,7 @@ TEST_F(WindowTest, EveryMouseEventCarriesItsPosition) {
   }
   auto* list = widget<QTreeWidget>(s, 5);
   const QPoint cell = list->visualItemRect(list->topLevelItem(1)).center();
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell);
+  gui_test::click(list->viewport(), cell);
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
   ASSERT_TRUE(wait_for(s, kAlertKey, 5));
   const ui::Event& e = s.events.back();
@@ -350,7 +372,7 @@ TEST_F(WindowTest, RadiosGiveTheirDeclaredValues) {
   ui::Task t = recorder(kValues, &s);
   s.window->display();
   EXPECT_TRUE(widget<QRadioButton>(s, 4)->isChecked());
-  QTest::mouseClick(widget<QRadioButton>(s, 2), Qt::LeftButton, {}, QPoint(5, 5));
+  gui_test::click(widget<QRadioButton>(s, 2), QPoint(5, 5));
   ASSERT_TRUE(wait_for(s, kAccepted, 1));
   EXPECT_EQ(mode, 0);
   mode = 7;  // no radio has it: none is shown chosen
@@ -564,10 +586,10 @@ TEST_F(WindowTest, ChecksAndRadiosSetTheirVariables) {
     w.use(7, &mode);
   };
   ui::Task t = recorder(kFirst, &s);
-  QTest::mouseClick(widget<QCheckBox>(s, 6), Qt::LeftButton);
+  gui_test::click(widget<QCheckBox>(s, 6));
   ASSERT_TRUE(wait_for(s, kAccepted, 6));
   EXPECT_EQ(tick, 1);
-  QTest::mouseClick(widget<QRadioButton>(s, 9), Qt::LeftButton);
+  gui_test::click(widget<QRadioButton>(s, 9));
   ASSERT_TRUE(wait_for(s, kAccepted, 7));
   EXPECT_EQ(mode, "All");
 }

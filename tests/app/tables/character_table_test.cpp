@@ -35,9 +35,7 @@ class CharacterTableTest : public BrowseTest {
   std::string current_char() { return highlighted(browse(), ch::kCharacters, 1); }
   void click_row(int control, int row) {
     auto* view = qobject_cast<QAbstractItemView*>(window(browse())->widget(control));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(row - 1, 0)).center());
-    gui_test::pump();
+    gui_test::click(view->viewport(), view->visualRect(view->model()->index(row - 1, 0)).center());
   }
   int characters_of(std::int32_t id) {
     clear(TRA);

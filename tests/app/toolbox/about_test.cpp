@@ -75,7 +75,7 @@ TEST_F(AboutTest, RestoresAndSavesItsPlacementAndAnswersCancelled) {
   EXPECT_EQ(window->widget()->geometry().topLeft(), QPoint(window->du_x(77), window->du_y(66)));  // the client area
   window->set_position(0, window->du_x(90), window->du_y(91));
   app::global_response = 0;
-  QTest::mouseClick(qobject_cast<QPushButton*>(window->widget(about::kClose)), Qt::LeftButton);
+  gui_test::click(qobject_cast<QPushButton*>(window->widget(about::kClose)));
   ASSERT_TRUE(gui_test::pump_until([this] { return task.done(); }));
   EXPECT_EQ(app::global_response, app::kRequestCancelled);
   EXPECT_EQ(runtime::GETINI("AboutMarkfit", "XPosit", "", app::kSettingsFile), "90");

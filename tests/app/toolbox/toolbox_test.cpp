@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
@@ -81,7 +82,7 @@ class ToolboxTest : public gui_test::GuiTest {
   }
   QWidget* top() { return toolbox().widget(); }
   void press(int control) {
-    QTest::mouseClick(qobject_cast<QPushButton*>(toolbox().widget(control)), Qt::LeftButton);
+    gui_test::click(qobject_cast<QPushButton*>(toolbox().widget(control)));
     gui_test::pump();
   }
   void choose(int button, const char* item) {
@@ -132,6 +133,17 @@ TEST_F(ToolboxTest, MenusOfferTheirItemsAndExitEndsWithResponseCancelled) {
   EXPECT_EQ(app::global_response, app::kRequestCancelled);
   // The placement was saved on the way out.
   EXPECT_EQ(runtime::GETINI("ToolboxWindow", "Width", "", app::kSettingsFile), "20");
+}
+
+TEST_F(ToolboxTest, EveryClickOpensItsMenuAndTheFocusEndsOnTheCatcher) {
+  start();
+  top()->activateWindow();
+  for (int button : {tb::kToolsButton, tb::kApplicationButton, tb::kToolsButton}) {
+    responder.next_answer(ui::MenuIndex{-1});
+    press(button);
+    EXPECT_EQ(QApplication::focusWidget(), toolbox().widget(tb::kFocusCatcher)) << button;
+  }
+  EXPECT_EQ(responder.popups().size(), 3u);
 }
 
 TEST_F(ToolboxTest, AboutOpensBesideTheToolbox) {
@@ -231,7 +243,7 @@ TEST_F(ToolboxTest, EachProcedureRunsOnceAndTheTrayCloseClosesEveryWindowFirst) 
 
   // A new table's form is open, its placeholder added, when the program is
   // closed from the tray.
-  QTest::mouseClick(qobject_cast<QPushButton*>(tables->widget(app::character_table::kInsert)), Qt::LeftButton);
+  gui_test::click(qobject_cast<QPushButton*>(tables->widget(app::character_table::kInsert)));
   ASSERT_TRUE(gui_test::pump_until(
       [] { return app_test::window_named(app::update_trans_table_definition().name) != nullptr; }));
   EXPECT_EQ(files::records(dictionary::TransTables), 2);

@@ -54,7 +54,7 @@ class WriteTargetCodeTest : public gui_test::GuiTest {
     return w;
   }
   void press(int control) {
-    QTest::mouseClick(widget<QPushButton>(control), Qt::LeftButton);
+    gui_test::click(widget<QPushButton>(control));
     gui_test::pump();
   }
   void type(int control, const std::string& text) {
@@ -70,7 +70,7 @@ class WriteTargetCodeTest : public gui_test::GuiTest {
     gui_test::pump();
   }
   void click(QWidget* w) {
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(4, 4));
+    gui_test::click(w, QPoint(4, 4));
     gui_test::pump();
   }
   bool closed() { return gui_test::pump_until([this] { return task.done(); }); }
@@ -333,18 +333,18 @@ TEST_F(WriteTargetCodeTest, TheTextLookupsPickACommandFromTheCommandsBrowse) {
   open();
   type(wc::kAfter, "kept");
   const auto browse = [] { return app_test::window_named(app::commands_table_definition().name); };
-  QTest::mouseClick(widget<QPushButton>(wc::kBeforeLookup), Qt::LeftButton);
+  gui_test::click(widget<QPushButton>(wc::kBeforeLookup));
   ASSERT_TRUE(gui_test::pump_until([&] { return browse() != nullptr; }));
   gui_test::pump();
   browse()->set_property(app::commands_table::kList, ui::props::kSelected, "1");
-  QTest::mouseClick(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kSelect)), Qt::LeftButton);
+  gui_test::click(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kSelect)));
   ASSERT_TRUE(gui_test::pump_until([&] { return browse() == nullptr; }));
   gui_test::pump();
   EXPECT_EQ(widget<QLineEdit>(wc::kBefore)->text(), QStringLiteral("  HtmlLine('"));
   // Closing the browse leaves the text as it was.
-  QTest::mouseClick(widget<QPushButton>(wc::kAfterLookup), Qt::LeftButton);
+  gui_test::click(widget<QPushButton>(wc::kAfterLookup));
   ASSERT_TRUE(gui_test::pump_until([&] { return browse() != nullptr; }));
-  QTest::mouseClick(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kClose)), Qt::LeftButton);
+  gui_test::click(qobject_cast<QPushButton*>(browse()->widget(app::commands_table::kClose)));
   ASSERT_TRUE(gui_test::pump_until([&] { return browse() == nullptr; }));
   gui_test::pump();
   EXPECT_EQ(widget<QLineEdit>(wc::kAfter)->text(), QStringLiteral("kept"));
@@ -359,7 +359,7 @@ TEST_F(WriteTargetCodeTest, TheToolboxOpensItOnceBesideItself) {
   ASSERT_NE(tb, nullptr);
   for (int i = 0; i < 2; ++i) {
     responder.next_answer(ui::MenuPick{"&Write html code"});
-    QTest::mouseClick(qobject_cast<QPushButton*>(tb->widget(app::toolbox::kToolsButton)), Qt::LeftButton);
+    gui_test::click(qobject_cast<QPushButton*>(tb->widget(app::toolbox::kToolsButton)));
     gui_test::pump();
   }
   int conversion_windows = 0;
