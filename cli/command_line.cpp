@@ -267,6 +267,16 @@ CLI::Option* add_value(CLI::App& app, const std::string& names, const std::strin
       ->type_name(value_name);
 }
 
+CLI::Option* add_values(CLI::App& app, const std::string& names, const std::string& value_name,
+                        const std::string& help, std::vector<std::string>* to) {
+  auto take = [to](const std::vector<std::string>& values) { to->insert(to->end(), values.begin(), values.end()); };
+  return app.add_option_function<std::vector<std::string>>(names, take, help)
+      ->type_name(value_name)
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
 CLI::Option* add_flag(CLI::App& app, const std::string& names, const std::string& help, bool* to) {
   return app.add_flag_callback(names, [to] { *to = true; }, help);
 }

@@ -64,6 +64,11 @@ CLI::App* add_command(CLI::App& parent, const std::string& name, const std::stri
 CLI::Option* add_value(CLI::App& app, const std::string& names, const std::string& value_name, const std::string& help,
                        std::optional<std::string>* to);
 
+// An option with a value that may be given more than once; each adds its
+// value to *to.
+CLI::Option* add_values(CLI::App& app, const std::string& names, const std::string& value_name,
+                        const std::string& help, std::vector<std::string>* to);
+
 // An option without a value; *to becomes true when it is given.
 CLI::Option* add_flag(CLI::App& app, const std::string& names, const std::string& help, bool* to);
 

@@ -13,6 +13,8 @@
 #include "app/dictionary/dictionary.h"
 #include "app/dictionary/standard_table.h"
 #include "cli/command_line.h"
+#include "cli/convert_batch.h"
+#include "cli/convert_one.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/driver.h"
@@ -40,6 +42,19 @@ const char* const kFooter =
     "refused as binary. The output file is written beside the target and\n"
     "renamed over it when complete, so a failed run leaves it untouched.\n"
     "\n"
+    "With -d, each INPUT is converted on its own: a file that fails is reported\n"
+    "and the others are still done (exit status 1 when any failed). An output\n"
+    "that would be written over an input, or that two inputs would share, is\n"
+    "refused before anything is written. -r walks folders (symbolic links\n"
+    "followed, loops passed over, names starting with \".\" left out) and keeps\n"
+    "their layout under DIR; DIR itself is not walked.\n"
+    "\n"
+    "--watch then converts an input again each time it is saved (written in\n"
+    "place or renamed over), and with -r new pages in the walked folders, one\n"
+    "line per conversion on standard output; a failure is reported and the\n"
+    "watch goes on. An output the watch wrote itself is replaced without\n"
+    "--force. Ctrl-C ends it, after the conversion under way, with status 0.\n"
+    "\n"
     "Exit status: 0 success, 1 error, 2 wrong usage.\n";
 
 constexpr std::size_t kMaxLineLimit = 16 * 1024 * 1024;
@@ -47,13 +62,13 @@ constexpr std::size_t kSpoolChunk = 256 * 1024;
 constexpr const char* kSettingsFile = "./Markfit.ini";
 constexpr const char* kSection = "WriteHtml";
 
-struct Failure {
-  int status;
-  std::string message;
-};
-
 struct Args {
   std::vector<std::string> inputs;
+  std::optional<std::string> out_dir;
+  std::optional<std::string> suffix;
+  std::vector<std::string> globs;
+  bool recursive = false;
+  bool watch = false;
   std::optional<std::string> input;
   std::optional<std::string> output;
   std::optional<std::string> before;
@@ -84,7 +99,23 @@ std::unique_ptr<CLI::App> command_line(Args* a) {
   add_value(c, "-o,--output", "FILE",
             "write to FILE (absent or \"-\": standard output); an existing FILE is replaced only with --force",
             &a->output);
-  add_flag(c, "--force", "replace an existing output file", &a->force);
+  add_flag(c, "--force", "replace an existing output file (in a batch: every one)", &a->force);
+  add_value(c, "-d,--into", "DIR",
+            "convert each INPUT (several may be given) to DIR/NAME.htw, NAME being the input's name without its "
+            "extension; DIR and the folders below it are made when missing",
+            &a->out_dir);
+  add_value(c, "--suffix", "SUFFIX", "what follows NAME in the output's name with -d (default \".htw\")", &a->suffix);
+  add_flag(c, "-r,--recursive",
+           "with -d: convert the pages in each folder given as INPUT and in the folders below it, keeping their "
+           "layout under DIR",
+           &a->recursive);
+  add_values(c, "--glob", "PATTERN",
+             "with -r: the names of the pages to convert (default \"*.htm\" and \"*.html\"; letters of either case); "
+             "may be given more than once",
+             &a->globs);
+  add_flag(c, "--watch",
+           "after converting, keep watching the inputs and convert each again whenever it is saved, until Ctrl-C",
+           &a->watch);
   add_value(c, "-b,--before", "TEXT", "text in front of every line", &a->before);
   add_value(c, "-a,--after", "TEXT", "text after every line", &a->after);
   add_value(c, "-i,--indent", "N", "N blanks in front of every line, 0 to 255 (default 0)", &a->indent);
@@ -117,18 +148,39 @@ std::unique_ptr<CLI::App> command_line(Args* a) {
            "\"WriteHtml\" of ./Markfit.ini",
            &a->setup);
   add_value(c, "-C,--directory", "DIR", "read the data files and Markfit.ini in DIR", &a->directory);
-  add_arguments(c, "INPUT", "the HTML file (\"-\": standard input)", &a->inputs, -1);
+  add_arguments(c, "INPUT...", "the HTML file (\"-\": standard input); with -d, files and (-r) folders", &a->inputs, -1);
   return app;
 }
 
 // Checks what the parser cannot: how many INPUTs, empty names.
 std::optional<Failure> check(Args* a) {
-  if (a->inputs.size() > 1) {
-    return Failure{2, "more than one INPUT given ('" + a->inputs[0] + "' and '" + a->inputs[1] + "')"};
-  }
-  if (!a->inputs.empty()) a->input = a->inputs.front();
   if (a->output && a->output->empty()) return Failure{2, "the output file name (-o) is empty; give \"-\" for standard output"};
   if (a->directory && a->directory->empty()) return Failure{2, "the directory name (-C) is empty"};
+  if (a->out_dir) {
+    if (a->out_dir->empty()) return Failure{2, "the output folder name (-d) is empty"};
+    if (a->output) return Failure{2, "-o names one output file and -d a folder for many; give one of them"};
+    for (const std::string& input : a->inputs) {
+      if (input == "-") return Failure{2, "standard input cannot be converted into a folder; give -o FILE"};
+    }
+  } else {
+    if (a->inputs.size() > 1) {
+      return Failure{2, "more than one INPUT given ('" + a->inputs[0] + "' and '" + a->inputs[1] +
+                            "'); give -d DIR to convert each into DIR"};
+    }
+    if (a->recursive) return Failure{2, "-r needs -d DIR, the folder its outputs go to"};
+    if (a->suffix) return Failure{2, "--suffix needs -d DIR"};
+    if (!a->inputs.empty()) a->input = a->inputs.front();
+  }
+  if (!a->globs.empty() && !a->recursive) return Failure{2, "--glob chooses the pages of folders walked with -r"};
+  for (const std::string& glob : a->globs) {
+    if (glob.empty() || glob.find('/') != std::string::npos) {
+      return Failure{2, "--glob matches file names, so '" + glob + "' cannot serve"};
+    }
+  }
+  if (a->suffix && a->suffix->find('/') != std::string::npos) {
+    return Failure{2, "the suffix '" + *a->suffix + "' holds a '/'"};
+  }
+  if (a->watch && a->input == "-") return Failure{2, "standard input cannot be watched; give a file"};
   return std::nullopt;
 }
 
@@ -316,30 +368,6 @@ class DirectoryGuard {
   bool ok_ = false;
 };
 
-class ProgressBar {
- public:
-  explicit ProgressBar(std::FILE* err) : err_(err) {}
-  ~ProgressBar() {
-    if (shown_) {
-      std::fprintf(err_, "\r%60s\r", "");
-      std::fflush(err_);
-    }
-  }
-  void show(int percent) {
-    char bar[41];
-    const int filled = percent * 40 / 100;
-    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(err_, "\rconverting [%s] %3d%%", bar, percent);
-    std::fflush(err_);
-    shown_ = true;
-  }
-
- private:
-  std::FILE* err_;
-  bool shown_ = false;
-};
-
 std::optional<Failure> take_setup(Args* a) {
   using runtime::GETINI;
   if (settings_number(GETINI(kSection, "Setup", "0", kSettingsFile)) == 0) {
@@ -383,7 +411,109 @@ std::string lower(std::string s) {
   return s;
 }
 
+struct ConvertStreams {
+  std::FILE* in;
+  std::FILE* out;
+  std::FILE* err;
+  bool err_is_terminal;
+  bool out_is_terminal;
+  std::uint64_t progress_minimum;
+};
+
+// One input into one output: the single form's whole work, and each file's
+// in a batch.
+OneResult convert_one(const OneFile& file, const Options& options, const conversion::ReplacementTable& table,
+                      const ConvertStreams& s, BatchProgress* batch) {
+  OneResult result;
+  auto fail = [&result](Failure f) {
+    result.failure = std::move(f);
+    return result;
+  };
+  Spool spool;
+  std::string input = file.input;
+  if (input == "-") {
+    if (auto f = spool.fill(s.in)) return fail(*f);
+    input = spool.path();
+  }
+  conversion::Conversion run(options);
+  if (!run.open_input(input)) {
+    std::string message = run.report().error;
+    if (file.input == "-") message = "standard input " + message.substr(message.find(' ') + 1);
+    return fail({1, message});
+  }
+
+  const bool to_file = file.output && !file.output->empty() && *file.output != "-";
+  std::unique_ptr<conversion::LineSink> sink;
+  if (to_file) {
+    const std::string& target = *file.output;
+    if (file.input != "-" && !run.refuse_same_file(target)) return fail({1, run.report().error});
+    platform::FileInfo info;
+    if (files::textline_env()->file_info(target, &info).ok() && info.directory) {
+      return fail({1, "'" + target + "' is a directory, not a file"});
+    }
+    if (files::textline_env()->exists(target) && !file.force) {
+      return fail({1, "'" + target + "' exists already; give --force to replace it"});
+    }
+    sink = std::make_unique<conversion::FileOutput>(target, options.line_end);
+  } else {
+    sink = std::make_unique<conversion::StreamOutput>(s.out, options.line_end, "standard output");
+  }
+
+  result.input_bytes = run.facts().size;
+  std::optional<ProgressBar> bar;
+  conversion::ProgressFn progress;
+  if (batch != nullptr) {
+    // The share of the whole batch that this file's percent brings it to.
+    progress = [batch, size = run.facts().size](int percent) {
+      const std::uint64_t at = batch->done + size / 100 * static_cast<std::uint64_t>(percent) +
+                               size % 100 * static_cast<std::uint64_t>(percent) / 100;
+      const std::uint64_t total = std::max<std::uint64_t>(batch->total, 1);
+      batch->bar->show(static_cast<int>(std::min(at, total) * 100 / total));
+    };
+  } else if (s.err_is_terminal && run.facts().size > s.progress_minimum && (to_file || !s.out_is_terminal)) {
+    bar.emplace(s.err);
+    progress = [&bar](int percent) { bar->show(percent); };
+  }
+  const bool ok = run.run(table, *sink, progress);
+  bar.reset();
+  if (!ok) return fail({1, run.report().error});
+
+  const conversion::Report& report = run.report();
+  result.lines = report.lines;
+  if (report.cut_lines > 0) {
+    if (batch != nullptr) batch->bar->hide();
+    std::fprintf(s.err,
+                 "markfit convert: %s%llu line%s cut at %zu characters; the first is line %llu\n",
+                 file.name_in_notes.empty() ? "" : (file.name_in_notes + ": ").c_str(),
+                 static_cast<unsigned long long>(report.cut_lines), report.cut_lines == 1 ? " was" : "s were",
+                 options.max_line, static_cast<unsigned long long>(report.first_cut));
+  }
+  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
+    if (batch != nullptr) batch->bar->hide();
+    std::fprintf(s.err, "markfit convert: %s%s\n",
+                 file.name_in_notes.empty() ? "" : (file.name_in_notes + ": ").c_str(), lone.c_str());
+  }
+  return result;
+}
+
 }  // namespace
+
+void ProgressBar::show(int percent) {
+  char bar[41];
+  const int filled = percent * 40 / 100;
+  for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[40] = '\0';
+  std::fprintf(err_, "\rconverting [%s] %3d%%", bar, percent);
+  std::fflush(err_);
+  shown_ = true;
+}
+
+void ProgressBar::hide() {
+  if (!shown_) return;
+  std::fprintf(err_, "\r%60s\r", "");
+  std::fflush(err_);
+  shown_ = false;
+}
 
 int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err,
                 bool err_is_terminal, bool out_is_terminal, std::uint64_t progress_minimum) {
@@ -409,6 +539,12 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
   if (a.directory) {
     absolute(a.input);
     absolute(a.output);
+    absolute(a.out_dir);
+    for (std::string& input : a.inputs) {
+      std::optional<std::string> path = input;
+      absolute(path);
+      input = *path;
+    }
   }
   std::string directory;
   if (a.directory) {
@@ -423,7 +559,11 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
     if (auto f = take_setup(&a)) return finish(err, *f);
     if (!a.mode) setup_mode = settings_number(runtime::GETINI(kSection, "Translation", "0", kSettingsFile));
   }
-  if (!a.input) return finish(err, {2, "no INPUT given"});
+  if (a.out_dir && a.inputs.empty() && a.input) a.inputs.push_back(*a.input);
+  if (a.out_dir ? a.inputs.empty() : !a.input) return finish(err, {2, "no INPUT given"});
+  if (a.watch && !a.out_dir && (!a.output || *a.output == "-")) {
+    return finish(err, {2, "--watch writes files: give -o FILE or -d DIR"});
+  }
 
   Options options;
   if (a.mode) {
@@ -501,57 +641,28 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
     if (auto f = load_table(name, directory, &table)) return finish(err, *f);
   }
 
-  Spool spool;
-  std::string input = *a.input;
-  if (input == "-") {
-    if (auto f = spool.fill(in)) return finish(err, *f);
-    input = spool.path();
+  const ConvertStreams streams{in, out, err, err_is_terminal, out_is_terminal, progress_minimum};
+  const ConvertOne convert = [&](const OneFile& file, BatchProgress* progress) {
+    return convert_one(file, options, table, streams, progress);
+  };
+  if (a.out_dir || a.watch) {
+    BatchRun batch;
+    batch.request.folder = a.out_dir.value_or("");
+    if (a.suffix) batch.request.suffix = *a.suffix;
+    batch.request.recursive = a.recursive;
+    batch.request.globs = a.globs;
+    batch.inputs = a.inputs;
+    if (!a.out_dir) batch.single = BatchItem{*a.input, *a.output, ""};
+    batch.force = a.force;
+    batch.watch = a.watch;
+    return run_batch(batch, convert, {out, err, err_is_terminal, progress_minimum});
   }
-  conversion::Conversion run(options);
-  if (!run.open_input(input)) {
-    std::string message = run.report().error;
-    if (*a.input == "-") message = "standard input " + message.substr(message.find(' ') + 1);
-    return finish(err, {1, message});
-  }
-
-  const bool to_file = a.output && !a.output->empty() && *a.output != "-";
-  std::unique_ptr<conversion::LineSink> sink;
-  if (to_file) {
-    const std::string& target = *a.output;
-    if (*a.input != "-" && !run.refuse_same_file(target)) return finish(err, {1, run.report().error});
-    platform::FileInfo info;
-    if (files::textline_env()->file_info(target, &info).ok() && info.directory) {
-      return finish(err, {1, "'" + target + "' is a directory, not a file"});
-    }
-    if (files::textline_env()->exists(target) && !a.force) {
-      return finish(err, {1, "'" + target + "' exists already; give --force to replace it"});
-    }
-    sink = std::make_unique<conversion::FileOutput>(target, options.line_end);
-  } else {
-    sink = std::make_unique<conversion::StreamOutput>(out, options.line_end, "standard output");
-  }
-
-  std::optional<ProgressBar> bar;
-  conversion::ProgressFn progress;
-  if (err_is_terminal && run.facts().size > progress_minimum && (to_file || !out_is_terminal)) {
-    bar.emplace(err);
-    progress = [&bar](int percent) { bar->show(percent); };
-  }
-  const bool ok = run.run(table, *sink, progress);
-  bar.reset();
-  if (!ok) return finish(err, {1, run.report().error});
-
-  const conversion::Report& report = run.report();
-  if (report.cut_lines > 0) {
-    std::fprintf(err,
-                 "markfit convert: %llu line%s cut at %zu characters; the first is line %llu\n",
-                 static_cast<unsigned long long>(report.cut_lines), report.cut_lines == 1 ? " was" : "s were",
-                 options.max_line, static_cast<unsigned long long>(report.first_cut));
-  }
-  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
-    std::fprintf(err, "markfit convert: %s\n", lone.c_str());
-  }
-  return 0;
+  OneFile file;
+  file.input = *a.input;
+  file.output = a.output;
+  file.force = a.force;
+  const OneResult result = convert(file, nullptr);
+  return result.failure ? finish(err, *result.failure) : 0;
 }
 
 int run_convert(int argc, char** argv) {

@@ -1,11 +1,13 @@
 // `markfit convert`: the conversion without a screen.
 //
 //   markfit convert [OPTIONS] INPUT      (INPUT "-" reads standard input)
+//   markfit convert [OPTIONS] INPUT... -d DIR [-r] [--watch]
 //
 // Options (--help lists them): -o/--output, -b/--before, -a/--after,
 // -i/--indent, -m/--mode, -t/--table, --encoding, --eol, --max-line,
 // --keep-entities, --numeric, -q/--double-quotes, --force, --setup,
-// -C/--directory.
+// -C/--directory; for many files -d/--into, --suffix, -r/--recursive,
+// --glob, and --watch (see convert_batch.h and batch_plan.h).
 //
 // Exit status 0 on success (cut lines and lines left with a lone quote are
 // reported on standard error and still succeed), 1 on an error (message on

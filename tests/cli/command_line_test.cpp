@@ -62,7 +62,7 @@ TEST(CommandLineTest, HelpAndVersionAtEveryLevel) {
   } cases[] = {
       {{"--help"}, "Usage: markfit [OPTIONS] [COMMAND] [ARGS]\n"},
       {{"-h"}, "  convert      turn an HTML file"},
-      {{"convert", "--help"}, "Usage: markfit convert [OPTIONS] INPUT\n"},
+      {{"convert", "--help"}, "Usage: markfit convert [OPTIONS] INPUT...\n"},
       {{"convert", "x.html", "-h"}, "  -o, --output FILE     write to FILE"},
       {{"ksf", "--help"}, "  dump FILE[\\!TABLE] [--owner PASSWORD] [--json]\n"},
       {{"ksf", "help"}, "JSON shape:"},
