@@ -1,5 +1,7 @@
 #include "app/data/standard_messages.h"
 
+#include "app/records/records.h"
+
 #include <cctype>
 #include <cstdlib>
 
@@ -109,7 +111,7 @@ MessageBox compose_message(int number, std::string_view text1, std::string_view 
            MessageIcon::Asterisk, ui::code(Button::Yes) | Button::No | Button::Cancel, Button::Cancel, "", true};
       break;
     case msg::kDuplicateKeyError:
-      m = {"Duplicate Key Error", "Adding this record creates a duplicate entry for the key:" + t1,
+      m = {"Duplicate Key Error", records::duplicate_entry_text(t1),
            MessageIcon::Asterisk, kOk, Button::Ok, "", true};
       break;
     case msg::kAutoIncrementError:

@@ -5,6 +5,7 @@
 
 #include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
+#include "app/records/records.h"
 #include "app/data/standard_messages.h"
 #include "app/data/transactions.h"
 #include "files/driver/error_state.h"
@@ -208,12 +209,8 @@ bool number_new_table() {
   const TransTablesRecord primed = TTB;
   int failures = 0;
   for (;;) {
-    files::set(TTB_TRANSTABLEKEY());
-    files::previous(TransTables);
-    std::int32_t id = 1;
-    if (ERRORCODE() == 0) {
-      id = TTB.idnr + 1;
-    } else if (ERRORCODE() != kRecordNotAvailable) {
+    std::int32_t id = 0;
+    if (records::next_table_id(&id) != 0) {
       standard_message(msg::kRecordRetrievalError, "TransTables");
       TTB = primed;
       return false;

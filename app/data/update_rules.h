@@ -39,7 +39,8 @@ int change_translations(bool ask);
 int change_commands(bool ask);
 
 // Numbers a new TransTables record and adds it at once (an insert into the
-// table form begins so): the highest id plus 1, or 1 in an empty file,
+// table form begins so) with records::next_table_id (the highest id plus 1,
+// 1 in an empty file, the lowest free id when the highest is the last),
 // retried when another program takes the id first; after 3 failures in a
 // row question 25 ("Auto Increment Error") offers Retry. The record buffer
 // holds the added record afterwards. False when numbering was given up (the
