@@ -19,7 +19,8 @@
 // without --force. New pages (and folders) in walked folders join in and
 // are converted, and so are inputs that were missing and appear. Ctrl-C,
 // SIGTERM or SIGHUP end the watch after the conversion under way has
-// finished, with status 0 and no file of ours left half written.
+// finished, with status 0 and no file of ours left half written. The
+// translation table is the one read when the command started.
 #pragma once
 
 #include <cstdint>

@@ -53,7 +53,8 @@ const char* const kFooter =
     "place or renamed over), and with -r new pages in the walked folders, one\n"
     "line per conversion on standard output; a failure is reported and the\n"
     "watch goes on. An output the watch wrote itself is replaced without\n"
-    "--force. Ctrl-C ends it, after the conversion under way, with status 0.\n"
+    "--force. The table is read once, at the start. Ctrl-C ends the watch,\n"
+    "after the conversion under way, with status 0.\n"
     "\n"
     "Exit status: 0 success, 1 error, 2 wrong usage.\n";
 

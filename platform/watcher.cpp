@@ -224,7 +224,17 @@ Status Watcher::open(std::unique_ptr<Watcher>* out, const WatchTiming& timing) {
   impl->timing = timing;
   ::sigemptyset(&impl->held);
   ::sigemptyset(&impl->let_go);
-  for (const int sig : kStopSignals) ::sigaddset(&impl->held, sig);
+  for (const int sig : kStopSignals) {
+    // A signal ignored (SIGHUP under nohup, SIGINT for a job a script
+    // started in the background) stays ignored: held, it would be kept for
+    // us instead of dropped.
+    struct sigaction action {};
+    if (::sigaction(sig, nullptr, &action) == 0 && (action.sa_flags & SA_SIGINFO) == 0 &&
+        action.sa_handler == SIG_IGN) {
+      continue;
+    }
+    ::sigaddset(&impl->held, sig);
+  }
   sigset_t before;
   if (::pthread_sigmask(SIG_BLOCK, &impl->held, &before) != 0) return Status(syserr::general_failure);
   for (const int sig : kStopSignals) {

@@ -31,7 +31,8 @@
 // Signals: while a Watcher lives, SIGINT, SIGTERM and SIGHUP do not end the
 // program; they are held for it, end wait() with `stop`, and make
 // stop_requested() true. Whatever was running when one came (a conversion)
-// finishes first. The destructor lets those signals go as they were before,
+// finishes first. A signal the program ignores (SIGHUP under nohup) stays
+// ignored. The destructor lets those signals go as they were before,
 // dropping any that came after the last wait (the program was ending
 // anyway). One Watcher at a time; the program is expected to have one
 // thread while it lives (the signals are held for the calling thread).

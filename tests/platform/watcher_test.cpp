@@ -170,6 +170,15 @@ TEST_F(WatcherTest, StopSignalsEndTheWaitAndAreLetGoAfterwards) {
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, nullptr, &now), 0);
   EXPECT_EQ(::sigismember(&now, SIGTERM), 0);
   EXPECT_EQ(::sigismember(&now, SIGINT), 0);
+  // Under nohup a hangup is no stop.
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGHUP, &ignore, &before), 0);
+  ASSERT_TRUE(Watcher::open(&watcher_).ok());
+  ASSERT_EQ(::kill(::getpid(), SIGHUP), 0);
+  EXPECT_FALSE(watcher_->stop_requested());
+  watcher_.reset();
+  ::sigaction(SIGHUP, &before, nullptr);
 }
 
 }  // namespace
