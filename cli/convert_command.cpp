@@ -666,6 +666,19 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
   return result.failure ? finish(err, *result.failure) : 0;
 }
 
+std::string load_run_table(const std::string& name, const std::string& directory,
+                           conversion::ReplacementTable* table) {
+  std::string ansi;
+  if (auto f = to_ansi(name, "table name", &ansi)) return f->message;
+  if (auto f = load_table(ansi, directory, table)) return f->message;
+  return {};
+}
+
+std::string text_to_ansi(const std::string& text, const char* what, std::string* ansi) {
+  if (auto f = to_ansi(text, what, ansi)) return f->message;
+  return {};
+}
+
 int run_convert(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 2; i < argc; ++i) args.emplace_back(argv[i]);

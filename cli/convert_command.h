@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion/replacement_table.h"
+
 namespace cli {
 
 // The program's entry for argv[1] == "convert".
@@ -46,5 +48,14 @@ inline constexpr std::uint64_t kProgressMinimumBytes = 4 * 1024 * 1024;
 int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err,
                 bool err_is_terminal = false, bool out_is_terminal = false,
                 std::uint64_t progress_minimum = kProgressMinimumBytes);
+
+// Shared with the other commands that read tables and texts: the table
+// NAME (UTF-8 as typed) from the data files of the current directory
+// `directory`, or the built-in standard table when it has none; and a typed
+// text in the program's character set (`what` names it in the message).
+// Each returns "" or what is wrong.
+std::string load_run_table(const std::string& name, const std::string& directory,
+                           conversion::ReplacementTable* table);
+std::string text_to_ansi(const std::string& text, const char* what, std::string* ansi);
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
 #include "cli/ksf_command.h"
+#include "cli/revert_command.h"
 #include "cli/table_command.h"
 
 namespace cli {
@@ -13,6 +14,7 @@ namespace cli {
 const std::vector<CommandEntry>& commands() {
   static const std::vector<CommandEntry> list = {
       {"convert", "turn an HTML file into lines of program code", run_convert},
+      {"revert", "turn code lines back into the HTML they came from", run_revert},
       {"ksf", "check, dump and load keyed data files", run_ksf},
       {"table", "list translation tables, export one, import one", run_table},
   };

@@ -6,10 +6,12 @@
 #include <QWidget>
 #include <algorithm>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/commands/commands_table.h"
 #include "app/conversion/conversion.h"
+#include "app/conversion/reversion.h"
 #include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
 #include "app/data/globals.h"
@@ -70,6 +72,9 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Button, "Process", 246, 206, 50, 16).with_flags(ui::kDisabled),
     control(ControlKind::Check, "Double quotes", 110, 170, 80, 10)
         .with_tip("Write every ' of the line twice, as a Netloom string needs it"),
+    control(ControlKind::Button, "Revert", 134, 206, 50, 16)
+        .with_flags(ui::kDisabled)
+        .with_tip("Turn the code lines of the read file back into HTML (the same texts, indent, mode, table and quotes)"),
 };
 
 ui::WindowDef make_window() {
@@ -164,6 +169,11 @@ void save_setup(const Setup& s) {
   write_setting("DoubleQuotes", s.double_quotes ? "1" : "0");
 }
 
+// "Process" and "Revert" need a read file.
+void enable_runs(ui::Window& window, bool enabled) {
+  for (int button : {wc::kProcess, wc::kRevert}) window.set_property(button, ui::props::kDisable, enabled ? "0" : "1");
+}
+
 void clear_setup(ui::Window& window, Setup& s) {
   write_setting("Setup", "0");
   for (const char* key : {"ReadFile", "WriteFile", "CommandBefore", "CommandAfter"}) write_setting(key, "");
@@ -178,7 +188,7 @@ void clear_setup(ui::Window& window, Setup& s) {
   s.after.clear();
   s.indent = 1;
   s.mode = conversion::kModeNone;
-  window.set_property(wc::kProcess, ui::props::kDisable, "1");
+  enable_runs(window, false);
   window.display();
 }
 
@@ -240,7 +250,7 @@ void look_up_file(ui::Window& window, Setup& s, bool read) {
     file = start;
     window.display(read ? wc::kReadFile : wc::kWriteFile);
   }
-  if (read) window.set_property(wc::kProcess, ui::props::kDisable, chosen ? "0" : "1");
+  if (read) enable_runs(window, chosen);
 }
 
 std::string sentence(std::string text) {
@@ -258,9 +268,43 @@ void put_on_clipboard(const std::string& text, bool utf8) {
   board->setText(utf8 ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) : ui::to_qstring(text));
 }
 
-// "Process": one run of the conversion.
+conversion::Options options_of(const Setup& s) {
+  conversion::Options options;
+  options.mode = s.mode;
+  options.indent = s.indent;
+  options.before = s.before;
+  options.after = s.after;
+  options.line_end = s.line_end;
+  options.encoding = s.encoding;
+  options.double_quotes = s.double_quotes != 0;
+  return options;
+}
+
+// The report's words for what a run leaves to look at afterwards.
+std::string afterwards(const conversion::Report& report) {
+  std::string text;
+  if (report.cut_lines > 0) {
+    text = std::to_string(report.cut_lines) + (report.cut_lines == 1 ? " line was" : " lines were") +
+           " longer than " + std::to_string(conversion::kDefaultMaxLine) + " characters and " +
+           (report.cut_lines == 1 ? "was" : "were") + " cut; the first is line " + std::to_string(report.first_cut) +
+           ".";
+  }
+  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
+    if (!text.empty()) text += "||";
+    text += sentence(lone) + "  Tick \"Double quotes\" to write each quote twice.";
+  }
+  return text;
+}
+std::string afterwards(const conversion::RevertReport& report) {
+  const std::string left = conversion::left_out_summary(report);
+  return left.empty() ? left : sentence(left);
+}
+
+// "Process" (a Conversion) and "Revert" (a Reversion): one run.
+template <class Run>
 void process(ui::Window& window, Setup& s) {
   using dictionary::TTB;
+  constexpr bool kBack = std::is_same_v<Run, conversion::Reversion>;
   // The highlighted row is the table, as its name in the record buffer.
   if (!s.table_name.empty()) dictionary::set_field(TTB.name, s.table_name);
   std::int32_t table_id = TTB.idnr;
@@ -274,15 +318,7 @@ void process(ui::Window& window, Setup& s) {
     window.select(wc::kReadFile);
     return;
   }
-  conversion::Options options;
-  options.mode = s.mode;
-  options.indent = s.indent;
-  options.before = s.before;
-  options.after = s.after;
-  options.line_end = s.line_end;
-  options.encoding = s.encoding;
-  options.double_quotes = s.double_quotes != 0;
-  conversion::Conversion run(options);
+  Run run(options_of(s));
   if (!run.open_input(read)) {
     ui::message(std::string(kInputText) + "||" + sentence(run.report().error), kInputCaption,
                 ui::MessageIcon::Question, ui::code(ui::Button::Ok));
@@ -334,34 +370,29 @@ void process(ui::Window& window, Setup& s) {
   s.progress = 0;
   window.set_property(wc::kProgress, ui::props::kHide, "1");
 
-  const conversion::Report& report = run.report();
+  const auto& report = run.report();
   if (!ok) {
     const bool input = report.failure == conversion::Report::Failure::input;
     ui::message(std::string(input ? kInputText : kOutputText) + "||" + sentence(report.error),
                 input ? kInputCaption : kOutputCaption, ui::MessageIcon::Question, ui::code(ui::Button::Ok));
     return;
   }
-  std::string cut;
-  if (report.cut_lines > 0) {
-    cut = std::to_string(report.cut_lines) + (report.cut_lines == 1 ? " line was" : " lines were") +
-          " longer than " + std::to_string(conversion::kDefaultMaxLine) + " characters and " +
-          (report.cut_lines == 1 ? "was" : "were") + " cut; the first is line " + std::to_string(report.first_cut) +
-          ".";
-  }
-  if (const std::string lone = conversion::lone_quote_summary(report); !lone.empty()) {
-    if (!cut.empty()) cut += "||";
-    cut += sentence(lone) + "  Tick \"Double quotes\" to write each quote twice.";
-  }
+  std::string text = afterwards(report);
   if (clipboard_cut > 0) {
-    if (!cut.empty()) cut += "||";
-    cut += "The clipboard holds only the first " + std::to_string(conversion::kClipboardLimit) + " characters: " +
-           std::to_string(clipboard_cut) + (clipboard_cut == 1 ? " line" : " lines") + " from line " +
-           std::to_string(clipboard_first) + " on " + (clipboard_cut == 1 ? "is" : "are") + " cut or missing.";
+    if (!text.empty()) text += "||";
+    text += "The clipboard holds only the first " + std::to_string(conversion::kClipboardLimit) + " characters: " +
+            std::to_string(clipboard_cut) + (clipboard_cut == 1 ? " line" : " lines") + " from line " +
+            std::to_string(clipboard_first) + " on " + (clipboard_cut == 1 ? "is" : "are") + " cut or missing.";
   }
-  if (!cut.empty()) {
-    const bool any_cut = report.cut_lines > 0 || clipboard_cut > 0;
-    ui::message(cut, any_cut ? "Lines cut" : "Lone quotes", ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
+  if (text.empty()) return;
+  const char* caption = "Lone quotes";
+  if constexpr (kBack) {
+    caption = "Lines left out";
+  } else if (report.cut_lines > 0) {
+    caption = "Lines cut";
   }
+  if (clipboard_cut > 0) caption = "Lines cut";
+  ui::message(text, caption, ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
 }
 
 ui::Window* open_window() {
@@ -405,7 +436,7 @@ ui::Task WriteTargetCode() {
   window.use(wc::kDoubleQuotes, &s.double_quotes);
   window.use(wc::kTables, &s.table_name);
   window.use(wc::kProgress, &s.progress);
-  if (!ui::clip(s.read_file).empty()) window.set_property(wc::kProcess, ui::props::kDisable, "0");
+  if (!ui::clip(s.read_file).empty()) enable_runs(window, true);
 
   bool first_open = true;
   while (co_await window.next_event()) {
@@ -431,7 +462,7 @@ ui::Task WriteTargetCode() {
       case wc::kReadFile:
         // A name typed in serves as well as one chosen.
         if (event == kAccepted) {
-          window.set_property(wc::kProcess, ui::props::kDisable, ui::clip(s.read_file).empty() ? "1" : "0");
+          enable_runs(window, !ui::clip(s.read_file).empty());
         }
         break;
       case wc::kBeforeLookup:
@@ -460,7 +491,10 @@ ui::Task WriteTargetCode() {
         }
         break;
       case wc::kProcess:
-        if (event == kAccepted) process(window, s);
+        if (event == kAccepted) process<conversion::Conversion>(window, s);
+        break;
+      case wc::kRevert:
+        if (event == kAccepted) process<conversion::Reversion>(window, s);
         break;
       default:
         break;

@@ -21,6 +21,12 @@
 // is valid UTF-8 with multi-byte characters; "ANSI"; "UTF8"). They are read
 // whenever the window opens, whatever "Setup" says, and never written.
 //
+// "Revert" is the way back: the read file holds code lines made with the
+// window's texts, indent, mode, table and "Double quotes", and the write
+// file (or the clipboard) gets the HTML lines they were made from
+// (conversion::Reversion); lines of another shape are left out and
+// reported after the run.
+//
 // A run ("Process"): the read file is checked and opened before anything
 // is written; the write file is written beside its name and put in its
 // place only when complete, after the overwrite question; a failure to
@@ -67,6 +73,7 @@ inline constexpr int kNumber1 = 27;  // two display fields the procedure never c
 inline constexpr int kNumber2 = 28;
 inline constexpr int kProcess = 29;
 inline constexpr int kDoubleQuotes = 30;  // "DoubleQuotes" of the setup
+inline constexpr int kRevert = 31;        // the read file's code lines back into HTML
 
 inline constexpr const char* kSection = "WriteHtml";
 inline constexpr const char* kPlacementSection = "WriteTargetCode";

@@ -231,6 +231,28 @@ TEST_F(WriteTargetCodeTest, DoubleQuotesIsPartOfTheSetupAndLoneQuotesAreReported
   EXPECT_FALSE(widget<QCheckBox>(wc::kDoubleQuotes)->isChecked());
 }
 
+TEST_F(WriteTargetCodeTest, RevertTurnsTheReadFileBackIntoHtml) {
+  make_tables();
+  dictionary::set_field(TTB.name, "Standard");
+  app_test::write_file(file("page.htw"), " Out('<<p>Caf&eacute; don''t<</p>')\r\n Out('')\r\nbroken\r\n");
+  open();
+  EXPECT_FALSE(widget<QPushButton>(wc::kRevert)->isEnabled());
+  type(wc::kReadFile, "page.htw");
+  EXPECT_TRUE(widget<QPushButton>(wc::kRevert)->isEnabled());
+  type(wc::kWriteFile, "page.htm");
+  type(wc::kBefore, "Out('");
+  type(wc::kAfter, "')");
+  click(widget<QRadioButton>(wc::kInternational));
+  click(widget<QCheckBox>(wc::kDoubleQuotes));
+  press(wc::kRevert);
+  EXPECT_EQ(app_test::read_file(file("page.htm")), "<p>Caf\xE9 don't</p>\r\n\r\n");
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].caption, "Lines left out");
+  EXPECT_EQ(responder.messages()[0].text,
+            "1 line does not have the expected shape and was left out; first: line 3 (does not start with the "
+            "indent and before-text).");
+}
+
 TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
   app_test::write_file(file("Markfit.ini"),
                        "[WriteHtml]\nSetup=1\nReadFile=a.htm\nWriteFile=b.htw\nCommandBefore=Out('\n"
