@@ -1336,6 +1336,8 @@ void Window::set_text(int control, std::string_view text) {
   else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
 }
 
+int Window::pending_events() const { return static_cast<int>(s_->queue.size() + s_->sweep.size()); }
+
 std::string Window::text(int control) const {
   QWidget* w = s_->control(control);
   if (!w) return {};

@@ -266,6 +266,11 @@ class Window {
   int control_count() const;
   const WindowDef& definition() const;
 
+  // Events queued for the procedure and not yet taken: 0 once it has
+  // caught up with everything the user did (the control map tells drivers
+  // from outside when a window is ready for their next input).
+  int pending_events() const;
+
   // The Qt widgets, for tests and the screenshot run: 0 is the window.
   // nullptr once closed or for a control number out of range.
   QWidget* widget(int control = 0) const;

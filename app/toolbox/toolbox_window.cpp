@@ -1,6 +1,7 @@
 #include "app/toolbox/toolbox_window.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -21,9 +22,12 @@
 #include "app/conversion/window/write_target_code.h"
 #include "files/driver/error_state.h"
 #include "platform/font_preload.h"
+#include "platform/session_signals.h"
 #include "runtime/startup.h"
+#include "ui/control_map.h"
 #include "ui/icons.h"
 #include "ui/services.h"
+#include "ui/session_end.h"
 #include "ui/window.h"
 
 namespace app {
@@ -356,6 +360,22 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   QGuiApplication::setDesktopFileName(QStringLiteral("markfit"));
   QApplication::setQuitOnLastWindowClosed(false);  // the toolbox may be in the tray
   QApplication::setWindowIcon(ui::builtin_icon("markfit"));
+  // For programs that drive this one from outside (the end-to-end tests).
+  if (const char* map = std::getenv("MARKFIT_CONTROL_MAP"); map != nullptr && *map != '\0') {
+    ui::start_control_map(map);
+  }
+
+  // SIGTERM, SIGINT and SIGHUP end the session as "E&xit" does: forms
+  // cancelled, placements saved, files closed, exit code 0.
+  std::unique_ptr<QSocketNotifier> session_signals;
+  if (const int fd = platform::watch_session_signals(); fd >= 0) {
+    session_signals = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(session_signals.get(), &QSocketNotifier::activated, [] {
+      while (platform::take_session_signal() != 0) {
+      }
+      ui::end_session();
+    });
+  }
 
   runtime::start_runtime(argc > 0 && argv[0] ? argv[0] : "markfit");
   files::clear_error();

@@ -1,0 +1,213 @@
+#include "ui/control_map.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
+#include <set>
+
+#include "ui/window.h"
+
+namespace ui {
+namespace {
+
+void put_rect(QJsonObject& o, const QWidget* w, QRect r) {
+  const QPoint at = w->mapToGlobal(r.topLeft());
+  o.insert(QStringLiteral("x"), at.x());
+  o.insert(QStringLiteral("y"), at.y());
+  o.insert(QStringLiteral("w"), r.width());
+  o.insert(QStringLiteral("h"), r.height());
+}
+
+void put_widget(QJsonObject& o, const QWidget* w) {
+  put_rect(o, w, w->rect());
+  o.insert(QStringLiteral("visible"), w->isVisible());
+  o.insert(QStringLiteral("enabled"), w->isEnabled());
+  o.insert(QStringLiteral("focus"), w->hasFocus());
+}
+
+QString widget_text(const QWidget* w) {
+  if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
+  if (auto* l = qobject_cast<const QLabel*>(w)) return l->text();
+  if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
+  if (auto* s = qobject_cast<const QAbstractSpinBox*>(w)) return s->text();
+  if (auto* g = qobject_cast<const QGroupBox*>(w)) return g->title();
+  return {};
+}
+
+void put_rows(QJsonObject& o, const QTreeWidget* list) {
+  QTreeWidgetItem* current = list->currentItem();
+  o.insert(QStringLiteral("current"), current ? list->indexOfTopLevelItem(current) + 1 : 0);
+  QJsonArray rows;
+  const QWidget* port = list->viewport();
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = list->topLevelItem(i);
+    const QRect r = list->visualItemRect(item);
+    if (r.isEmpty() || !port->rect().intersects(r)) continue;
+    QJsonObject row;
+    row.insert(QStringLiteral("row"), i + 1);
+    put_rect(row, port, r);
+    QJsonArray cells;
+    for (int c = 0; c < list->columnCount(); ++c) cells.append(item->text(c));
+    row.insert(QStringLiteral("cells"), cells);
+    rows.append(row);
+  }
+  o.insert(QStringLiteral("rows"), rows);
+}
+
+QJsonObject window_entry(const Window& window) {
+  QJsonObject o;
+  const QWidget* top = window.widget();
+  o.insert(QStringLiteral("name"), QString::fromLatin1(window.definition().name.data(),
+                                                       static_cast<qsizetype>(window.definition().name.size())));
+  o.insert(QStringLiteral("title"), top->windowTitle());
+  put_widget(o, top);
+  o.insert(QStringLiteral("active"), top->isActiveWindow());
+  o.insert(QStringLiteral("minimized"), top->isMinimized());
+  o.insert(QStringLiteral("pending"), window.pending_events());
+  o.insert(QStringLiteral("exposed"), top->windowHandle() && top->windowHandle()->isExposed());
+  QJsonArray controls;
+  for (int n = 1; n <= window.control_count(); ++n) {
+    const QWidget* w = window.widget(n);
+    if (!w) continue;
+    QJsonObject c;
+    c.insert(QStringLiteral("n"), n);
+    c.insert(QStringLiteral("class"), QString::fromLatin1(w->metaObject()->className()));
+    put_widget(c, w);
+    c.insert(QStringLiteral("text"), widget_text(w));
+    if (auto* list = qobject_cast<const QTreeWidget*>(w)) put_rows(c, list);
+    controls.append(c);
+  }
+  o.insert(QStringLiteral("controls"), controls);
+  return o;
+}
+
+QJsonObject popup_entry(const QMenu* menu) {
+  QJsonObject o;
+  put_rect(o, menu, menu->rect());
+  QJsonArray items;
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator() || !a->isVisible()) continue;
+    QJsonObject item;
+    item.insert(QStringLiteral("text"), a->text());
+    put_rect(item, menu, menu->actionGeometry(a));
+    item.insert(QStringLiteral("enabled"), a->isEnabled());
+    items.append(item);
+  }
+  o.insert(QStringLiteral("items"), items);
+  return o;
+}
+
+QJsonObject dialog_entry(const QWidget* top) {
+  QJsonObject o;
+  o.insert(QStringLiteral("class"), QString::fromLatin1(top->metaObject()->className()));
+  o.insert(QStringLiteral("title"), top->windowTitle());
+  if (auto* box = qobject_cast<const QMessageBox*>(top)) o.insert(QStringLiteral("text"), box->text());
+  put_widget(o, top);
+  o.insert(QStringLiteral("active"), top->isActiveWindow());
+  QJsonArray buttons;
+  for (const QPushButton* b : top->findChildren<QPushButton*>()) {
+    if (!b->isVisible()) continue;
+    QJsonObject e;
+    e.insert(QStringLiteral("text"), b->text());
+    put_widget(e, b);
+    buttons.append(e);
+  }
+  o.insert(QStringLiteral("buttons"), buttons);
+  QJsonArray edits;
+  for (const QLineEdit* l : top->findChildren<QLineEdit*>()) {
+    if (!l->isVisible()) continue;
+    QJsonObject e;
+    e.insert(QStringLiteral("text"), l->text());
+    put_widget(e, l);
+    edits.append(e);
+  }
+  o.insert(QStringLiteral("edits"), edits);
+  return o;
+}
+
+class MapWriter final : public QObject {
+ public:
+  explicit MapWriter(QObject* parent) : QObject(parent) {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] { write(); });
+    timer_.start();
+  }
+  void set_path(const QString& path) {
+    path_ = path;
+    last_.clear();
+    write();
+  }
+
+ private:
+  void write() {
+    const QByteArray now = QByteArray::fromStdString(control_map_json());
+    if (now == last_) return;
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(now) != now.size() || !file.commit()) return;
+    last_ = now;
+  }
+
+  QTimer timer_;
+  QString path_;
+  QByteArray last_;
+};
+
+}  // namespace
+
+std::string control_map_json() {
+  QJsonObject map;
+  std::set<const QWidget*> ours;
+  QJsonArray windows;
+  for (const Window* w : Window::open_windows()) {
+    if (!w->widget()) continue;
+    ours.insert(w->widget());
+    windows.append(window_entry(*w));
+  }
+  map.insert(QStringLiteral("windows"), windows);
+  const QWidget* active = QApplication::activeWindow();
+  map.insert(QStringLiteral("active"), active ? QJsonValue(active->windowTitle()) : QJsonValue());
+  QJsonValue popup;
+  if (QWidget* p = QApplication::activePopupWidget(); p && p->isVisible()) {
+    if (auto* menu = qobject_cast<QMenu*>(p)) {
+      popup = popup_entry(menu);
+    } else {  // a completer's list, a combo box's drop-down
+      QJsonObject o;
+      o.insert(QStringLiteral("class"), QString::fromLatin1(p->metaObject()->className()));
+      put_rect(o, p, p->rect());
+      o.insert(QStringLiteral("items"), QJsonArray());
+      popup = o;
+    }
+  }
+  map.insert(QStringLiteral("popup"), popup);
+  QJsonArray dialogs;
+  for (const QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->isVisible() || ours.count(top) || qobject_cast<const QMenu*>(top)) continue;
+    if (top->windowType() == Qt::ToolTip || top->windowType() == Qt::Popup) continue;
+    dialogs.append(dialog_entry(top));
+  }
+  map.insert(QStringLiteral("dialogs"), dialogs);
+  return QJsonDocument(map).toJson(QJsonDocument::Compact).toStdString();
+}
+
+void start_control_map(const std::string& path) {
+  static QPointer<MapWriter> writer;
+  if (!writer) writer = new MapWriter(QCoreApplication::instance());
+  writer->set_path(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+}  // namespace ui
