@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/toolbox/about_markfit.h"
+#include "app/tables/abandoned_tables.h"
 #include "app/tables/add_translations.h"
 #include "app/data/wait_question.h"
 #include "app/tables/character_table.h"
@@ -117,6 +118,8 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   // No translations at all: the standard table is built before the toolbox
   // is shown.
   if (standard_table_needed()) co_await AddTranslations(1);
+  // A table an insert left half made when its program was killed.
+  remove_abandoned_tables();
 
   restore_placement(window, kSection, kSettingsFile);
   const bool placement_restored = true;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "app/tables/abandoned_tables.h"
 #include "app/tables/add_translations.h"
 #include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
@@ -297,6 +298,33 @@ TEST_F(RulesTest, CommandsAreChangedAndDeletedThroughTheirRules) {
   files::get(Commands, COM_COMMANDKEY());
   EXPECT_EQ(app::delete_commands(), app::rule::kDone);
   EXPECT_EQ(files::records(Commands), 1);
+}
+
+// A blank table is what an insert leaves when its program is killed. It
+// goes, characters and all, unless another program has the tables open:
+// that program's form may be inserting it right now.
+TEST_F(RulesTest, BlankTablesGoWithTheirCharactersWhenNoOtherProgramHasTheTablesOpen) {
+  add_table(1, "Standard", 5);
+  add_table(2, "", 5);
+  add_table(3, "Web", 5);
+  add_table(4, "", 0);
+  app::release_file(TransTables);
+  {
+    files::kestrel::FileRegistry registry;
+    OtherFile other(TransTables);
+    files::set_kestrel_registry(&registry);
+    files::open(other.fd, 0x42);
+    files::set_kestrel_registry(nullptr);
+    ASSERT_EQ(ERRORCODE(), 0) << files::ERROR();
+    EXPECT_EQ(app::remove_abandoned_tables(), 0);
+    files::close(other.fd);
+  }
+  EXPECT_EQ(app::remove_abandoned_tables(), 2);
+  app::use_file(TransTables);
+  EXPECT_EQ(files::records(TransTables), 2);
+  EXPECT_TRUE(characters_of(2).empty());
+  EXPECT_EQ(characters_of(3), codes(33, 5));
+  EXPECT_TRUE(responder.messages().empty());
 }
 
 TEST_F(RulesTest, NewTablesAreNumberedAfterTheHighestId) {
