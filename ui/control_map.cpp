@@ -179,6 +179,7 @@ std::string control_map_json() {
     windows.append(window_entry(*w));
   }
   map.insert(QStringLiteral("windows"), windows);
+  map.insert(QStringLiteral("platform"), QGuiApplication::platformName());
   const QWidget* active = QApplication::activeWindow();
   map.insert(QStringLiteral("active"), active ? QJsonValue(active->windowTitle()) : QJsonValue());
   QJsonValue popup;

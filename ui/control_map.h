@@ -6,7 +6,8 @@
 // reader never sees half of it) whenever what it shows changes, checked a
 // few dozen times a second. Positions and sizes are screen pixels.
 //
-//   {"active": TITLE-OF-THE-ACTIVE-WINDOW-OR-null,
+//   {"platform": Qt's platform ("xcb", "wayland", ...),
+//    "active": TITLE-OF-THE-ACTIVE-WINDOW-OR-null,
 //    "windows": [{"name": DEFINITION-NAME, "title", "x","y","w","h",
 //                 "visible", "active", "enabled", "minimized",
 //                 "pending": events its procedure has not taken yet,

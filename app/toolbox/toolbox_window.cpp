@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/toolbox/about_markfit.h"
+#include "app/toolbox/platform_choice.h"
 #include "app/tables/abandoned_tables.h"
 #include "app/tables/add_translations.h"
 #include "app/data/wait_question.h"
@@ -22,6 +24,7 @@
 #include "app/toolbox/screenshots.h"
 #include "app/conversion/window/write_target_code.h"
 #include "files/driver/error_state.h"
+#include "platform/display.h"
 #include "platform/font_preload.h"
 #include "platform/session_signals.h"
 #include "runtime/startup.h"
@@ -286,14 +289,6 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   global_response = kRequestCancelled;
 }
 
-PlatformChoice choose_platform(const char* qpa, const char* display, const char* wayland) {
-  const auto set = [](const char* v) { return v != nullptr && *v != '\0'; };
-  if (set(qpa)) return PlatformChoice::AsChosen;
-  if (set(display)) return PlatformChoice::UseXcb;
-  if (set(wayland)) return PlatformChoice::AsChosen;
-  return PlatformChoice::NoDisplay;
-}
-
 namespace {
 
 bool is_toolbox(const QWindow* w) {
@@ -343,15 +338,29 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   std::vector<char*> args(argv, argv + std::max(argc, 0));
   static char platform_flag[] = "-platform";
   static char xcb[] = "xcb";
-  switch (choose_platform(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
-    case PlatformChoice::UseXcb:
+  static char wayland[] = "wayland";
+  const auto variable = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string_view(v ? v : "");
+  };
+  DisplayEnvironment environment{variable("QT_QPA_PLATFORM"), variable("DISPLAY"), variable("WAYLAND_DISPLAY")};
+  // Probed only when it decides anything (a probe can start an X server).
+  environment.x_reachable = environment.qt_platform.empty() && !environment.x_display.empty() &&
+                            platform::x_server_reachable(environment.x_display);
+  const Platform chosen = choose_platform(environment);
+  std::fputs(std::string(platform_note(chosen)).c_str(), stderr);
+  switch (chosen) {
+    case Platform::Xcb:
       args.push_back(platform_flag);
       args.push_back(xcb);
       break;
-    case PlatformChoice::NoDisplay:
-      std::fputs("markfit: no display to open the toolbox on (DISPLAY is not set); see --help\n", stderr);
-      return 1;
-    case PlatformChoice::AsChosen: break;
+    case Platform::Wayland:
+      args.push_back(platform_flag);
+      args.push_back(wayland);
+      break;
+    case Platform::NoDisplay:
+    case Platform::XUnreachable: return 1;
+    case Platform::AsChosen: break;
   }
   // Fonts are first needed by the toolbox's layout; their configuration
   // loads meanwhile, beside the application object's own start.

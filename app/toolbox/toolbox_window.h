@@ -73,15 +73,9 @@ struct StartOptions {
   std::string screenshot_dir;    // non-empty: grab every window into this directory, then end
 };
 
-// Which Qt platform to run on. Always-on-top and the tray work on X11, not
-// reliably on a native Wayland session, so with no platform chosen by the
-// user (QT_QPA_PLATFORM) and an X display given, xcb (XWayland on a Wayland
-// desktop). With no display at all, the toolbox cannot start.
-enum class PlatformChoice { AsChosen, UseXcb, NoDisplay };
-PlatformChoice choose_platform(const char* qt_qpa_platform, const char* display, const char* wayland_display);
-
 // `markfit` without a command: starts the runtime, sets up the module, runs
-// ToolboxWindow and returns the exit code (0; 1 when there is no display).
+// ToolboxWindow and returns the exit code (0; 1 when there is no display,
+// platform_choice.h).
 int run_toolbox(int argc, char** argv, const StartOptions& options = {});
 
 }  // namespace app

@@ -57,16 +57,6 @@ TEST(DragTest, StopsAtTheLeftAndTopEdges) {
   EXPECT_EQ(s.origin_y, 1);
 }
 
-TEST(PlatformTest, XcbWhenAnXDisplayIsGivenAndNoPlatformChosen) {
-  using app::PlatformChoice;
-  EXPECT_EQ(app::choose_platform(nullptr, ":0", nullptr), PlatformChoice::UseXcb);
-  EXPECT_EQ(app::choose_platform("", ":0", "wayland-0"), PlatformChoice::UseXcb);
-  EXPECT_EQ(app::choose_platform("wayland", ":0", "wayland-0"), PlatformChoice::AsChosen);
-  EXPECT_EQ(app::choose_platform(nullptr, nullptr, "wayland-0"), PlatformChoice::AsChosen);
-  EXPECT_EQ(app::choose_platform("offscreen", nullptr, nullptr), PlatformChoice::AsChosen);
-  EXPECT_EQ(app::choose_platform(nullptr, "", nullptr), PlatformChoice::NoDisplay);
-}
-
 class ToolboxTest : public gui_test::GuiTest {
  protected:
   void start() {
