@@ -369,7 +369,7 @@ int run_toolbox(int argc, char** argv, const StartOptions& options) {
   args.push_back(nullptr);
   QApplication application(qt_argc, args.data());
   QApplication::setApplicationName(QStringLiteral("markfit"));
-  QGuiApplication::setDesktopFileName(QStringLiteral("markfit"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.markfit"));  // its menu entry
   QApplication::setQuitOnLastWindowClosed(false);  // the toolbox may be in the tray
   QApplication::setWindowIcon(ui::builtin_icon("markfit"));
   // For programs that drive this one from outside (the end-to-end tests).
