@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   libqt6svg6 qt6-svg-dev xvfb xauth fonts-dejavu-core
   libcli11-dev nlohmann-json3-dev
+  help2man dpkg-dev file lintian desktop-file-utils appstream mmdebstrap gpg mount
 )
 
 missing=()
