@@ -50,12 +50,18 @@ root="$work/root"
 if [ ! -f "$root/.complete" ]; then
   rm -rf "$root"
   . /etc/os-release
+  # The host's Debian mirrors, as its apt knows them (from the package
+  # lists it fetched: without any, it fetches them first).
+  debian_mirrors() {
+    apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Origin: Debian' 'Identifier: Packages' |
+      sort -u
+  }
+  [ -n "$(debian_mirrors)" ] || apt-get update -qq
   mirrors=()
   while read -r uri suite component; do
     mirrors+=("deb $uri $suite $component")
-  done < <(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' \
-             'Origin: Debian' 'Identifier: Packages' | sort -u)
-  ((${#mirrors[@]})) || fail "the host's apt knows no Debian mirror (run apt-get update)"
+  done < <(debian_mirrors)
+  ((${#mirrors[@]})) || fail "the host's apt knows no Debian mirror"
   extra=()
   if printf '%s\n' "${mirrors[@]}" | grep -q 'https:'; then extra+=(--include=ca-certificates); fi
   echo "making a minimal $VERSION_CODENAME system (once)"
