@@ -233,6 +233,7 @@ class Batch {
           if (folder == folders_.end()) continue;
           for (const std::size_t index : folder->second) {
             if (n.is_folder) {
+              if (n.name.front() == '.') continue;  // never walked
               // Watched before it is walked, so that a page made in it
               // meanwhile is either found by the walk or reported after.
               const std::string parent = planner_->walked()[index];

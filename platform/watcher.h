@@ -47,7 +47,7 @@
 namespace platform {
 
 struct WatchTiming {
-  int settle_ms = 30;
+  int settle_ms = 20;
   int quiet_ms = 300;
   int longest_ms = 2000;
 };
