@@ -19,6 +19,7 @@
 #include "files/kestrel/driver.h"
 #include "files/kestrel/table.h"
 #include "files/kestrel/table_names.h"
+#include "files/kestrel/transaction.h"
 #include "runtime/messages.h"
 
 namespace cli {
@@ -164,6 +165,8 @@ int run_check(const Options& o, std::ostream& out, std::ostream& err, platform::
     }
   }
   for (const std::string& n : r.notes) out << "note: " << n << "\n";
+  for (const std::string& w : r.warnings) out << "warning: " << w << "\n";
+  if (r.warning_count > r.warnings.size()) out << "warning: ... and " << r.warning_count - r.warnings.size() << " more\n";
   for (const std::string& f : r.faults) out << f << "\n";
   if (r.fault_count > r.faults.size()) out << "... and " << r.fault_count - r.faults.size() << " more\n";
   std::ostringstream figures;
@@ -208,7 +211,8 @@ int open_for_listing(const std::string& path, const Options& o, std::shared_ptr<
   options.writable = false;
   options.sharing = files::kestrel::Sharing::deny_none;
   options.password = o.owner;
-  const files::kestrel::Status s = files::kestrel_registry().open(files::kestrel_env(), path, options, pager);
+  const files::kestrel::Status s =
+      files::kestrel::open_file(files::kestrel_env(), files::kestrel_registry(), path, options, pager);
   if (s.ok()) return 0;
   *why = s.is(files::kestrel::Code::io_error) ? system_error_text(s.number) : s.describe();
   return 2;

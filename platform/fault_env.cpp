@@ -1,6 +1,7 @@
 #include "platform/fault_env.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -100,12 +101,20 @@ struct FaultEnv::State {
   std::uint64_t space = 0;
   std::uint64_t fired = 0;
   std::map<unsigned, std::uint64_t> counts;
+  std::uint64_t action_countdown = 0;  // 0: no action armed
+  unsigned action_ops = 0;
+  std::function<void()> action;
 
   State(Env* b, std::uint64_t seed) : base(b), rng(seed) {}
 
   // Counts one call of kind op; returns the error to inject, or 0.
   int injected(unsigned op) {
     ++counts[op];
+    if ((action_ops & op) != 0 && action_countdown != 0 && --action_countdown == 0) {
+      const std::function<void()> run = std::move(action);
+      action = nullptr;
+      run();
+    }
     if ((countdown_ops & op) == 0) return 0;
     if (!failing) {
       if (countdown == 0 || --countdown != 0) return 0;
@@ -124,6 +133,8 @@ struct FaultEnv::State {
     failing = false;
     short_countdown = 0;
     space_limited = false;
+    action_countdown = 0;
+    action = nullptr;
   }
 
   // Makes sure a file present at full has an inode among the current names;
@@ -420,6 +431,13 @@ void FaultEnv::fail_nth(std::uint64_t nth, unsigned ops, int error, bool sticky)
   state_->countdown_error = error;
   state_->countdown_sticky = sticky;
   state_->failing = false;
+}
+
+void FaultEnv::at_nth(std::uint64_t nth, unsigned ops, std::function<void()> action) {
+  std::lock_guard<std::mutex> guard(state_->mu);
+  state_->action_countdown = nth;
+  state_->action_ops = ops;
+  state_->action = std::move(action);
 }
 
 void FaultEnv::short_write_nth(std::uint64_t nth, std::size_t prefix) {

@@ -7,6 +7,7 @@
 //     at call 1, 2, 3, ... until a run finishes with faults_fired() == 0.
 //   - short_write_nth: the nth write stores only a prefix, then fails with 39.
 //   - set_space: files may grow by only so many more bytes (disk full, 39).
+//   - at_nth: something happens at the nth call (a test program ends itself).
 //   - power_cut: the machine loses power. See below.
 //
 // Durability model behind power_cut. For every file it touches the wrapper
@@ -37,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -87,6 +89,15 @@ class FaultEnv final : public Env {
   // those kinds fails the same way. Replaces an earlier countdown.
   // A failed sync poisons its File: its later syncs fail too.
   void fail_nth(std::uint64_t nth, unsigned ops = fault_op::mutating, int error = 0, bool sticky = false);
+
+  // Before the nth call from now (1 = the next) among the kinds in `ops`,
+  // runs `action` once; the call then goes on as usual, unless the action
+  // ended the program, which is what it is for: a test program that dies
+  // at its nth sync leaves its files as a killed program does, everything
+  // written before that call in them. The action runs inside the call and
+  // must not call this env. Replaces an earlier one; clear_faults and
+  // power_cut disarm it.
+  void at_nth(std::uint64_t nth, unsigned ops, std::function<void()> action);
 
   // The nth write from now (1 = the next) stores only its first `prefix`
   // bytes (never all of them) and fails with 39.

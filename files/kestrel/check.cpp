@@ -30,6 +30,9 @@
 //           (numbering, short middle segment, BLOB length), a text memo
 //           longer than its declared size.
 //
+// Warnings (not faults: every reader reads such a file alike): pages packed
+// otherwise than the writer packs them (see check_packing).
+//
 // The walk runs twice over the tree: the first pass checks every page and
 // collects the small records (names, definitions, statistics, extras) and
 // the counts; the second, with every table's definition known, checks the
@@ -46,6 +49,8 @@
 #include <set>
 
 #include "files/kestrel/format.h"
+#include "files/kestrel/journal.h"
+#include "files/kestrel/transaction.h"
 
 namespace files::kestrel {
 
@@ -181,8 +186,9 @@ struct PendingEntry {
 
 class Checker {
  public:
-  Checker(platform::File* file, std::optional<KeyBlock> key, std::uint64_t size, CheckReport* report)
-      : file_(file), key_(key), size_(size), r_(*report) {}
+  Checker(platform::Env* env, platform::File* file, std::optional<KeyBlock> key, std::uint64_t size,
+          CheckReport* report)
+      : env_(env), file_(file), key_(key), size_(size), r_(*report) {}
 
   void run();
 
@@ -192,6 +198,10 @@ class Checker {
   void fault(std::string text) {
     ++r_.fault_count;
     if (r_.faults.size() < kMaxListedFaults) r_.faults.push_back(std::move(text));
+  }
+  void warning(std::string text) {
+    ++r_.warning_count;
+    if (r_.warnings.size() < kMaxListedFaults) r_.warnings.push_back(std::move(text));
   }
   void io_failure(int error, std::string what) {
     if (!r_.readable) return;
@@ -205,10 +215,14 @@ class Checker {
   bool read(std::uint64_t offset, std::size_t n, Bytes* out, bool* short_read);
 
   bool check_header();
-  void walk_journal();
+  void follow_journal();
+  std::optional<TransactionMark> find_mark();
   bool check_blocks_detail();
-  bool load_page(std::uint32_t number, Bytes* stored, std::string* where);
+  // Quiet: a page past the end of the file is not reported.
+  bool load_page(std::uint32_t number, Bytes* stored, std::string* where, bool quiet = false);
   bool diagnose_page(ByteView stored, std::uint32_t number, const std::string& where, Page* out);
+  void check_packing(ByteView stored, const PageHeaderFields& f, std::size_t prefix, ByteView body,
+                     const std::string& where);
   void walk(std::uint32_t number, int expected_level, const std::optional<Bytes>& low,
             const std::optional<Bytes>& high, bool first_pass, const Visitor& visit);
   void check_orphans();
@@ -229,6 +243,7 @@ class Checker {
     return "key " + (key.name ? *key.name : "#" + std::to_string(k + 1));
   }
 
+  platform::Env* env_;
   platform::File* file_;
   std::optional<KeyBlock> key_;
   std::uint64_t size_;
@@ -314,6 +329,9 @@ bool Checker::check_header() {
     }
     return false;
   }
+  // The header in force: the journal's copy when a pending journal stands.
+  if (header_.committed_end != header_.journal_end) follow_journal();
+  if (!r_.readable) return false;
   if (header_.own_address != 0) fault("header: own address is " + std::to_string(header_.own_address) + ", not 0");
   if (header_.header_size != kHeaderSize) {
     fault("header: header size is " + std::to_string(header_.header_size) + ", not 512");
@@ -321,61 +339,90 @@ bool Checker::check_header() {
   if (header_.number_counter[0] >= kCounterLimit) {
     fault("header: the number counter " + hex8(counter_value(header_)) + " is exhausted (first byte 0xFE or more)");
   }
-  if (header_.committed_end != header_.journal_end) walk_journal();
   return true;
 }
 
-// A pending journal: walk the copies from the committed end as a reader
-// does. Complete: the header copy and the page copies stand for the file.
-void Checker::walk_journal() {
+// A pending journal, judged as every reader and updater judges it (the same
+// walk, the same transaction decision): when it stands, its header copy and
+// page copies are the file; when it is torn or its transaction did not
+// commit, the file is what lies at home.
+void Checker::follow_journal() {
   const Header at0 = header_;
-  std::uint64_t position = at0.committed_end;
-  std::map<std::uint32_t, std::uint64_t> pages;
-  std::optional<Header> copy;
-  bool torn = false;
-  while (position < at0.journal_end) {
-    Bytes head;
-    bool short_read = false;
-    if (!read(position, kHeaderSize, &head, &short_read)) {
-      if (!r_.readable) return;
-      torn = true;
-      break;
-    }
-    const std::uint32_t own = get_le32(head, 0);
-    if (own == 0) {
-      Header h;
-      if (!decode_header(head, &h).ok()) {
-        torn = true;
-        break;
-      }
-      copy = h;
-      position += kHeaderSize;
-      continue;
-    }
-    if (own < kHeaderSize || (own - kHeaderSize) % kPageUnit != 0) {
-      torn = true;
-      break;
-    }
-    const std::size_t stored = get_le16(head, kPgStoredSize);
-    if (stored < kPageHeaderSize || round_to_unit(stored) > kMaxStoredPage) {
-      torn = true;
-      break;
-    }
-    pages[(own - kHeaderSize) / kPageUnit] = position;
-    position += round_to_unit(stored);
-  }
-  if (!torn && position == at0.journal_end && copy) {
-    journal_view_ = true;
-    journal_pages_ = std::move(pages);
-    header_ = *copy;
-    r_.notes.push_back("a complete journal is pending (" + std::to_string(journal_pages_.size()) +
-                       " page copies): the next updater replays it, unless a transaction mark says otherwise; "
-                       "the file is checked as a reader sees it, through the journal");
-  } else {
-    r_.notes.push_back("a torn journal is pending (committed end " + std::to_string(at0.committed_end) +
-                       ", journal end " + std::to_string(at0.journal_end) +
+  JournalScan scan;
+  const JournalRead reader = [this](std::uint64_t offset, std::size_t n, Bytes* out, bool* short_read) {
+    if (read(offset, n, out, short_read) || *short_read) return Status::success();
+    return Status::io_error(r_.system_error);
+  };
+  if (!kestrel::walk_journal(at0, size_, reader, &scan).ok()) return;
+  const std::string ends = "committed end " + std::to_string(at0.committed_end) + ", journal end " +
+                           std::to_string(at0.journal_end);
+  if (!scan.complete) {
+    r_.notes.push_back("a torn journal is pending (" + ends +
                        "): the next updater discards it; the file is checked as it stands at home");
+    return;
   }
+  journal_view_ = true;
+  header_ = scan.header;
+  for (const auto& [home, copy] : scan.pages) journal_pages_[(home - kHeaderSize) / kPageUnit] = copy.first;
+  const std::string copies = std::to_string(scan.pages.size()) + " page copies";
+
+  std::string verdict_note;
+  bool told = false;
+  if (const std::optional<TransactionMark> mark = find_mark()) {
+    FileRegistry registry;
+    JournalVerdict verdict = JournalVerdict::replay;
+    const Status s = transaction_verdict(env_, registry, *mark, false, &verdict);
+    if (!s.ok()) {
+      r_.notes.push_back("a complete journal is pending (" + copies + ") with the mark of transaction " +
+                         std::to_string(mark->value) + ", whose control file " + mark->control_file +
+                         " cannot be read now (" + s.describe() +
+                         "): whether the journal stands is undecided; the file is checked through the journal");
+      told = true;
+    } else if (verdict == JournalVerdict::discard) {
+      journal_view_ = false;
+      journal_pages_.clear();
+      header_ = at0;
+      r_.notes.push_back("a complete journal is pending (" + copies + ") whose transaction " +
+                         std::to_string(mark->value) + " did not commit (control file " + mark->control_file +
+                         "): the next updater discards it; the file is checked as it stands at home");
+      return;
+    } else {
+      verdict_note = " of transaction " + std::to_string(mark->value) + ", which committed";
+    }
+  }
+  if (!told) {
+    r_.notes.push_back("a complete journal" + verdict_note + " is pending (" + copies +
+                       "): the next updater replays it; the file is checked as a reader sees it, through the journal");
+  }
+  if (!check_blocks(at0).ok()) {
+    r_.notes.push_back("the header at offset 0 has block tables that do not hold together; replaying the journal "
+                       "replaces them with its header copy's");
+  }
+}
+
+// The transaction mark of the file as the journal leaves it: the record
+// whose key part is 0xFF, found by the descent a search makes. Anything
+// that stops the descent is left for the walk to report.
+std::optional<TransactionMark> Checker::find_mark() {
+  const Bytes key = transaction_mark_key();
+  std::uint32_t number = header_.root;
+  if (header_.root == kNoRoot || !check_blocks(header_).ok()) return std::nullopt;
+  for (int depth = 0; depth < 64; ++depth) {
+    Bytes stored;
+    std::string where;
+    Page page;
+    if (!load_page(number, &stored, &where, true) || !decode_page(stored, number, &page).ok()) return std::nullopt;
+    const std::size_t k = std::upper_bound(page.records.begin(), page.records.end(), ByteView(key),
+                                           [](ByteView v, const Record& r) { return compare_keys(v, r.key()) < 0; }) -
+                          page.records.begin();
+    if (page.level == 0) {
+      if (k == 0 || compare_keys(page.records[k - 1].key(), key) != 0) return std::nullopt;
+      return parse_transaction_mark(page.records[k - 1]);
+    }
+    if (k == 0) return std::nullopt;
+    number = page.children[k - 1];
+  }
+  return std::nullopt;
 }
 
 bool Checker::check_blocks_detail() {
@@ -437,7 +484,7 @@ bool Checker::check_blocks_detail() {
 
 // --- Pages ------------------------------------------------------------------------
 
-bool Checker::load_page(std::uint32_t number, Bytes* stored, std::string* where) {
+bool Checker::load_page(std::uint32_t number, Bytes* stored, std::string* where, bool quiet) {
   const std::size_t block = block_of(header_, number);
   *where = "page " + std::to_string(number);
   if (block == 0) return false;
@@ -449,7 +496,7 @@ bool Checker::load_page(std::uint32_t number, Bytes* stored, std::string* where)
   }
   bool short_read = false;
   if (!read(offset, std::size_t{block} * kPageUnit, stored, &short_read)) {
-    if (short_read) fault(*where + ": lies past the end of the file");
+    if (short_read && !quiet) fault(*where + ": lies past the end of the file");
     return false;
   }
   return true;
@@ -598,8 +645,35 @@ bool Checker::diagnose_page(ByteView stored, std::uint32_t number, const std::st
     fault(where + ": the engine's decoder refuses it (" + s.describe() + ")");
     return false;
   }
+  check_packing(stored, *f, prefix, body, where);
   *out = std::move(page);
   return true;
+}
+
+// A reader reads a page whether or not it is packed as the writer packs it,
+// so another packing is a warning: the writer compresses a body exactly when
+// that saves a 256-byte unit, and its run-length encoding is the one
+// rle_compress makes. Another writer's pages, or bytes changed by hand, show
+// here.
+void Checker::check_packing(ByteView stored, const PageHeaderFields& f, std::size_t prefix, ByteView body,
+                            const std::string& where) {
+  const std::optional<Bytes> canonical = rle_compress(body);
+  const bool writer_packs = canonical && round_to_unit(prefix + canonical->size()) < round_to_unit(f.unpacked_size);
+  if (f.stored_size == f.unpacked_size) {
+    if (writer_packs) {
+      warning(where + ": stored uncompressed in " + std::to_string(round_to_unit(f.stored_size)) +
+              " bytes, where the writer compresses it into " +
+              std::to_string(round_to_unit(prefix + canonical->size())));
+    }
+    return;
+  }
+  const ByteView packed = stored.subspan(prefix, f.stored_size - prefix);
+  if (!writer_packs) {
+    warning(where + ": compressed, though that saves no 256-byte unit; the writer stores it uncompressed");
+  } else if (!std::equal(packed.begin(), packed.end(), canonical->begin(), canonical->end())) {
+    warning(where + ": the run-length encoding is not the canonical one the writer makes (" +
+            std::to_string(packed.size()) + " bytes, canonical " + std::to_string(canonical->size()) + ")");
+  }
 }
 
 // Descends from `number`. Every key in the subtree must lie in [low, high):
@@ -1066,7 +1140,7 @@ CheckReport check_file(platform::Env* env, const std::string& path, const std::o
   report.readable = true;
   std::optional<KeyBlock> key;
   if (password) key = make_key_block(*password);
-  Checker checker(file.get(), key, size, &report);
+  Checker checker(env, file.get(), key, size, &report);
   checker.run();
   return report;
 }

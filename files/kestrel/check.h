@@ -12,9 +12,12 @@
 // refused (system error 5) while another opener denies reading, and holds a
 // reader slot for the whole walk, so an updater cannot flush underneath it
 // (updaters take every reader slot while they write). A pending journal is
-// read the way a reader reads it: a complete one supplies the header and the
-// pages it holds copies of; a torn one is ignored (the next updater discards
-// it). Either is reported as a note, not as a fault.
+// judged the way every reader and updater judges it (journal.h, and the
+// transaction mark's control file, opened read only and not waited for):
+// one that stands supplies the header and the pages it holds copies of,
+// whatever the header at offset 0 holds besides its two ends; one that is
+// torn, or whose transaction did not commit, is ignored (the next updater
+// discards it). Either is reported as a note, not as a fault.
 //
 // What counts as a fault is listed at the top of check.cpp.
 #pragma once
@@ -41,6 +44,11 @@ struct CheckReport {
   // kMaxListedFaults of them; `fault_count` counts them all.
   std::vector<std::string> faults;
   std::uint64_t fault_count = 0;
+
+  // Forms the format allows but the engine's writer never makes (pages
+  // packed otherwise), the same way: at most kMaxListedFaults lines.
+  std::vector<std::string> warnings;
+  std::uint64_t warning_count = 0;
 
   // Facts worth telling that are not faults (a pending journal, a
   // transaction mark, an empty file).

@@ -135,13 +135,10 @@ OpenOptions options_for(std::uint32_t mode_word, const FileControlBlock& fcb) {
 std::int32_t open_pager(const std::string& path, const OpenOptions& options, std::shared_ptr<Pager>* out) {
   platform::Env* env = kestrel_env();
   FileRegistry* registry = &kestrel_registry();
-  Status s = registry->open(env, path, options, out);
+  Status s = open_file(env, *registry, path, options, out);
   if (s.is(Code::invalid_file)) return 36;
   if (s.is(Code::io_error)) return system_code(s.number);
   if (!s.ok()) return kAccessDenied;
-  (*out)->set_journal_decider([env, registry](Pager& p, JournalVerdict* verdict) {
-    return decide_journal(env, *registry, p, verdict);
-  });
   return 0;
 }
 

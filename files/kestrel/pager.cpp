@@ -158,12 +158,12 @@ Status Pager::open(platform::Env* env, const std::string& path, const OpenOption
   const bool existed = env->exists(full);
   platform::OpenMode mode;
   mode.access = options.writable ? platform::Access::read_write : platform::Access::read;
-  mode.create = true;  // a missing file is made empty
+  mode.create = options.create_missing;
   std::unique_ptr<platform::File> file;
   if (platform::Status s = env->open(full, mode, &file); !s.ok()) {
     return Status::io_error(s.error == kSharingViolation ? kAccessDenied : s.error);
   }
-  if (!existed) {
+  if (!existed && options.create_missing) {
     if (platform::Status s = env->sync_directory_of(full); !s.ok()) return Status::io_error(s.error);
   }
   std::shared_ptr<Pager> pager(new Pager(env, std::move(file), full, options));
@@ -384,28 +384,46 @@ Status Pager::read_header(Header* out, bool* empty) {
   return s;
 }
 
+// A pending journal is decided before anything of the file is judged: a
+// complete one that stands (no transaction mark, or its transaction
+// committed) replaces the header at offset 0 as a whole, so the block
+// tables there may be anything; only a journal that is torn or whose
+// transaction never committed leaves the file as the header at offset 0
+// describes it. Readers decide exactly as updaters do, so that what a reader
+// sees is what the next updater makes of the file.
 Status Pager::refresh(AccessKind kind) {
   Header at0;
   bool empty = false;
   if (Status s = read_header(&at0, &empty); !s.ok()) return s;
-  if (Status s = check_blocks(at0); !s.ok()) return s;
 
   JournalScan scan;
   bool view = false;
   if (!empty && at0.committed_end != at0.journal_end) {
-    if (Status s = walk_journal(at0, &scan); !s.ok()) return s;
+    if (Status s = scan_journal(at0, &scan); !s.ok()) return s;
+    JournalVerdict verdict = JournalVerdict::discard;
+    if (scan.complete) {
+      if (Status s = decide(at0, scan, &verdict); !s.ok()) return s;
+    }
     if (kind == AccessKind::update) {
-      if (Status s = resolve_journal(at0, scan); !s.ok()) return s;
+      if (verdict == JournalVerdict::discard) {
+        if (Status s = check_blocks(at0); !s.ok()) return s;
+      }
+      if (Status s = resolve_journal(scan, verdict); !s.ok()) return s;
       if (Status s = read_header(&at0, &empty); !s.ok()) return s;
-      if (Status s = check_blocks(at0); !s.ok()) return s;
       if (at0.committed_end != at0.journal_end) return Status::corruption(kErrFirstRefresh);
     } else {
-      view = scan.complete;  // a torn journal leaves the old state readable as it is
+      view = verdict == JournalVerdict::replay;
     }
+  }
+  if (!view) {
+    if (Status s = check_blocks(at0); !s.ok()) return s;
   }
 
   const Header& effective = view ? scan.header : at0;
-  if (!header_cached_ || from_journal_ || view || !(effective == header_)) {
+  // A cache read while a journal was pending is never kept: whether the
+  // journal stood may be decided otherwise next time.
+  const bool pending = at0.committed_end != at0.journal_end;
+  if (!header_cached_ || from_journal_ || view || pending || !(effective == header_)) {
     if (cache_count_ != 0) ++stats_.cache_drops;
     drop_cache();
   }
@@ -415,85 +433,50 @@ Status Pager::refresh(AccessKind kind) {
   header_cached_ = true;
   header_current_ = true;
   refreshed_once_ = true;
-  from_journal_ = view;
+  from_journal_ = view || pending;
   journal_pages_ = view ? scan.pages : decltype(journal_pages_){};
-  header_known_ = !view && excludes_writers(options_.sharing);
+  header_known_ = !from_journal_ && excludes_writers(options_.sharing);
   return Status::success();
 }
 
-Status Pager::walk_journal(const Header& at0, JournalScan* scan) {
-  scan->complete = false;
-  std::uint64_t pos = at0.committed_end;
-  const std::uint64_t end = at0.journal_end;
+Status Pager::scan_journal(const Header& at0, JournalScan* scan) {
   std::uint64_t size = 0;
   if (platform::Status s = file_->size(&size); !s.ok()) return Status::io_error(s.error);
-  if (pos < kHeaderSize || pos > end || end > size) return Status::success();
-  bool header_seen = false;
-  Bytes b;
-  bool short_read = false;
-  while (pos < end) {
-    if (end - pos < kPageUnit) return Status::success();
-    if (Status s = read_exact(pos, kCipherBlock, &b, &short_read); !s.ok() || short_read) return s;
-    const std::uint32_t own = get_le32(b, 0);
-    if (own == 0) {
-      if (header_seen || end - pos < kHeaderSize) return Status::success();
-      if (Status s = read_exact(pos, kHeaderSize, &b, &short_read); !s.ok() || short_read) return s;
-      Header h;
-      if (!decode_header(b, &h).ok() || h.header_size != kHeaderSize || !check_blocks(h).ok()) {
-        return Status::success();
-      }
-      scan->header = h;
-      scan->header_position = static_cast<std::uint32_t>(pos);
-      header_seen = true;
-      pos += kHeaderSize;
-      continue;
-    }
-    const std::size_t stored = get_le16(b, kPgStoredSize);
-    const std::size_t rounded = round_to_unit(stored);
-    if (own < kHeaderSize || (own - kHeaderSize) % kPageUnit != 0 || stored < kPageHeaderSize ||
-        rounded > kMaxStoredPage || rounded > end - pos) {
-      return Status::success();
-    }
-    const std::uint32_t number = (own - static_cast<std::uint32_t>(kHeaderSize)) / kPageUnit;
-    if (Status s = read_exact(pos, rounded, &b, &short_read); !s.ok() || short_read) return s;
-    Page ignored;
-    if (!decode_page(b, number, &ignored).ok()) return Status::success();
-    scan->pages[own] = {static_cast<std::uint32_t>(pos), static_cast<std::uint32_t>(rounded)};
-    pos += rounded;
-  }
-  if (!header_seen) return Status::success();
-  for (const auto& [home, copy] : scan->pages) {
-    const std::uint32_t number = (home - static_cast<std::uint32_t>(kHeaderSize)) / kPageUnit;
-    if (block_of(scan->header, number) * kPageUnit != copy.second) return Status::success();
-  }
-  scan->complete = true;
-  return Status::success();
+  return walk_journal(at0, size,
+                      [this](std::uint64_t offset, std::size_t n, Bytes* out, bool* short_read) {
+                        return read_exact(offset, n, out, short_read);
+                      },
+                      scan);
 }
 
-Status Pager::resolve_journal(const Header& at0, const JournalScan& scan) {
-  JournalVerdict verdict = scan.complete ? JournalVerdict::replay : JournalVerdict::discard;
-  if (scan.complete && decider_) {
-    // Let the decider look at the file as the journal would leave it.
-    drop_cache();
-    header_ = scan.header;
-    disk_header_ = at0;
-    header_cached_ = true;
-    header_current_ = true;
-    from_journal_ = true;
-    journal_pages_ = scan.pages;
-    const int depth = depth_;
-    const AccessKind kind = kind_;
-    depth_ = 1;
-    kind_ = AccessKind::read;
-    Status s = decider_(*this, &verdict);
-    depth_ = depth;
-    kind_ = kind;
-    drop_cache();
-    journal_pages_.clear();
-    from_journal_ = false;
-    header_cached_ = false;
-    if (!s.ok()) return s;
-  }
+// Asks the decider about a complete journal, letting it look at the file as
+// the journal would leave it. Without a decider every complete journal
+// stands.
+Status Pager::decide(const Header& at0, const JournalScan& scan, JournalVerdict* verdict) {
+  *verdict = JournalVerdict::replay;
+  if (!decider_) return Status::success();
+  drop_cache();
+  header_ = scan.header;
+  disk_header_ = at0;
+  header_cached_ = true;
+  header_current_ = true;
+  from_journal_ = true;
+  journal_pages_ = scan.pages;
+  const int depth = depth_;
+  const AccessKind kind = kind_;
+  depth_ = 1;
+  kind_ = AccessKind::read;
+  Status s = decider_(*this, verdict);
+  depth_ = depth;
+  kind_ = kind;
+  drop_cache();
+  journal_pages_.clear();
+  from_journal_ = false;
+  header_cached_ = false;
+  return s;
+}
+
+Status Pager::resolve_journal(const JournalScan& scan, JournalVerdict verdict) {
   bool took_writer = false;
   if (options_.sharing == Sharing::deny_write && held_ != Held::writer && !exclusive_refused_) {
     if (Status s = lock_range(kWriterByte, 1, true); !s.ok()) return s;

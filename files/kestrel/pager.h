@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "files/kestrel/format.h"
+#include "files/kestrel/journal.h"
 #include "platform/env.h"
 
 namespace files::kestrel {
@@ -62,6 +63,7 @@ struct OpenOptions {
   bool writable = true;         // read/write access, else read only
   Sharing sharing = Sharing::deny_none;
   bool truncate = false;        // the create bit: an existing file is cut to length 0
+  bool create_missing = true;   // a missing file is made empty (else io_error 2)
   std::optional<std::string> password;  // owner password: header and pages are enciphered
   std::size_t cache_pages = layout::kDefaultCachePages;  // the cache bound (at least 8)
 };
@@ -95,7 +97,9 @@ enum class CrashPoint : std::uint8_t {
 void set_crash_hook(void (*hook)(CrashPoint));
 void crash_point(CrashPoint point);
 
-// What to do with a complete journal found by an updating access.
+// Whether a complete journal stands (replay: an updater replays it, a reader
+// reads through it) or not (discard: an updater discards it, a reader reads
+// the file at home).
 enum class JournalVerdict : std::uint8_t { replay, discard };
 
 class Pager;
@@ -103,12 +107,13 @@ class Pager;
 // Decides a complete pending journal (the transaction-mark check). It is
 // called inside a read access that sees the file as the journal would leave
 // it (a Tree over the pager finds the 0xFF record), and sets *verdict. An
-// error it returns fails the access that found the journal.
+// error it returns fails the access that found the journal. Readers ask it
+// too, so it must only read (the control file read only).
 using JournalDecider = std::function<Status(Pager& pager, JournalVerdict* verdict)>;
 
 class Pager {
  public:
-  // Opens (making it empty when missing) the file at `path` for this caller
+  // Opens (making it empty when missing, unless options say not to) the file at `path` for this caller
   // alone; FileRegistry::open is what the driver uses. Sharing is checked
   // against the other openers (io_error 5 when someone denies us, or we would
   // deny someone what they have). With truncate the file is cut to length 0
@@ -137,8 +142,9 @@ class Pager {
   // one when it is taken, or the writer byte) and refreshes the header:
   // invalid_file for a short or foreign header at the first access of the
   // object (corruption 2172 later); the caches are dropped when the change
-  // counter moved; a pending journal is read from (reader) or replayed /
-  // discarded (updater, after asking the decider). Without `wait` a lock
+  // counter moved; a pending journal is decided (the decider is asked
+  // about a complete one, by readers and updaters alike) and then read
+  // through or ignored (reader), or replayed or discarded (updater). Without `wait` a lock
   // that is taken gives busy(). update on a read-only object: io_error 5.
   // A sticky failure is answered at once.
   Status begin_access(AccessKind kind, bool wait);
@@ -264,7 +270,8 @@ class Pager {
 
   // --- Journal decision and failures ----------------------------------------------------
 
-  // Without a decider every complete journal is replayed.
+  // Without a decider every complete journal stands. open_file
+  // (transaction.h) sets the one every opener needs.
   void set_journal_decider(JournalDecider decider) { decider_ = std::move(decider); }
 
   // The sticky failure, ok() while there is none.
@@ -314,13 +321,6 @@ class Pager {
     bool journaled = false;      // home below the journal start: copied through the journal
   };
 
-  struct JournalScan {
-    bool complete = false;
-    Header header;                                                       // the header copy
-    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> pages;  // home -> (position, size)
-    std::uint32_t header_position = 0;
-  };
-
   enum class Held : std::uint8_t { none, reader, writer };
 
   Pager(platform::Env* env, std::unique_ptr<platform::File> file, std::string path, const OpenOptions& options);
@@ -349,8 +349,9 @@ class Pager {
   // Header refresh and journal.
   Status refresh(AccessKind kind);
   Status read_header(Header* out, bool* empty);
-  Status walk_journal(const Header& at0, JournalScan* scan);
-  Status resolve_journal(const Header& at0, const JournalScan& scan);
+  Status scan_journal(const Header& at0, JournalScan* scan);
+  Status decide(const Header& at0, const JournalScan& scan, JournalVerdict* verdict);
+  Status resolve_journal(const JournalScan& scan, JournalVerdict verdict);
   Status replay(const JournalScan& scan);
   Status commit_header();
 
@@ -395,7 +396,7 @@ class Pager {
   bool header_dirty_ = false;
   bool refreshed_once_ = false;
   bool disk_empty_ = false;    // the file had no bytes at the last refresh
-  bool from_journal_ = false;  // header and cache come from a pending journal's copies
+  bool from_journal_ = false;  // header and cache were read while a journal was pending (through its copies when it stands)
   std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> journal_pages_;  // reader's view
 
   Held held_ = Held::none;

@@ -302,6 +302,14 @@ int commit(platform::Env* env, FileRegistry& registry, int* internal_error) {
   return 0;
 }
 
+Status open_file(platform::Env* env, FileRegistry& registry, const std::string& path, const OpenOptions& options,
+                 std::shared_ptr<Pager>* out) {
+  if (Status s = registry.open(env, path, options, out); !s.ok()) return s;
+  FileRegistry* r = &registry;
+  (*out)->set_journal_decider([env, r](Pager& p, JournalVerdict* verdict) { return decide_journal(env, *r, p, verdict); });
+  return Status::success();
+}
+
 Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, JournalVerdict* verdict) {
   *verdict = JournalVerdict::replay;
   Tree tree(pager);
@@ -311,7 +319,11 @@ Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, 
   if (!s.ok()) return s;
   const auto mark = parse_transaction_mark(r);
   if (!mark) return Status::success();
+  return transaction_verdict(env, registry, *mark, true, verdict);
+}
 
+Status transaction_verdict(platform::Env* env, FileRegistry& registry, const TransactionMark& mark, bool wait,
+                           JournalVerdict* verdict) {
   // An uncommitted transaction's record is still in its control file. A
   // control file that is gone (its committer made sure it was there at the
   // moment of commit) or that is not a keyed file leaves nothing to find:
@@ -321,24 +333,28 @@ Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, 
   // wait that ends, or a control file that fails to be read, fails this
   // access and leaves the journal for the next one to decide.
   *verdict = JournalVerdict::discard;
-  if (!env->exists(mark->control_file)) return Status::success();
+  if (!env->exists(mark.control_file)) return Status::success();
+  // Read only, and never made: whoever asks may be a reader.
   OpenOptions options;
   options.writable = false;
   options.sharing = Sharing::deny_none;
+  options.create_missing = false;
   std::shared_ptr<Pager> control;
+  Status s;
   for (int pauses = 1;; ++pauses) {
-    s = registry.open(env, mark->control_file, options, &control);
-    if (s.ok()) s = control->begin_access(AccessKind::read, true);
+    s = registry.open(env, mark.control_file, options, &control);
+    if (s.ok()) s = control->begin_access(AccessKind::read, wait);
     if (s.ok() || !refused(s)) break;
     control.reset();
-    if (!pause_for(mark->control_file, pauses)) return Status::busy();
+    if (!wait || !pause_for(mark.control_file, pauses)) return Status::busy();
   }
   if (s.is(Code::invalid_file) || (s.is(Code::io_error) && (s.number == 2 || s.number == 3))) {
     return Status::success();
   }
   if (!s.ok()) return s.is(Code::corruption) ? Status::io_error(kAccessDenied) : s;
   Tree control_tree(*control);
-  s = control_tree.find(transaction_key(mark->value), &r);
+  Record r;
+  s = control_tree.find(transaction_key(mark.value), &r);
   control->abandon_access();
   if (s.is(Code::not_found)) {
     *verdict = JournalVerdict::replay;

@@ -92,6 +92,25 @@ void forget(const FileControlBlock& fcb);
 // The pager's journal decider: replays a complete journal unless the file's
 // transaction mark names a control file that cannot be opened or still holds
 // the transaction's record.
+// Every updater and every reader of a file asks it (see open_file), so
+// that a reader sees the state the next updater makes of the file.
 Status decide_journal(platform::Env* env, FileRegistry& registry, Pager& pager, JournalVerdict* verdict);
+
+// The control file's half of that decision, for a file whose transaction
+// mark is `mark`: replay when the control file no longer holds the
+// transaction's record, discard when it holds it, is missing or is no keyed
+// file. The control file is opened shared and read only, never created.
+// While it refuses access (another program denies reading it, or is
+// writing it) it is asked again for as long as the wait goes on (see
+// pause_for), and not at all without `wait`: then busy(). An error means
+// undecided.
+Status transaction_verdict(platform::Env* env, FileRegistry& registry, const TransactionMark& mark, bool wait,
+                           JournalVerdict* verdict);
+
+// Opens `path` through `registry` (FileRegistry::open) with decide_journal
+// as its journal decider: how every reader and updater of keyed files
+// opens them.
+Status open_file(platform::Env* env, FileRegistry& registry, const std::string& path, const OpenOptions& options,
+                 std::shared_ptr<Pager>* out);
 
 }  // namespace files::kestrel

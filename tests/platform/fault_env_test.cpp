@@ -58,6 +58,20 @@ TEST_F(FaultEnvTest, CountdownFailsEachPositionExactlyOnce) {
   }
 }
 
+// The action runs once, before the nth call of its kinds, which then goes
+// on: what was written before is in the file when it runs.
+TEST_F(FaultEnvTest, ActionRunsOnceBeforeTheNthCallOfItsKinds) {
+  FaultEnv env(&memory_);
+  std::vector<std::string> seen;
+  env.at_nth(2, fault_op::write | fault_op::sync, [&] { seen.push_back(contents("/db/f")); });
+  EXPECT_EQ(run_workload(env), std::vector<int>(4, 0));
+  EXPECT_EQ(seen, std::vector<std::string>{"aaaa"});
+  env.at_nth(1, fault_op::sync, [&] { seen.push_back("sync"); });
+  env.clear_faults();
+  EXPECT_EQ(run_workload(env), std::vector<int>(4, 0));
+  EXPECT_EQ(seen.size(), 1u);
+}
+
 TEST_F(FaultEnvTest, StickyCountdownKeepsFailingOnlyItsKinds) {
   FaultEnv env(&memory_);
   auto file = open(env, "/db/f", kCreate);

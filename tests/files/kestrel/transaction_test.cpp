@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -101,6 +103,115 @@ TEST_F(TransactionTest, LogoutWaitsForTheOtherProgramsTransactionAtMostItsTimeOu
   EXPECT_EQ(records(a.fd), 2);
 }
 
+// A program killed at any sync of a two-file commit (a table deleted from
+// one file with its characters from the other) leaves files that readers
+// read, before any program writes, exactly as the next updater resolves
+// them: all before or all after, never half, never a state that will be
+// rolled back; and reading writes nothing, to the files or the control
+// file.
+TEST_F(TransactionTest, ReadersOfACommitCutAtAnySyncSeeTheStateThatWillStand) {
+  {
+    People tables(path("tables"));
+    People characters(path("characters"));
+    make(tables);
+    make(characters);
+    open(tables.fd, 0x42);
+    open(characters.fd, 0x42);
+    tables.set(1, "table");
+    add(tables.fd);
+    for (int i = 1; i <= 30; ++i) {
+      characters.set(i, "character");
+      add(characters.fd);
+    }
+    ASSERT_EQ(ERRORCODE(), 0);
+  }
+  namespace fs = std::filesystem;
+  const std::vector<std::string> files{path("tables.KSF"), path("characters.KSF"), path("kestrel.tcf")};
+  for (int f = 0; f < 2; ++f) fs::copy_file(files[f], files[f] + ".before");
+  const auto read_all = [&] {
+    std::vector<std::string> contents;
+    for (const std::string& f : files) {
+      std::ifstream in(f, std::ios::binary);
+      contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return contents;
+  };
+  // The commit in a program that ends itself before its `die_at`th sync
+  // (never for 0); the program's exit status is the number of syncs the
+  // commit made when it lived.
+  const auto commit_in_a_program = [&](std::uint64_t die_at) {
+    for (int f = 0; f < 2; ++f) fs::copy_file(files[f] + ".before", files[f], fs::copy_options::overwrite_existing);
+    (void)platform::Env::posix()->remove(path("kestrel.tcf"));
+    const pid_t pid = start_program([&] {
+      platform::FaultEnv faults(platform::Env::posix());
+      set_kestrel_env(&faults);
+      People tables(path("tables"));
+      People characters(path("characters"));
+      open(tables.fd, 0x42);
+      open(characters.fd, 0x42);
+      logout(1, {&tables.fd, &characters.fd});
+      set(tables.fd);
+      next(tables.fd);
+      erase(tables.fd);
+      for (set(characters.fd), next(characters.fd); ERRORCODE() == 0; next(characters.fd)) erase(characters.fd);
+      const std::uint64_t before = faults.operations(platform::fault_op::sync);
+      if (die_at != 0) faults.at_nth(die_at, platform::fault_op::sync, [] { ::_exit(100); });
+      commit(tables.fd);
+      if (ERRORCODE() != 0) return 101;
+      return static_cast<int>(faults.operations(platform::fault_op::sync) - before);
+    });
+    return finish_program(pid);
+  };
+  // (tables, characters) as a reader and then as an updater sees them.
+  const auto counts = [&](std::uint32_t mode) {
+    People tables(path("tables"));
+    People characters(path("characters"));
+    open(tables.fd, mode);
+    open(characters.fd, mode);
+    if (mode != 0x40) {
+      (void)send(tables.fd, "FLAGS=0");  // an update: decides the journal
+      (void)send(characters.fd, "FLAGS=0");
+    }
+    const auto seen = std::make_pair(records(tables.fd), records(characters.fd));
+    EXPECT_EQ(ERRORCODE(), 0) << ERROR();
+    close(tables.fd);
+    close(characters.fd);
+    return seen;
+  };
+
+  // What the checker finds: it too must judge the file as the next updater
+  // will leave it.
+  const auto checked = [&] {
+    std::vector<std::uint64_t> records;
+    for (const char* f : {"tables.KSF", "characters.KSF"}) {
+      const kestrel::CheckReport r = kestrel::check_file(platform::Env::posix(), path(f), std::nullopt);
+      EXPECT_TRUE(r.clean()) << f;
+      records.push_back(r.records);
+    }
+    return records;
+  };
+
+  const int syncs = commit_in_a_program(0);
+  ASSERT_GT(syncs, 8);
+  ASSERT_LT(syncs, 100);
+  int before = 0, after = 0;
+  for (int n = 1; n <= syncs; ++n) {
+    ASSERT_EQ(commit_in_a_program(static_cast<std::uint64_t>(n)), 100) << "sync " << n;
+    const auto cut = read_all();
+    const auto seen = counts(0x40);
+    const auto seen_by_check = checked();
+    EXPECT_EQ(read_all(), cut) << "a reader wrote, cut at sync " << n;
+    const auto stands = counts(0x42);
+    EXPECT_EQ(seen, stands) << "cut at sync " << n;
+    EXPECT_EQ(seen_by_check, checked()) << "cut at sync " << n;
+    if (stands == std::make_pair(1, 30)) ++before;
+    if (stands == std::make_pair(0, 0)) ++after;
+  }
+  EXPECT_EQ(before + after, syncs);
+  EXPECT_GT(before, 0);
+  EXPECT_GT(after, 0);
+}
+
 // What the transaction read stays true until it commits: another
 // program's update waits for the commit (and is not lost under it).
 TEST_F(TransactionTest, AnotherProgramsUpdateWaitsForTheCommit) {
@@ -192,8 +303,9 @@ class CutCommitTest : public KestrelTest {
 };
 
 // The control file refuses access (another program holds it): the journal
-// is decided only once it can be read, however long that takes; the user
-// may end the wait, and then the update fails and the journal stays.
+// is decided only once it can be read, however long that takes, by readers
+// and updaters alike; the user may end the wait, and then the access fails
+// and the journal stays.
 TEST_F(CutCommitTest, APendingJournalWaitsForAControlFileThatRefusesAccess) {
   commit_cut_at(kestrel::CrashPoint::after_commit_point);
   std::shared_ptr<kestrel::Pager> holder;
@@ -201,25 +313,25 @@ TEST_F(CutCommitTest, APendingJournalWaitsForAControlFileThatRefusesAccess) {
   deny_all.sharing = kestrel::Sharing::deny_all;
   ASSERT_TRUE(kestrel::Pager::open(&disk_, "/d/kestrel.tcf", deny_all, &holder).ok());
 
+  // Readers decide the journal as updaters do: even opening waits.
   People a("/d/a");
-  open(a.fd, 0x42);
-  ASSERT_EQ(ERRORCODE(), 0);
   int asked = 0;
   kestrel::set_wait_hook([&](const std::string& path) {
     EXPECT_EQ(path, "/d/kestrel.tcf");
     return ++asked < 3;
   });
-  a.set(2, "a");
-  add(a.fd);
+  open(a.fd, 0x42);
   EXPECT_EQ(ERRORCODE(), 5);
   EXPECT_EQ(asked, 3);
-  EXPECT_EQ(records(a.fd), 1);  // read through the journal, still pending
 
   // Well past five seconds of refusals, then the other program lets go.
   kestrel::set_wait_hook([&](const std::string&) {
     if (++asked == 60) holder.reset();
     return true;
   });
+  open(a.fd, 0x42);
+  ASSERT_EQ(ERRORCODE(), 0);
+  a.set(2, "a");
   add(a.fd);
   EXPECT_EQ(ERRORCODE(), 0);
   EXPECT_EQ(records(a.fd), 2);
