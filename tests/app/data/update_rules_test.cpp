@@ -338,6 +338,17 @@ TEST_F(RulesTest, NewTablesAreNumberedAfterTheHighestId) {
   EXPECT_EQ(files::records(TransTables), 4);
 }
 
+// Once a table holds the largest id, new tables fill the gaps from 1 up.
+TEST_F(RulesTest, NewTablesFillTheGapsOnceTheLargestIdIsTaken) {
+  for (std::int32_t id : {2147483647, 1, 2, 4}) add_table(id, "T", 0);
+  for (std::int32_t expected : {3, 5, 6}) {
+    clear(TTB);
+    ASSERT_TRUE(app::number_new_table());
+    EXPECT_EQ(TTB.idnr, expected);
+  }
+  EXPECT_EQ(files::records(TransTables), 7);
+}
+
 class BuilderTest : public RulesTest {
  protected:
   void build(std::int32_t id) {
