@@ -55,6 +55,10 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   std::vector<std::pair<int, std::int32_t>> alerts;
   std::vector<std::int32_t> colors;
   QPointer<QTimer> timer;
+  // The window that was active when this one first showed: it gets the
+  // keys back when this one closes while active (with no window manager,
+  // nobody else would give them back).
+  QPointer<QWidget> opener;
 
   std::vector<char> hidden;             // hidden by the definition or the procedure
   std::vector<int> tab_of;              // on a sheet's tab: that Tab's number, else 0
@@ -1121,6 +1125,7 @@ Window::NextEvent Window::next_event() {
   }
   if (!s.shown_once && s.open) {
     s.shown_once = true;
+    s.opener = QApplication::activeWindow();
     if (!s.start_hidden && s.widget) s.widget->show();
   }
   return NextEvent(this);
@@ -1434,9 +1439,11 @@ void Window::close() {
   reg.erase(std::remove(reg.begin(), reg.end(), this), reg.end());
   if (s.timer) s.timer->stop();
   if (s.widget) {
+    const bool was_active = s.widget->isActiveWindow();
     s.widget->hide();
     s.widget->deleteLater();  // we may be inside one of its handlers
     s.widget = nullptr;
+    if (was_active && s.opener && s.opener->isVisible() && !s.opener->isMinimized()) s.opener->activateWindow();
   }
   s.schedule_resume();
 }
