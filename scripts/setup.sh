@@ -11,6 +11,9 @@ packages=(
   libqt6svg6 qt6-svg-dev xvfb xauth fonts-dejavu-core
   libcli11-dev nlohmann-json3-dev
   help2man dpkg-dev file lintian desktop-file-utils appstream mmdebstrap gpg mount
+  # the end-to-end tests: X input through XTEST, a window manager, a Wayland
+  # desktop with XWayland, Qt on native Wayland
+  libx11-dev libxtst-dev openbox weston xwayland qt6-wayland
 )
 
 missing=()
