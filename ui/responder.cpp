@@ -33,17 +33,17 @@ class DesktopResponder final : public Responder {
   }
 
   std::optional<std::string> file_dialog(const FileDialogRequest& request) override {
-    QFileDialog dialog(nullptr, to_qstring(request.title), to_qstring(request.directory));
+    QFileDialog dialog(nullptr, to_qstring(request.title), from_system_bytes(request.directory));
     const bool save = (request.flags & kFileSave) != 0;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     const QStringList filters = qt_name_filters(request.filters);
     if (!filters.isEmpty()) dialog.setNameFilters(filters);
-    if (!request.file.empty()) dialog.selectFile(to_qstring(request.file));
+    if (!request.file.empty()) dialog.selectFile(from_system_bytes(request.file));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
-    return from_qstring(files.front());
+    return to_system_bytes(files.front());
   }
 
   void beep() override { QApplication::beep(); }
@@ -81,8 +81,8 @@ void fill_menu(QMenu& menu, const std::vector<MenuEntry>& entries) {
 
 std::unique_ptr<QMessageBox> make_message_box(const MessageRequest& request, QWidget* parent) {
   auto box = std::make_unique<QMessageBox>(parent);
-  box->setWindowTitle(to_qstring(request.caption));
-  box->setText(to_qstring(request.text));
+  box->setWindowTitle(QString::fromUtf8(request.caption));
+  box->setText(QString::fromUtf8(request.text));
   box->setTextFormat(Qt::PlainText);
   switch (request.icon) {
     case MessageIcon::Stop: box->setIcon(QMessageBox::Critical); break;

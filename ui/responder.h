@@ -27,8 +27,8 @@ struct Point {
 };
 
 struct MessageRequest {
-  std::string text;     // ANSI; "|" already turned into line breaks
-  std::string caption;
+  std::string text;     // as shown, UTF-8; "|" already turned into line breaks
+  std::string caption;  // UTF-8
   MessageIcon icon = MessageIcon::None;
   ButtonSet buttons = code(Button::Ok);  // never 0
   Button default_button = Button::None;  // one of `buttons`, or None
@@ -43,8 +43,9 @@ struct PopupRequest {
 inline constexpr std::uint32_t kFileSave = 1u << 0;           // a save dialog: the file need not exist
 inline constexpr std::uint32_t kFileKeepDirectory = 1u << 1;  // do not make the file's directory current
 
+// Names and directories are the system's bytes (text.h), not ANSI.
 struct FileDialogRequest {
-  std::string title;
+  std::string title;                // ANSI
   std::string file;                 // the name the dialog starts with (may be empty)
   std::string directory;            // where the dialog starts: the current directory
   std::vector<FileFilter> filters;  // may be empty: every file
@@ -60,7 +61,8 @@ class Responder {
   // The index into request.entries of the entry chosen, or -1 when the menu
   // was dismissed.
   virtual int popup(const PopupRequest& request) = 0;
-  // The full path chosen, or nullopt when the dialog was cancelled.
+  // The full path chosen (the system's bytes), or nullopt when the dialog
+  // was cancelled.
   virtual std::optional<std::string> file_dialog(const FileDialogRequest& request) = 0;
   virtual void beep() = 0;
   // Opens a web address with the desktop's program for it. The outcome is

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 
 #include "platform/env.h"
 #include "ui/text.h"
@@ -13,6 +14,10 @@ namespace ui {
 namespace {
 
 ExitFunction g_exit = nullptr;
+
+// Starts a system_text() piece: the mark, its length in decimal, ":", the
+// bytes. ANSI text never holds this control character.
+constexpr char kSystemTextMark = '\x01';
 
 }  // namespace
 
@@ -45,9 +50,33 @@ int popup(std::string_view menu_text) {
 Button message(std::string_view text, std::string_view caption, MessageIcon icon, ButtonSet buttons,
                Button default_button) {
   MessageRequest request;
-  request.text.reserve(text.size());
-  for (char c : text) request.text += c == '|' ? '\n' : c;
-  request.caption = std::string(caption);
+  QString shown;
+  std::string ansi;
+  const auto flush = [&] {
+    for (char& c : ansi) c = c == '|' ? '\n' : c;
+    shown += to_qstring(ansi);
+    ansi.clear();
+  };
+  while (!text.empty()) {
+    const std::size_t mark = text.find(kSystemTextMark);
+    ansi += text.substr(0, mark);
+    if (mark == std::string_view::npos) break;
+    text.remove_prefix(mark + 1);
+    std::size_t length = 0;
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+      length = length * 10 + static_cast<std::size_t>(text[digits++] - '0');
+    }
+    if (digits == 0 || digits >= text.size() || text[digits] != ':') continue;  // not ours: the mark is dropped
+    text.remove_prefix(digits + 1);
+    length = std::min(length, text.size());
+    flush();
+    shown += from_system_bytes(text.substr(0, length));
+    text.remove_prefix(length);
+  }
+  flush();
+  request.text = shown.toStdString();
+  request.caption = to_qstring(caption).toStdString();
   request.icon = icon;
   ButtonSet set = 0;
   for (Button b : kAllButtons) set |= buttons & code(b);
@@ -62,6 +91,10 @@ Button message(std::string_view text, std::string_view caption, MessageIcon icon
     if (set & code(b)) return b;
   }
   return Button::Ok;
+}
+
+std::string system_text(std::string_view bytes) {
+  return kSystemTextMark + std::to_string(bytes.size()) + ':' + std::string(bytes);
 }
 
 void set_exit_function(ExitFunction f) { g_exit = f; }

@@ -24,9 +24,16 @@ int popup(std::string_view menu_text);
 // shows OK. A default button that is not in the set is no default. An
 // answer outside the set (a faulty responder) reads as the default button,
 // else the first button of the set. "|" in the text starts a new line.
+// The text and caption are ANSI, except for pieces made by system_text().
 Button message(std::string_view text, std::string_view caption = {},
                MessageIcon icon = MessageIcon::None, ButtonSet buttons = code(Button::Ok),
                Button default_button = Button::None);
+
+// A piece of message() text in the system's own bytes (text.h): a file
+// name, or a system's message that holds one. It is shown as it is: not read
+// as ANSI, and a "|" in it is part of it, no line break. The result is for
+// message()'s text alone.
+std::string system_text(std::string_view bytes);
 
 // Shows `text` with the stop icon and ends the process with exit code 1:
 // a halt is a failure, and a caller (a script, a session manager) must not
@@ -51,7 +58,8 @@ class BusyCursor {
 };
 
 // The system's file dialog. `filter` lists description|pattern pairs
-// (file_names.h). The dialog starts in the current directory with `file`
+// (file_names.h); `file` is a file name, the system's bytes (text.h). The
+// dialog starts in the current directory with `file`
 // (without trailing blanks) as the name. When a file is chosen, its full
 // path is stored in `file` and, unless kFileKeepDirectory is given, its
 // directory becomes the current directory; returns true. A cancelled dialog

@@ -81,6 +81,9 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   bool close_pending = false;
   bool shown_once = false;
   bool start_hidden = false;
+  // The window whose procedure opened this one (it was running then): a
+  // modal window blocks that one alone.
+  std::weak_ptr<State> opened_by;
   QFont font;
   DialogBase base;
 
@@ -108,6 +111,12 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   // The button was let go: the focus move it held back happens once the
   // release has done its work (the click is out).
   void release_deferred_focus();
+  // Modal to the window of opened_by (else to the program), or not modal.
+  void make_modal(bool modal);
+  // This window was activated: a modal window it waits for that is
+  // minimised comes back, or the user would face a window that answers
+  // nothing and no sign why.
+  void bring_back_modal();
   const ControlDef* control_def(int n) const {
     if (n < 1 || static_cast<std::size_t>(n) > def->controls.size()) return nullptr;
     return &def->controls[static_cast<std::size_t>(n - 1)];
@@ -141,6 +150,8 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   // Enter in control n: presses n itself when it is a button, else the
   // window's default button. False when there is nothing to press.
   bool press_default(int n);
+  // Escape: presses the cancel button; false when there is none to press.
+  bool press_cancel();
   Event with_mouse(std::int32_t code, int control) const {
     Event e = last_mouse;
     e.code = code;
@@ -164,6 +175,21 @@ QObject* dispatcher() {
   static QPointer<QObject> d;
   if (!d) d = new QObject(QCoreApplication::instance());
   return d.data();
+}
+
+// The window whose procedure runs now (resumed from its next_event(), until
+// it waits again); none between events.
+std::weak_ptr<Window::State>& running() {
+  static std::weak_ptr<Window::State> w;
+  return w;
+}
+
+// ProcedureHold: how many there are, and the procedures whose resumption
+// came meanwhile.
+int g_holds = 0;
+std::vector<std::weak_ptr<Window::State>>& held_resumptions() {
+  static std::vector<std::weak_ptr<Window::State>> held;
+  return held;
 }
 
 // The events a page list's procedure answers by reading rows.
@@ -263,6 +289,7 @@ class WindowWidget final : public QWidget {
         s->push(s->with_mouse(events::kRestored, 0));
       }
     } else if (e->type() == QEvent::ActivationChange && s->shown_once) {
+      if (isActiveWindow()) s->bring_back_modal();
       s->push(s->with_mouse(isActiveWindow() ? events::kGainFocus : events::kLoseFocus, 0));
     }
   }
@@ -433,6 +460,7 @@ class ControlFilter final : public QObject {
       }
     }
     if (key == keys::kEnter) return s->press_default(number_);
+    if (key == keys::kEsc) return s->press_cancel();
     return false;
   }
 
@@ -499,6 +527,10 @@ void Window::State::schedule_resume() {
       [weak = weak_from_this()] {
         const std::shared_ptr<State> s = weak.lock();
         if (!s) return;
+        if (g_holds > 0) {  // comes again when the hold ends
+          held_resumptions().push_back(s);
+          return;
+        }
         s->resume_scheduled = false;
         if (std::coroutine_handle<> h = std::exchange(s->waiter, {})) h.resume();
       },
@@ -514,6 +546,35 @@ void Window::State::release_deferred_focus() {
         if (const int control = std::exchange(s->deferred_focus, 0); control != 0) s->owner->select(control);
       },
       Qt::QueuedConnection);
+}
+
+void Window::State::make_modal(bool modal) {
+  if (!widget) return;
+  if (!modal) {
+    widget->setWindowModality(Qt::NonModal);
+    return;
+  }
+  const std::shared_ptr<State> o = opened_by.lock();
+  if (o && o->open && o->widget) {
+    // A window of its own still, kept with the one it blocks.
+    widget->setParent(o->widget.data(), widget->windowFlags());
+    widget->setWindowModality(Qt::WindowModal);
+  } else {
+    widget->setWindowModality(Qt::ApplicationModal);
+  }
+}
+
+void Window::State::bring_back_modal() {
+  for (Window* w : registry()) {
+    const std::shared_ptr<State>& t = w->s_;
+    if (t.get() == this || !t->widget || !t->widget->isMinimized()) continue;
+    const Qt::WindowModality m = t->widget->windowModality();
+    if (m == Qt::ApplicationModal || (m == Qt::WindowModal && t->opened_by.lock().get() == this)) {
+      t->widget->showNormal();
+      t->widget->raise();
+      t->widget->activateWindow();
+    }
+  }
 }
 
 void Window::State::display(int n) {
@@ -556,6 +617,12 @@ void Window::State::display(int n) {
       // picture's fill.
       const bool is_text = pic.valid() ? pic.kind == runtime::PictureKind::string
                                        : std::holds_alternative<std::string*>(var);
+      if (d->flags & kFileName) {
+        const auto* name = std::get_if<std::string*>(&var);
+        edit->setText(name ? from_system_bytes(clip(**name)) : QString());
+        edit->setModified(false);
+        break;
+      }
       const std::string text = shown();
       edit->setText(to_qstring(is_text ? clip(text) : trim(text)));
       edit->setModified(false);
@@ -604,6 +671,7 @@ void Window::State::display(int n) {
 
 std::optional<Window::State::TypedValue> Window::State::read_entry(int n) const {
   auto* edit = static_cast<QLineEdit*>(control(n));
+  if (control_def(n)->flags & kFileName) return TypedValue{0, to_system_bytes(edit->text())};
   const std::string typed = from_qstring(edit->text());
   const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
   TypedValue value{0, typed};
@@ -774,6 +842,17 @@ bool Window::State::press_default(int n) {
   return true;
 }
 
+bool Window::State::press_cancel() {
+  for (int i = 1; i < static_cast<int>(controls.size()); ++i) {
+    auto* b = qobject_cast<QAbstractButton*>(control(i));
+    if ((control_def(i)->flags & kCancelButton) && b && b->isEnabled() && !b->isHidden()) {
+      b->click();
+      return true;
+    }
+  }
+  return false;
+}
+
 // --------------------------------------------------------------------------
 
 Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
@@ -894,7 +973,7 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       case ControlKind::Entry: {
         auto* e = new QLineEdit(top);
         e->setReadOnly((d.flags & kReadOnly) != 0);
-        e->setValidator(new AnsiValidator(e));
+        if (!(d.flags & kFileName)) e->setValidator(new AnsiValidator(e));
         QObject::connect(e, &QLineEdit::inputRejected, e, [] { beep(); });
         QObject::connect(e, &QLineEdit::editingFinished, e, [weak, number] {
           if (auto st = weak.lock()) st->accept_entry(number);
@@ -1032,6 +1111,15 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     w->setObjectName(QStringLiteral("control%1").arg(number));
     s.controls[i] = w;
     if (!d.format.empty() && d.kind != ControlKind::List) s.pictures[i] = runtime::compile_picture(d.format);
+    if (auto* edit = qobject_cast<QLineEdit*>(w); edit && d.kind == ControlKind::Entry) {
+      // What the field cannot hold is refused as it is typed, not cut
+      // without a word when it is stored. Dates and times are typed in
+      // more ways than their picture shows, so only their reading judges.
+      const runtime::PictureDescriptor& pic = s.pictures[i];
+      if (pic.kind == runtime::PictureKind::string || pic.kind == runtime::PictureKind::number) {
+        edit->setMaxLength(pic.width);
+      }
+    }
     if (d.font != FontSpec{}) w->setFont(make_font(d.font, s.font));
     if (!d.tip.empty()) w->setToolTip(to_qstring(d.tip));
     if (d.color != kColorNone) {
@@ -1045,7 +1133,11 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     if (d.flags & kSkip) w->setFocusPolicy(Qt::ClickFocus);
     if (d.flags & kDisabled) w->setEnabled(false);
 
-    QSize size(du_to_px_x(d.w, s.base), du_to_px_y(d.h, s.base));
+    // The size is what lies between the rounded edges, so that controls
+    // that meet in units meet in pixels, and one that ends at the window's
+    // edge (the toolbox's lower button) ends there, not a pixel beyond it.
+    QSize size(du_to_px_x(d.x + d.w, s.base) - du_to_px_x(d.x, s.base),
+               du_to_px_y(d.y + d.h, s.base) - du_to_px_y(d.y, s.base));
     if (d.w <= 0 || d.h <= 0) {
       const QSize hint = w->sizeHint();
       if (d.w <= 0) size.setWidth(hint.width());
@@ -1097,7 +1189,8 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   } else {
     top->setFixedSize(size);
   }
-  if (def.flags & kModal) top->setWindowModality(Qt::ApplicationModal);
+  s.opened_by = running();
+  s.make_modal((def.flags & kModal) != 0);
   QPoint at(du_to_px_x(def.x, s.base), du_to_px_y(def.y, s.base));
   if (def.flags & kCentre) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -1136,10 +1229,14 @@ bool Window::NextEvent::await_ready() const {
   return !s.open || s.ended || s.close_pending || !s.queue.empty() || !s.sweep.empty();
 }
 
-void Window::NextEvent::await_suspend(std::coroutine_handle<> waiter) { window_->s_->waiter = waiter; }
+void Window::NextEvent::await_suspend(std::coroutine_handle<> waiter) {
+  window_->s_->waiter = waiter;
+  running().reset();
+}
 
 bool Window::NextEvent::await_resume() {
   State& s = *window_->s_;
+  running() = window_->s_;
   if (s.close_pending) s.ended = true;
   s.close_pending = false;
   if (!s.open || s.ended || (s.queue.empty() && s.sweep.empty())) {
@@ -1325,9 +1422,7 @@ void Window::set_position(int control, int x, int y, int width, int height) {
 }
 
 void Window::set_modal(bool modal) {
-  if (QWidget* top = s_->control(0); top && !top->isVisible()) {
-    top->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
-  }
+  if (QWidget* top = s_->control(0); top && !top->isVisible()) s_->make_modal(modal);
 }
 
 void Window::set_text(int control, std::string_view text) {
@@ -1428,6 +1523,8 @@ void Window::close() {
   State& s = *s_;
   if (!s.open) return;
   s.open = false;
+  // The procedure goes back to the one that opened this window.
+  if (running().lock() == s_) running() = s.opened_by;
   s.queue.clear();
   s.sweep.clear();
   s.accepting = false;
@@ -1463,6 +1560,23 @@ bool post_to_first_thread(std::int32_t code, int control) {
   if (reg.empty()) return false;
   reg.front()->post(code, control);
   return true;
+}
+
+ProcedureHold::ProcedureHold() { ++g_holds; }
+
+ProcedureHold::~ProcedureHold() {
+  if (--g_holds > 0) return;
+  for (const std::weak_ptr<Window::State>& weak : std::exchange(held_resumptions(), {})) {
+    if (const std::shared_ptr<Window::State> s = weak.lock()) {
+      s->resume_scheduled = false;
+      s->schedule_resume();
+    }
+  }
+}
+
+void paint_windows() {
+  const ProcedureHold hold;
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void close_down_all() {

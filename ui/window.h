@@ -33,8 +33,12 @@
 // after taking the value being typed, as leaving the entry would (a refused
 // value stops the press). A control's own key (ControlDef::key, such as
 // Ctrl+Down on an entry) presses its button the same way. Armed keys
-// (alert()) come first. Entries refuse, with a beep, characters that the
-// program's single-byte character set cannot hold.
+// (alert()) come first. Escape presses the window's cancel button
+// (kCancelButton; not when disabled or hidden) without taking the value
+// being typed, as a click on it would; a window without one ignores it.
+// Entries refuse, with a beep, characters that the program's single-byte
+// character set cannot hold, and typing beyond the width of their number
+// or text picture (a "@s20" entry takes 20 characters).
 //
 // Events come in through the Qt event loop and are handed to the procedure
 // from a queued call, never from inside a widget's own handler; a procedure
@@ -90,7 +94,8 @@ enum class ListEnd : std::uint8_t { Front, Back };
 // it must outlive the window.
 //   String, Entry: std::string (ANSI) or a number, through the picture; a
 //           string entry shows its value without trailing blanks, leading
-//           blanks kept
+//           blanks kept. An Entry with kFileName: std::string of the
+//           system's bytes, shown and taken as they are (no picture)
 //   Check: std::int32_t, 1 ticked and 0 not
 //   Spin: std::int32_t (or double)
 //   Progress: std::int32_t, 0..100; display() paints it at once, so that a
@@ -170,8 +175,8 @@ class Window {
   // Pixels; kUnchanged keeps a value.
   void set_position(int control, int x, int y, int width = kUnchanged, int height = kUnchanged);
 
-  // Makes this opening of the window modal to the program (or not), as the
-  // kModal flag does; only before the window is shown (its first event).
+  // Makes this opening of the window modal (or not), as the kModal flag
+  // does; only before the window is shown (its first event).
   void set_modal(bool modal);
 
   void set_text(int control, std::string_view text);
@@ -283,6 +288,26 @@ class Window {
  private:
   std::shared_ptr<State> s_;
 };
+
+// Holds every procedure where it is: while a hold lasts no procedure is
+// resumed; the events for its windows wait in their queues and come when
+// the last hold ends. For the event loop run from inside an operation that
+// must not be interleaved with another procedure's work (a question asked
+// in the middle of a file operation, windows painted while it waits).
+// Nests. UI thread only.
+class ProcedureHold {
+ public:
+  ProcedureHold();
+  ~ProcedureHold();
+  ProcedureHold(const ProcedureHold&) = delete;
+  ProcedureHold& operator=(const ProcedureHold&) = delete;
+};
+
+// Lets the windows be drawn while the program is busy in a wait of its own
+// (another program's lock): what the window system asks for (exposure,
+// size, paint) is done now; input and every procedure wait, held, until the
+// program is back in its event loop.
+void paint_windows();
 
 // Queues an event for the program's first thread: the window opened first
 // that is still open (the toolbox). False when no window is open.

@@ -57,6 +57,10 @@ inline constexpr std::uint32_t kRightAligned = 1u << 7;   // text right-aligned
 inline constexpr std::uint32_t kReadOnly = 1u << 8;       // entry shows, does not edit
 inline constexpr std::uint32_t kOwnIcon = 1u << 9;        // our drawing of the icon, never the theme's
 inline constexpr std::uint32_t kPageList = 1u << 10;      // List: holds one page; scrolling is the procedure's (window.h)
+inline constexpr std::uint32_t kCancelButton = 1u << 11;  // pressed by Escape (Cancel, Close)
+// Entry of a file name: its std::string variable holds the system's bytes
+// (text.h), never ANSI text; any character the system takes may be typed.
+inline constexpr std::uint32_t kFileName = 1u << 12;
 
 // Mouse pointers a control may ask for.
 enum class Pointer : std::uint8_t { Normal, Hand };
@@ -133,8 +137,11 @@ inline constexpr std::uint32_t kMinimizeBox = 1u << 6;
 // grows by its height): it shows the focused control's status text, or the
 // window's own (Window::set_status_text) for a control without one.
 inline constexpr std::uint32_t kStatusBar = 1u << 7;
-// Modal to the program: while it is open no other window of the program
-// takes input (Window::set_modal does the same for one opening).
+// Modal to the window whose procedure opened it (a browse's form): that
+// window takes no input while it is open; the program's other windows go
+// on. Opened by no procedure's window (the program's start): modal to the
+// whole program. Minimised, it comes back when the window it blocks is
+// activated. Window::set_modal does the same for one opening.
 inline constexpr std::uint32_t kModal = 1u << 8;
 // With kResizable: never smaller than the definition's w x h, so that what
 // the procedure lays out on Sized always fits.

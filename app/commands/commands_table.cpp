@@ -33,7 +33,7 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Button, "&Insert", 204, 24, 46, 14),
     control(ControlKind::Button, "&Change", 204, 42, 46, 14),
     control(ControlKind::Button, "&Delete", 204, 60, 46, 14),
-    control(ControlKind::Button, "Close", 204, 140, 46, 14),
+    control(ControlKind::Button, "Close", 204, 140, 46, 14).with_flags(ui::kCancelButton),
 };
 
 ui::WindowDef make_window() {

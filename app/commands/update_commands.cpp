@@ -1,6 +1,7 @@
 #include "app/commands/update_commands.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/windows/browse_list.h"
@@ -33,7 +34,7 @@ constexpr ControlDef kControls[] = {
         .with_tip("Command to prefix html code with")
         .with_status("Command to prefix html code with"),
     control(ControlKind::Button, "OK", 90, 56, 46, 14).with_flags(ui::kDefaultButton),
-    control(ControlKind::Button, "Cancel", 140, 56, 46, 14),
+    control(ControlKind::Button, "Cancel", 140, 56, 46, 14).with_flags(ui::kCancelButton),
     control(ControlKind::Button, "Help", 190, 56, 46, 14),
 };
 
@@ -84,6 +85,8 @@ ui::Task UpdateCommands() {
     co_return;
   }
 
+  std::optional<FormRecord> record;
+  if (request != kInsertRecord) record.emplace(Commands, COM_COMMANDKEY());
   ui::Window window(kWindow);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Adding a Commands Record" : "Changing a Commands Record");
@@ -94,7 +97,7 @@ ui::Task UpdateCommands() {
   // OK, after every entry was accepted: true when the form is done.
   const auto save = [&]() -> bool {
     if (blank(command)) {
-      ui::beep();
+      ui::message("The command string cannot be blank.", "Entry Required", ui::MessageIcon::Exclamation);
       window.select(uc::kCommand);
       return false;
     }
@@ -119,16 +122,27 @@ ui::Task UpdateCommands() {
       response = kRequestCompleted;
       return true;
     }
+    const auto show_stored = [&] {
+      command = std::string(field_bytes(COM.commandstring));
+      record.emplace(Commands, COM_COMMANDKEY());
+      window.display();
+      window.select(uc::kCommand);
+      return false;
+    };
+    switch (record->take_back()) {
+      case rule::kChangedElsewhere: return show_stored();
+      case rule::kFailed:
+        window.select(uc::kCommand);
+        return false;
+      default: break;
+    }
     for (;;) {
       switch (change_commands(true)) {
         case rule::kDone:
           response = kRequestCompleted;
           return true;
         case rule::kChangedElsewhere:
-          command = std::string(field_bytes(COM.commandstring));
-          window.display();
-          window.select(uc::kCommand);
-          return false;
+          return show_stored();
         default:
           break;
       }

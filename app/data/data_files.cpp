@@ -17,6 +17,15 @@ constexpr std::uint32_t kShared = 0x42;  // read/write, others may read and writ
 
 bool refused(std::int32_t code) { return code == 32 || code == 5; }
 
+// The disk file the driver makes for `file`: its resolved name without a
+// table part.
+std::string disk_path(files::FileDescriptor& file) {
+  std::string name = files::name(file);
+  const auto marker = name.find("\\!");
+  if (marker != std::string::npos) name.erase(marker);
+  return name;
+}
+
 // Opens, waiting out a refusal (another program's lock) for kRetryTime,
 // and, when `missing_too`, also a file whose table is not there yet.
 void open_waiting(files::FileDescriptor& file, bool missing_too) {
@@ -25,17 +34,15 @@ void open_waiting(files::FileDescriptor& file, bool missing_too) {
     files::open(file, kShared);
     const std::int32_t code = files::ERRORCODE();
     if (!(refused(code) || (missing_too && code == 2)) || std::chrono::steady_clock::now() >= deadline) return;
+    // Permissions do not change by waiting; the error stays posted.
+    if (code == 5) {
+      const files::ErrorState posted = files::save_error_state();
+      const bool ours_to_write = system_lets_write(file);
+      files::restore_error_state(posted);
+      if (!ours_to_write) return;
+    }
     std::this_thread::sleep_for(kRetryPause);
   }
-}
-
-// The disk file the driver makes for `file`: its resolved name without a
-// table part.
-std::string disk_path(files::FileDescriptor& file) {
-  std::string name = files::name(file);
-  const auto marker = name.find("\\!");
-  if (marker != std::string::npos) name.erase(marker);
-  return name;
 }
 
 // Claims the making of the file: true when this program made the empty
@@ -72,6 +79,14 @@ void create_and_open(files::FileDescriptor& file) {
 }
 
 }  // namespace
+
+bool system_lets_write(files::FileDescriptor& file) {
+  platform::OpenMode mode;
+  mode.access = platform::Access::read_write;
+  std::unique_ptr<platform::File> opened;
+  const platform::Status s = files::kestrel_env()->open(disk_path(file), mode, &opened);
+  return s.ok() || s.error == 2;
+}
 
 void checked_open(files::FileDescriptor& file) {
   open_waiting(file, false);

@@ -8,7 +8,8 @@
 //   2. a refusal (32 "File Is Already Locked", or 5 "Access Denied": another
 //      program holds the file in a way that keeps us out) is waited out: the
 //      open is tried again every kRetryPause for kRetryTime before anything
-//      is said;
+//      is said. A file the system does not let this user write is no such
+//      refusal and goes on at once (to message 30);
 //   3. then by the error of the last open:
 //      - 0 or 52 ("File Already Open"): done;
 //      - 2 ("File Not Found"): the file is made, exclusively: when another
@@ -36,6 +37,14 @@ inline constexpr std::chrono::milliseconds kRetryTime{3000};
 
 // Returns only when the file is open; otherwise the program has ended.
 void checked_open(files::FileDescriptor& file);
+
+// Whether the system lets this user open the data file for writing; a
+// missing file counts as writable (it can be made). This tells the two
+// kinds of "Access Denied" apart: another program's hold on a file (its
+// transaction, its sharing mode) lives in the file's lock bytes and never
+// makes the system refuse the open itself, while the file's permissions (or
+// a read-only disk) do. Asked through the keyed driver's platform seam.
+bool system_lets_write(files::FileDescriptor& file);
 
 // Takes one usage count of a data file, opening it (checked) when the count
 // was 0.

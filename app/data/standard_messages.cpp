@@ -160,9 +160,10 @@ MessageBox compose_message(int number, std::string_view text1, std::string_view 
 std::int32_t standard_message(int number, std::string_view text1, std::string_view text2) {
   const MessageBox m = compose_message(number, text1, text2);
   if (!m.known) return ui::code(Button::Ok);
-  // The texts may hold "|", which the message service reads as a line
-  // break; our texts never mean one.
-  const Button pressed = ui::message(m.text, m.caption, m.icon, m.buttons, m.default_button);
+  // Shown as composed: a file's name is the system's bytes (UTF-8 here),
+  // not ANSI, and a "|" in it is no line break. The rest of every text is
+  // ASCII, the same in both.
+  const Button pressed = ui::message(ui::system_text(m.text), m.caption, m.icon, m.buttons, m.default_button);
   if (!m.halt_text.empty() && (number != msg::kInvalidKey || pressed == Button::No)) end_program(m.halt_text);
   return m.buttons == kOk ? ui::code(Button::Ok) : ui::code(pressed);
 }

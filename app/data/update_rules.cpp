@@ -1,5 +1,6 @@
 #include "app/data/update_rules.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -162,9 +163,10 @@ int change_rule(files::FileDescriptor& file, bool ask) {
   // The characters follow the id of the record this write replaces, read
   // now, inside the transaction: not a value kept from when a form opened.
   std::int32_t old_id = saved_table_key;
-  if (r.with_characters && !stored_table_id(g_position, &old_id)) {
-    return done(fail(msg::kRecordRetrievalError, file.label));
-  }
+  // A record that cannot be read back (another program deleted it) cannot
+  // be written either: the put below fails and says so (message 15), as it
+  // does for every file; the id kept from the form's opening stands in.
+  if (r.with_characters && !stored_table_id(g_position, &old_id)) old_id = saved_table_key;
   files::put(file);
   if (ERRORCODE() == kChangedByAnotherStation) {
     keep_error();
@@ -204,6 +206,33 @@ int delete_commands() { return delete_rule(Commands); }
 int change_transtables(bool ask) { return change_rule(TransTables, ask); }
 int change_translations(bool ask) { return change_rule(Translations, ask); }
 int change_commands(bool ask) { return change_rule(Commands, ask); }
+
+FormRecord::FormRecord(files::FileDescriptor& file, files::KeyDescriptor& primary)
+    : file_(file),
+      primary_(primary),
+      position_(files::position(primary)),
+      as_read_(file.record, file.record + file.record_length) {}
+
+int FormRecord::take_back() {
+  // Nothing else read the file since: its current record is still ours and
+  // the detection armed when it was read still holds.
+  if (files::position(primary_) == position_) return rule::kDone;
+  const std::vector<std::uint8_t> values(file_.record, file_.record + file_.record_length);
+  files::watch(file_);
+  files::reget(primary_, position_);
+  if (ERRORCODE() != 0) {
+    std::copy(values.begin(), values.end(), file_.record);
+    standard_message(msg::kUpdateOperationError, file_.label);
+    return rule::kFailed;
+  }
+  if (!std::equal(as_read_.begin(), as_read_.end(), file_.record)) {
+    as_read_.assign(file_.record, file_.record + file_.record_length);
+    standard_message(msg::kRecordWasNotUpdated);
+    return rule::kChangedElsewhere;
+  }
+  std::copy(values.begin(), values.end(), file_.record);
+  return rule::kDone;
+}
 
 bool number_new_table() {
   const TransTablesRecord primed = TTB;

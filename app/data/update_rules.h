@@ -23,6 +23,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/driver/descriptors.h"
 
 namespace app {
 
@@ -37,6 +41,36 @@ int delete_commands();
 int change_transtables(bool ask);
 int change_translations(bool ask);
 int change_commands(bool ask);
+
+// A change form's own record. The program's other windows stay usable
+// while a form is open, and one of them may read the same file meanwhile:
+// that moves the file's current record, which a write goes to, and fills
+// the one record buffer with another record. The form keeps its record as
+// read (made when it opens, right after its browse read the record for the
+// change) and takes it back before it writes.
+class FormRecord {
+ public:
+  FormRecord(files::FileDescriptor& file, files::KeyDescriptor& primary);
+
+  // The record as read when the form opened (or as taken back last).
+  const std::vector<std::uint8_t>& as_read() const { return as_read_; }
+
+  // Called with the record buffer holding the values to write, right
+  // before the change rule. Returns
+  //   rule::kDone: the form's record is the file's current record again and
+  //     unchanged on disk since it was read; the buffer holds the values;
+  //   rule::kChangedElsewhere: it was changed meanwhile: the buffer holds
+  //     the stored version (message 38 was shown), change detection armed;
+  //   rule::kFailed: it cannot be read any more (deleted): message 15 with
+  //     the file's label was shown; nothing may be written.
+  int take_back();
+
+ private:
+  files::FileDescriptor& file_;
+  files::KeyDescriptor& primary_;
+  std::string position_;
+  std::vector<std::uint8_t> as_read_;
+};
 
 // Numbers a new TransTables record and adds it at once (an insert into the
 // table form begins so) with records::next_table_id (the highest id plus 1,

@@ -2,6 +2,7 @@
 
 #include "files/kestrel/pager.h"
 #include "ui/services.h"
+#include "ui/window.h"
 
 namespace app {
 namespace {
@@ -15,16 +16,26 @@ constexpr std::chrono::milliseconds kSameWait{1000};
 WaitQuestion::WaitQuestion(Clock clock) : clock_(std::move(clock)) {}
 
 bool WaitQuestion::operator()(const std::string& path) {
+  Timing& t = *timing_;
   const auto now = clock_();
-  if (last_call_ == std::chrono::steady_clock::time_point{} || now - last_call_ > kSameWait) ask_at_ = now + kWaitPatience;
-  last_call_ = now;
-  if (now < ask_at_) return true;
+  if (t.last_call == std::chrono::steady_clock::time_point{} || now - t.last_call > kSameWait) {
+    t.ask_at = now + kWaitPatience;
+  }
+  t.last_call = now;
+  if (now < t.ask_at) {
+    ui::paint_windows();
+    return true;
+  }
+  // The question's own event loop must not run another procedure in the
+  // middle of the file operation that waits.
+  const ui::ProcedureHold hold;
   const ui::Button answer =
-      ui::message("The file " + path + " is in use by another program.  Do you want to keep waiting for it?",
+      ui::message("The file " + ui::system_text(path) +
+                      " is in use by another program.  Do you want to keep waiting for it?",
                   "File In Use", ui::MessageIcon::Question, ui::Button::Retry | ui::Button::Cancel, ui::Button::Retry);
   // The time the box was up is no part of the next patience.
-  last_call_ = clock_();
-  ask_at_ = last_call_ + kWaitPatience;
+  t.last_call = clock_();
+  t.ask_at = t.last_call + kWaitPatience;
   return answer == ui::Button::Retry;
 }
 

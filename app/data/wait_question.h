@@ -6,11 +6,15 @@
 // the wait: the operation then fails with 5 ("Access Denied") and the
 // procedure reports it with its usual message.
 //
+// While it waits the program's windows are painted (nothing else runs:
+// no procedure, no input), so the program never looks dead.
+//
 // UI thread only; the question goes through the window engine's responder.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace app {
@@ -24,12 +28,16 @@ class WaitQuestion {
 
   // Called by the driver again and again while one wait goes on: true to
   // go on waiting. A call long after the last one begins a new wait.
+  // Copies share one timing: whoever keeps the hook may call a copy.
   bool operator()(const std::string& path);
 
  private:
+  struct Timing {
+    std::chrono::steady_clock::time_point last_call{};
+    std::chrono::steady_clock::time_point ask_at{};
+  };
   Clock clock_;
-  std::chrono::steady_clock::time_point last_call_{};
-  std::chrono::steady_clock::time_point ask_at_{};
+  std::shared_ptr<Timing> timing_ = std::make_shared<Timing>();
 };
 
 // Makes the keyed driver ask so (program start); `on` false stops asking.

@@ -51,7 +51,7 @@ constexpr std::int32_t kDuplicateKey = 40;
 const ui::WindowDef& add_translations_definition() { return kWindow; }
 
 bool standard_table_needed() {
-  files::open(Translations, 0x40);  // read only; others may read and write
+  files::open(Translations, 0x22);  // read/write; others denied writing
   const std::int32_t code = files::ERRORCODE();
   if (code == 0) {
     const bool empty = files::records(Translations) == 0;
@@ -59,7 +59,12 @@ bool standard_table_needed() {
     return empty;
   }
   if (code == 52) return files::records(Translations) == 0;  // open already in this program
-  return code != 5 && code != 32;
+  if (code != 5 && code != 32) return true;
+  if (!system_lets_write(Translations)) {
+    checked_open(Translations);  // says why and ends the program
+    files::close(Translations);  // (it could be opened after all)
+  }
+  return false;
 }
 
 ui::Task AddTranslations(std::int32_t table_id) {

@@ -33,9 +33,12 @@ const ui::WindowDef& add_translations_definition();
 ui::Task AddTranslations(std::int32_t table_id);
 
 // Whether the program start must build table 1: Translations could be
-// opened (read only, shared) and holds no record, or it does not exist yet.
-// A file that another program keeps us out of is left alone; any other
-// failure builds, so that the builder's checked open reports it.
+// opened (read/write, others denied writing) and holds no record, or it
+// does not exist yet. A file that another program keeps us out of (refused
+// while the system lets us write it: system_lets_write) is left alone and
+// builds nothing; a file this user may not write is reported at once by the
+// checked open (message 30, then the program ends); any other failure
+// builds, so that the builder's checked open reports it.
 bool standard_table_needed();
 
 }  // namespace app

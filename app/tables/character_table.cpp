@@ -42,7 +42,7 @@ constexpr ControlDef kControls[] = {
         .with_flags(ui::kPageList),
     control(ControlKind::Button, "&Select", 134, 152, 38, 14),
     control(ControlKind::Button, "&View", 174, 152, 38, 14),
-    control(ControlKind::Button, "Close", 214, 152, 38, 14),
+    control(ControlKind::Button, "Close", 214, 152, 38, 14).with_flags(ui::kCancelButton),
 };
 
 ui::WindowDef make_window() {

@@ -1,6 +1,7 @@
 #include "app/tables/update_trans_table.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/windows/browse_list.h"
@@ -32,7 +33,7 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Prompt, "Name:", 12, 40, 36, 10),
     control(ControlKind::Entry, "", 52, 39, 116, 12).with_format("@s20").with_tip("Name of translation table"),
     control(ControlKind::Button, "OK", 80, 62, 46, 14).with_flags(ui::kDefaultButton),
-    control(ControlKind::Button, "Cancel", 130, 62, 46, 14),
+    control(ControlKind::Button, "Cancel", 130, 62, 46, 14).with_flags(ui::kCancelButton),
 };
 
 ui::WindowDef make_window() {
@@ -108,6 +109,8 @@ ui::Task UpdateTransTable() {
     copy = TTB;
   }
 
+  std::optional<FormRecord> record;
+  if (request != kInsertRecord) record.emplace(TransTables, TTB_TRANSTABLEKEY());
   ui::Window window(kWindow);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Record Will Be Added" : "Record Will Be Changed");
@@ -118,16 +121,17 @@ ui::Task UpdateTransTable() {
   window.alert(ui::keys::kCtrlQuote, ut::kId);
   window.alert(ui::keys::kCtrlQuote, ut::kName);
 
-  const auto refuse = [&](int control) {
-    ui::beep();
+  // A value the table cannot have: the user is told which and why.
+  const auto refuse = [&](int control, std::string_view why) {
+    ui::message(why, "Entry Required", ui::MessageIcon::Exclamation);
     window.display(control);
     window.select(control);
     return false;
   };
   // OK, after every entry was accepted: true when the form is done.
   const auto save = [&]() -> bool {
-    if (id <= 0) return refuse(ut::kId);
-    if (blank(name)) return refuse(ut::kName);
+    if (id <= 0) return refuse(ut::kId, "The ID Nr must be a number from 1 to 9999.");
+    if (blank(name)) return refuse(ut::kName, "The table needs a name.");
     g_ditto.idnr = id;
     set_field(g_ditto.name, name);
     g_have_ditto = true;
@@ -160,17 +164,28 @@ ui::Task UpdateTransTable() {
       response = kRequestCompleted;
       return true;
     }
+    const auto show_stored = [&] {
+      id = TTB.idnr;
+      name = std::string(field_bytes(TTB.name));
+      record.emplace(TransTables, TTB_TRANSTABLEKEY());
+      window.display();
+      window.select(ut::kId);
+      return false;
+    };
+    switch (record->take_back()) {
+      case rule::kChangedElsewhere: return show_stored();
+      case rule::kFailed:
+        window.select(ut::kId);
+        return false;
+      default: break;
+    }
     for (;;) {
       switch (change_transtables(true)) {
         case rule::kDone:
           response = kRequestCompleted;
           return true;
         case rule::kChangedElsewhere:
-          id = TTB.idnr;
-          name = std::string(field_bytes(TTB.name));
-          window.display();
-          window.select(ut::kId);
-          return false;
+          return show_stored();
         default:
           break;
       }

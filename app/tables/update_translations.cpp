@@ -1,6 +1,7 @@
 #include "app/tables/update_translations.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/windows/browse_list.h"
@@ -29,7 +30,7 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Prompt, "Html code:", 8, 25, 44, 10),
     control(ControlKind::Entry, "", 56, 24, 64, 12).with_format("@s10"),
     control(ControlKind::Button, "OK", 28, 44, 46, 14).with_flags(ui::kDefaultButton),
-    control(ControlKind::Button, "Cancel", 78, 44, 46, 14),
+    control(ControlKind::Button, "Cancel", 78, 44, 46, 14).with_flags(ui::kCancelButton),
 };
 
 ui::WindowDef make_window() {
@@ -64,6 +65,8 @@ ui::Task UpdateTranslations() {
   use_file(Translations);
   const TranslationsRecord copy = TRA;
 
+  std::optional<FormRecord> record;
+  if (request != kInsertRecord) record.emplace(Translations, TRA_CHARACTERSKEY());
   ui::Window window(kWindow);
   restore_placement(window, kSection, kSettingsFile);
   window.set_text(0, request == kInsertRecord ? "Adding a Translations Record" : "View html code");
@@ -76,6 +79,9 @@ ui::Task UpdateTranslations() {
 
   // OK, after every entry was accepted: true when the form is done.
   const auto save = [&]() -> bool {
+    // The fields the form does not show keep the values read, whatever
+    // another window has read into the buffer meanwhile.
+    if (record) std::memcpy(&TRA, record->as_read().data(), sizeof TRA);
     set_field(TRA.character, character);
     set_field(TRA.htmlchars, html);
     g_ditto = TRA;
@@ -98,17 +104,28 @@ ui::Task UpdateTranslations() {
       response = kRequestCompleted;
       return true;
     }
+    const auto show_stored = [&] {
+      character = std::string(field_bytes(TRA.character));
+      html = std::string(field_bytes(TRA.htmlchars));
+      record.emplace(Translations, TRA_CHARACTERSKEY());
+      window.display();
+      window.select(ut::kCharacter);
+      return false;
+    };
+    switch (record->take_back()) {
+      case rule::kChangedElsewhere: return show_stored();
+      case rule::kFailed:
+        window.select(ut::kCharacter);
+        return false;
+      default: break;
+    }
     for (;;) {
       switch (change_translations(true)) {
         case rule::kDone:
           response = kRequestCompleted;
           return true;
         case rule::kChangedElsewhere:
-          character = std::string(field_bytes(TRA.character));
-          html = std::string(field_bytes(TRA.htmlchars));
-          window.display();
-          window.select(ut::kCharacter);
-          return false;
+          return show_stored();
         default:
           break;
       }

@@ -27,7 +27,7 @@ constexpr ControlDef kAboutControls[] = {
     control(ControlKind::Region, "", 98, 68, 100, 9).with_pointer(ui::Pointer::Hand),
     control(ControlKind::String, "Utility program for Netloom developers.", 56, 28, 172, 9),
     control(ControlKind::String, "Netloom Utilities", 56, 8, 172, 16).with_font({"Arial", 14, true}),
-    control(ControlKind::Button, "&Close", 178, 86, 50, 15).with_icon("ok").with_flags(ui::kDefaultButton),
+    control(ControlKind::Button, "&Close", 178, 86, 50, 15).with_icon("ok").with_flags(ui::kDefaultButton | ui::kCancelButton),
 };
 
 ui::WindowDef make_about_window() {

@@ -50,7 +50,9 @@ constexpr ControlDef kToolboxControls[] = {
     // Outside the visible area: it takes the focus so that no visible button
     // shows a focus frame.
     control(ControlKind::Button, "", 0, -15, 12, 12),
-    control(ControlKind::String, "Markfit", 0, 0, 20, 7)
+    // A unit below the top edge: centred in the strip itself, the letters
+    // of a font this small touch the edge.
+    control(ControlKind::String, "Markfit", 0, 1, 20, 7)
         .with_font({"Small Fonts", 6, false})
         .with_color(ui::rgb_color(128, 128, 128))
         .with_flags(ui::kCentred),

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QTest>
+#include <QWidget>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -56,6 +58,34 @@ inline void click(QWidget* widget, QPoint at = QPoint(), Qt::MouseButton button 
   pump();
   QTest::mouseRelease(widget, button, {}, at);
   pump();
+}
+
+// Whether a window is blocked by a modal one now, as Qt tells the window.
+class BlockWatch final : public QObject {
+ public:
+  explicit BlockWatch(QWidget* window) { window->installEventFilter(this); }
+  bool blocked() const { return blocked_; }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::WindowBlocked) blocked_ = true;
+    if (e->type() == QEvent::WindowUnblocked) blocked_ = false;
+    return false;
+  }
+
+ private:
+  bool blocked_ = false;
+};
+
+// Types `text` into the focused widget of `target`'s window, one key event
+// per character, whatever the characters (QTest types ASCII alone).
+inline void type_text(QWidget* target, const QString& text) {
+  for (QChar ch : text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(target, &release);
+  }
 }
 
 class GuiTest : public ::testing::Test {

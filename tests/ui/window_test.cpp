@@ -87,6 +87,7 @@ constexpr ui::ControlDef kFormControls[] = {
     control(ControlKind::Spin, "", 44, 22, 30, 12).with_range(1, 40),                          // 7
     control(ControlKind::Button, "OK", 4, 70, 40, 14).with_flags(ui::kDefaultButton),          // 8
     control(ControlKind::Entry, "", 50, 70, 40, 12).with_format("@n3").with_flags(ui::kDisabled),  // 9
+    control(ControlKind::Button, "Cancel", 100, 70, 40, 14).with_flags(ui::kCancelButton),      // 10
 };
 ui::WindowDef make_form_def() {
   ui::WindowDef d = make_def("test$FORM");
@@ -193,6 +194,35 @@ TEST_F(WindowTest, ModalWindowsAndWindowsKeptAtLeastTheirDefinedSize) {
   s.on_open = [](ui::Window& w) { w.set_modal(true); };
   ui::Task third = recorder(kSecond, &s);
   EXPECT_EQ(QApplication::activeModalWidget(), s.window->widget());
+}
+
+TEST_F(WindowTest, AModalWindowBlocksOnlyTheWindowWhoseProcedureOpenedIt) {
+  static const ui::WindowDef modal_def = [] {
+    ui::WindowDef d = make_form_def();
+    d.flags |= ui::kModal;
+    return d;
+  }();
+  ui::Task modal;
+  a.on_event = [&](ui::Window& w) {
+    if (w.event() == kUser + 1) modal = recorder(modal_def, &b);
+  };
+  ui::Task blocked = recorder(kFirst, &a);
+  ui::Task free = recorder(kSecond, &s);
+  gui_test::BlockWatch watch_blocked(a.window->widget());
+  gui_test::BlockWatch watch_free(s.window->widget());
+  a.window->post(kUser + 1);
+  ASSERT_TRUE(gui_test::pump_until([&] { return b.window != nullptr; }));
+  QWidget* form = b.window->widget();
+  EXPECT_EQ(form->parentWidget(), a.window->widget());
+  EXPECT_TRUE(form->isWindow());
+  EXPECT_TRUE(watch_blocked.blocked()) << "the window it belongs to is blocked";
+  EXPECT_FALSE(watch_free.blocked()) << "the other windows stay usable";
+  // Minimised, it comes back as soon as the window it blocks is activated.
+  form->showMinimized();
+  gui_test::pump();
+  ASSERT_TRUE(form->isMinimized());
+  a.window->widget()->activateWindow();
+  EXPECT_TRUE(gui_test::pump_until([&] { return !form->isMinimized(); }));
 }
 
 TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
@@ -514,6 +544,35 @@ TEST_F(WindowTest, StatusBarShowsTheFocusedControlsText) {
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->geometry().bottom(), w.widget()->height() - 1);
   EXPECT_EQ(w.widget()->height(), w.du_y(90) + bar->height());
+}
+
+TEST_F(WindowTest, EntriesStopAtTheirPictureWidthAndEscapePressesCancel) {
+  std::string name;
+  s.on_open = [&](ui::Window& w) { w.use(5, &name); };
+  ui::Task t = recorder(kForm, &s);
+  struct Typing {
+    int control;
+    const char* typed;
+    QString shown;
+  };
+  for (const Typing& c : {Typing{5, "abcdefghijklmnopqrstuvwxyz", QStringLiteral("abcdefghijklmnopqrst")},
+                          Typing{4, "123456", QStringLiteral("1234")}}) {
+    auto* edit = widget<QLineEdit>(s, c.control);
+    edit->setFocus();
+    const int beeps = responder.beeps();
+    QTest::keyClicks(edit, c.typed);
+    EXPECT_EQ(edit->text(), c.shown);
+    EXPECT_GT(responder.beeps(), beeps) << c.control;  // the user hears where it stopped
+  }
+  // Escape is Cancel's click: the value being typed is not taken.
+  QTest::keyClick(s.window->widget(5), Qt::Key_Escape);
+  ASSERT_TRUE(wait_for(s, kAccepted, 10));
+  EXPECT_EQ(s.count(kAccepted, 5), 0);
+  EXPECT_EQ(name, "");
+  s.window->set_property(10, ui::props::kDisable, "1");
+  QTest::keyClick(s.window->widget(5), Qt::Key_Escape);
+  gui_test::pump();
+  EXPECT_EQ(s.count(kAccepted, 10), 1);
 }
 
 TEST_F(WindowTest, AcceptAllChecksEveryEntryBeforeAnyIsTaken) {

@@ -42,10 +42,16 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Box, "Html files", 6, 4, 290, 50),
     control(ControlKind::Button, "", 274, 33, 16, 14).with_icon("lookup"),
     control(ControlKind::Prompt, "Read file:", 14, 18, 42, 10),
-    control(ControlKind::Entry, "", 58, 16, 212, 12).with_format("@s255").with_key(kCtrlDown, wc::kReadLookup),
+    control(ControlKind::Entry, "", 58, 16, 212, 12)
+        .with_format("@s255")
+        .with_flags(ui::kFileName)
+        .with_key(kCtrlDown, wc::kReadLookup),
     control(ControlKind::Button, "", 274, 15, 16, 14).with_icon("lookup"),
     control(ControlKind::Prompt, "Write file:", 14, 36, 42, 10),
-    control(ControlKind::Entry, "", 58, 34, 212, 12).with_format("@s255").with_key(kCtrlDown, wc::kWriteLookup),
+    control(ControlKind::Entry, "", 58, 34, 212, 12)
+        .with_format("@s255")
+        .with_flags(ui::kFileName)
+        .with_key(kCtrlDown, wc::kWriteLookup),
     control(ControlKind::Box, "Text to prefix/postfix", 6, 58, 290, 50),
     control(ControlKind::Prompt, "Before:", 14, 72, 42, 10),
     control(ControlKind::Entry, "", 58, 70, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kBeforeLookup),
@@ -66,7 +72,7 @@ constexpr ControlDef kControls[] = {
         .with_format("80L(2)~Table Name~@s20@")
         .with_tip("Name of translation table"),
     control(ControlKind::Progress, "", 6, 190, 290, 10).with_flags(ui::kHidden),
-    control(ControlKind::Button, "Close", 190, 206, 50, 16).with_icon("ok"),
+    control(ControlKind::Button, "Close", 190, 206, 50, 16).with_icon("ok").with_flags(ui::kCancelButton),
     control(ControlKind::String, "", 6, 208, 20, 10).with_flags(ui::kHidden),
     control(ControlKind::String, "", 30, 208, 20, 10).with_flags(ui::kHidden),
     control(ControlKind::Button, "Process", 246, 206, 50, 16).with_flags(ui::kDisabled),
@@ -320,14 +326,14 @@ void process(ui::Window& window, Setup& s) {
   }
   Run run(options_of(s));
   if (!run.open_input(read)) {
-    ui::message(std::string(kInputText) + "||" + sentence(run.report().error), kInputCaption,
+    ui::message(std::string(kInputText) + "||" + ui::system_text(sentence(run.report().error)), kInputCaption,
                 ui::MessageIcon::Question, ui::code(ui::Button::Ok));
     return;
   }
   const std::string write(ui::clip(s.write_file));
   if (!write.empty()) {
     if (!run.refuse_same_file(write)) {
-      ui::message(std::string(kOutputText) + "||" + sentence(run.report().error), kOutputCaption,
+      ui::message(std::string(kOutputText) + "||" + ui::system_text(sentence(run.report().error)), kOutputCaption,
                   ui::MessageIcon::Question, ui::code(ui::Button::Ok));
       return;
     }
@@ -373,7 +379,7 @@ void process(ui::Window& window, Setup& s) {
   const auto& report = run.report();
   if (!ok) {
     const bool input = report.failure == conversion::Report::Failure::input;
-    ui::message(std::string(input ? kInputText : kOutputText) + "||" + sentence(report.error),
+    ui::message(std::string(input ? kInputText : kOutputText) + "||" + ui::system_text(sentence(report.error)),
                 input ? kInputCaption : kOutputCaption, ui::MessageIcon::Question, ui::code(ui::Button::Ok));
     return;
   }

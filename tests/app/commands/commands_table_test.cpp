@@ -69,10 +69,11 @@ TEST_F(CommandsTest, ListsWithoutRegardToCaseAndSelectsCommandsWhole) {
   EXPECT_EQ(app::global_response, app::kRequestCompleted);
   EXPECT_EQ(field_text(COM.commandstring), forty);
 
-  // Close answers 2 and leaves the buffer alone.
+  // Close (here Escape, which presses it) answers 2 and leaves the buffer
+  // alone.
   set_field(COM.commandstring, "caller's");
   start(app::kSelectRecord);
-  press(browse(), ct::kClose);
+  key(browse(), ct::kList, Qt::Key_Escape);
   ASSERT_TRUE(ended());
   EXPECT_EQ(app::global_response, app::kRequestCancelled);
   EXPECT_EQ(field_text(COM.commandstring), "caller's");
@@ -109,19 +110,28 @@ TEST_F(CommandsTest, FormAddsChangesAndDeletes) {
   EXPECT_EQ(window(form())->text(0), "Adding a Commands Record");
   type(form(), uc::kCommand, "   ");
   press(form(), uc::kOk);
-  EXPECT_EQ(responder.beeps(), 1);
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].text, "The command string cannot be blank.");
   EXPECT_NE(window(form()), nullptr);
   responder.next_answer(Button::Ok);
   type(form(), uc::kCommand, "alpha");
   press(form(), uc::kOk);
-  ASSERT_EQ(responder.messages().size(), 1u);
-  EXPECT_EQ(responder.messages()[0].caption, "Duplicate Key Error");
-  EXPECT_EQ(responder.messages()[0].text, "Adding this record creates a duplicate entry for the key:Command order");
+  ASSERT_EQ(responder.messages().size(), 2u);
+  EXPECT_EQ(responder.messages()[1].caption, "Duplicate Key Error");
+  EXPECT_EQ(responder.messages()[1].text, "Adding this record creates a duplicate entry for the key:Command order");
   type(form(), uc::kCommand, "  beta");
   press(form(), uc::kOk);
   ASSERT_TRUE(closes(form()));
   EXPECT_EQ(listed(), (std::vector<std::string>{"  beta", "ALPHA"}));
   EXPECT_EQ(current(), "  beta") << "the added command is highlighted";
+
+  // Escape cancels the form as Cancel does.
+  press(browse(), ct::kInsert);
+  ASSERT_TRUE(opens(form()));
+  type(form(), uc::kCommand, "dropped");
+  key(form(), uc::kCommand, Qt::Key_Escape);
+  ASSERT_TRUE(closes(form()));
+  EXPECT_EQ(listed(), (std::vector<std::string>{"  beta", "ALPHA"}));
 
   // Change, with Ctrl+' recalling the last save tried.
   window(browse())->set_property(ct::kList, ui::props::kSelected, "2");
@@ -147,6 +157,26 @@ TEST_F(CommandsTest, FormAddsChangesAndDeletes) {
   press(browse(), ct::kDelete);
   EXPECT_EQ(listed(), (std::vector<std::string>{"  beta"}));
   EXPECT_EQ(current(), "  beta");
+}
+
+// The program's other windows stay usable while a form is open; one that
+// reads the same file meanwhile (here read straight into the one record
+// buffer, as the conversion window's select browse would) must not make the
+// form write over the record it read.
+TEST_F(CommandsTest, AFormWritesItsOwnRecordWhateverOtherWindowsReadMeanwhile) {
+  add_command("alpha");
+  add_command("beta");
+  start();
+  press(browse(), ct::kChange);
+  ASSERT_TRUE(opens(form()));
+  set_field(COM.commandstring, "beta");
+  files::get(Commands, COM_COMMANDKEY());
+  ASSERT_EQ(files::ERRORCODE(), 0);
+  type(form(), uc::kCommand, "mine");
+  press(form(), uc::kOk);
+  ASSERT_TRUE(closes(form()));
+  EXPECT_TRUE(responder.messages().empty());
+  EXPECT_EQ(listed(), (std::vector<std::string>{"beta", "mine"}));
 }
 
 TEST_F(CommandsTest, ChangeArmsDetectionOfAnotherProgramsChange) {

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <chrono>
+#include <functional>
 
 #include "app/tables/abandoned_tables.h"
 #include "app/tables/add_translations.h"
@@ -23,6 +26,7 @@
 #include "files/kestrel/transaction.h"
 #include "platform/fault_env.h"
 #include "tests/app/app_fixture.h"
+#include "ui/services.h"
 
 namespace {
 
@@ -204,6 +208,66 @@ TEST_F(RulesTest, AnotherProgramsChangeIsShownAndTheSecondSaveMovesTheRightChara
   EXPECT_EQ(app::change_transtables(true), app::rule::kDone);
   EXPECT_TRUE(characters_of(5).empty());
   EXPECT_EQ(characters_of(9).size(), 20u);
+}
+
+TEST_F(RulesTest, AChangeToARecordAnotherProgramDeletedIsAnUpdateOperationError) {
+  add_table(3, "Three", 2);
+  set_field(COM.commandstring, "gone");
+  files::add(Commands);
+  struct Case {
+    files::FileDescriptor* file;
+    std::function<void()> read;    // as the form's browse reads it
+    std::function<int()> change;  // the new values, through the rule
+  };
+  const Case cases[] = {
+      {&TransTables, [&] { read_table(3); },
+       [] {
+         TTB.idnr = 9;
+         return app::change_transtables(true);
+       }},
+      {&Translations,
+       [] {
+         clear(TRA);
+         TRA.translationtableid = 3;
+         set_field(TRA.character, "!");
+         files::watch(Translations);
+         files::get(Translations, TRA_CHARACTERSKEY());
+       },
+       [] {
+         set_field(TRA.htmlchars, "&excl;");
+         return app::change_translations(true);
+       }},
+      {&Commands,
+       [] {
+         set_field(COM.commandstring, "gone");
+         files::watch(Commands);
+         files::get(Commands, COM_COMMANDKEY());
+       },
+       [] {
+         set_field(COM.commandstring, "kept");
+         return app::change_commands(true);
+       }},
+  };
+  for (const Case& c : cases) {
+    c.read();
+    ASSERT_EQ(ERRORCODE(), 0) << c.file->label;
+    {  // another program deletes it
+      files::kestrel::FileRegistry registry;
+      OtherFile other(*c.file);
+      files::set_kestrel_registry(&registry);
+      files::open(other.fd, 0x42);
+      std::copy(c.file->record, c.file->record + c.file->record_length, other.buffer.begin());
+      files::get(other.fd, other.fd.keys[0]);
+      files::erase(other.fd);
+      ASSERT_EQ(ERRORCODE(), 0) << files::ERROR();
+      files::close(other.fd);
+      files::set_kestrel_registry(nullptr);
+    }
+    responder.next_answer(Button::Ok);
+    EXPECT_EQ(c.change(), app::rule::kFailed) << c.file->label;
+    EXPECT_EQ(shown().caption, "Update Operation Error") << c.file->label;
+    EXPECT_NE(shown().text.find("Probable Cause: " + c.file->label + "."), std::string::npos) << shown().text;
+  }
 }
 
 TEST_F(RulesTest, ACascadeThatFailsHalfWayLeavesTheTableAndAllItsCharacters) {
@@ -409,6 +473,66 @@ TEST_F(BuilderTest, AFailingBuildSaysSoAndLeavesNoHalfTable) {
   EXPECT_EQ(shown().caption, "Record Insert Error");
   faults.clear_faults();
   EXPECT_TRUE(characters_of(6).empty());
+}
+
+// The system as it answers a user who may read a file but not write it
+// (EACCES, 5), for one path; everything else as it is. The test runs as
+// root, who may write anything, as well as without.
+class NotWritable final : public platform::Env {
+ public:
+  explicit NotWritable(std::string path) : path_(std::move(path)) {}
+  platform::Status open(const std::string& path, const platform::OpenMode& mode,
+                        std::unique_ptr<platform::File>* out) override {
+    if (path == path_ && mode.access != platform::Access::read) return platform::Status(5);
+    return base_->open(path, mode, out);
+  }
+  platform::Status remove(const std::string& p) override { return base_->remove(p); }
+  platform::Status rename(const std::string& f, const std::string& t) override { return base_->rename(f, t); }
+  bool exists(const std::string& p) override { return base_->exists(p); }
+  platform::Status file_info(const std::string& p, platform::FileInfo* out) override {
+    return base_->file_info(p, out);
+  }
+  platform::Status full_path(const std::string& p, std::string* out) override { return base_->full_path(p, out); }
+  platform::Status current_directory(std::string* out) override { return base_->current_directory(out); }
+  platform::Status set_current_directory(const std::string& p) override { return base_->set_current_directory(p); }
+  platform::Status sync_directory_of(const std::string& p) override { return base_->sync_directory_of(p); }
+  std::uint64_t ticks() override { return base_->ticks(); }
+  std::int64_t now() override { return base_->now(); }
+
+ private:
+  platform::Env* base_ = platform::Env::posix();
+  std::string path_;
+};
+
+struct Halted {};
+[[noreturn]] void throwing_exit(int) { throw Halted{}; }
+
+TEST_F(BuilderTest, TheStartTellsAFileItMayNotWriteFromOneAnotherProgramHolds) {
+  for (files::FileDescriptor* f : {&TransTables, &Translations, &Commands}) app::release_file(*f);
+  // Another program keeps the (empty) file to itself: nothing is built,
+  // nothing said.
+  files::kestrel::FileRegistry registry;
+  OtherFile other(Translations);
+  files::set_kestrel_registry(&registry);
+  files::open(other.fd, 0x12);
+  files::set_kestrel_registry(nullptr);
+  ASSERT_EQ(ERRORCODE(), 0) << files::ERROR();
+  EXPECT_FALSE(app::standard_table_needed());
+  EXPECT_TRUE(responder.messages().empty());
+  files::close(other.fd);
+
+  // The system does not let this user write it: said at once, at the start.
+  NotWritable env(file("TRANSLAT.KSF"));
+  files::set_kestrel_env(&env);
+  ui::set_exit_function(&throwing_exit);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(app::standard_table_needed(), Halted);
+  ui::set_exit_function(nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, app::kRetryTime) << "no waiting for permissions";
+  ASSERT_EQ(responder.messages().size(), 2u);
+  EXPECT_EQ(responder.messages()[0].text,
+            "File (" + file("TRANSLAT.KSF") + ") could not be opened.  Error: Access Denied (5).");
+  EXPECT_EQ(responder.messages()[1].text, "Disk Error");
 }
 
 TEST_F(BuilderTest, AnyRecordAtAllKeepsTheStartFromBuilding) {

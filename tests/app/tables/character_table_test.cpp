@@ -102,12 +102,14 @@ TEST_F(CharacterTableTest, InsertCancelledLeavesNothingAndOkGivesTheStandardSet)
   key(browse(), ch::kTables, Qt::Key_Insert);
   ASSERT_TRUE(opens(table_form()));
   EXPECT_EQ(window(table_form())->text(ut::kId), "3") << "the same id again";
-  press(table_form(), ut::kOk);  // a blank name is refused
-  EXPECT_EQ(responder.beeps(), 1);
+  press(table_form(), ut::kOk);  // a blank name is refused, saying why
+  ASSERT_EQ(responder.messages().size(), 1u);
+  EXPECT_EQ(responder.messages()[0].text, "The table needs a name.");
   type(table_form(), ut::kName, "New");
   type(table_form(), ut::kId, "0");  // and so is an id of 0
   press(table_form(), ut::kOk);
-  EXPECT_EQ(responder.beeps(), 2);
+  ASSERT_EQ(responder.messages().size(), 2u);
+  EXPECT_EQ(responder.messages()[1].text, "The ID Nr must be a number from 1 to 9999.");
   ASSERT_NE(window(table_form()), nullptr);
   type(table_form(), ut::kId, "3");
   press(table_form(), ut::kOk);

@@ -220,7 +220,7 @@ TEST_F(ToolboxTest, AnIconThatCannotBeRemovedIsAddedAgain) {
   EXPECT_TRUE(top()->isVisible());  // the restore was posted all the same
 }
 
-TEST_F(ToolboxTest, EachProcedureRunsOnceAndTheTrayCloseClosesEveryWindowFirst) {
+TEST_F(ToolboxTest, EachProcedureRunsOnceAndExitClosesEveryWindowFirst) {
   start();
   choose(tb::kToolsButton, "&Commands table");
   choose(tb::kToolsButton, "&Translation table");
@@ -231,14 +231,17 @@ TEST_F(ToolboxTest, EachProcedureRunsOnceAndTheTrayCloseClosesEveryWindowFirst) 
   choose(tb::kToolsButton, "&Commands table");  // to the front, not a second one
   EXPECT_EQ(ui::Window::open_windows().size(), open);
 
-  // A new table's form is open, its placeholder added, when the program is
-  // closed from the tray.
+  // A new table's form is open, its placeholder added, when "E&xit" is
+  // chosen: the form blocks its browse alone, not the toolbox.
+  gui_test::BlockWatch toolbox_watch(top());
+  gui_test::BlockWatch browse_watch(tables->widget());
   gui_test::click(qobject_cast<QPushButton*>(tables->widget(app::character_table::kInsert)));
   ASSERT_TRUE(gui_test::pump_until(
       [] { return app_test::window_named(app::update_trans_table_definition().name) != nullptr; }));
   EXPECT_EQ(files::records(dictionary::TransTables), 2);
-  responder.next_answer(ui::MenuPick{"&Close"});
-  click_tray(TrayIcon::Click::RightUp);
+  EXPECT_TRUE(browse_watch.blocked());
+  EXPECT_FALSE(toolbox_watch.blocked());
+  choose(tb::kApplicationButton, "E&xit");
   ASSERT_TRUE(ended());
   EXPECT_TRUE(ui::Window::open_windows().empty());
   // The form cancelled as its Cancel does: only the standard table is left.

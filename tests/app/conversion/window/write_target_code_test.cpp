@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
+#include <filesystem>
 
 #include "app/commands/commands_table.h"
 #include "app/dictionary/dictionary.h"
@@ -27,6 +28,7 @@
 #include "runtime/settings.h"
 #include "tests/app/app_fixture.h"
 #include "ui/services.h"
+#include "ui/text.h"
 
 namespace {
 
@@ -301,6 +303,55 @@ TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
   EXPECT_EQ(widget<QSpinBox>(wc::kIndent)->value(), 1);
   EXPECT_TRUE(widget<QRadioButton>(wc::kNone)->isChecked());
   EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text(), QString());
+}
+
+// File names are the file system's bytes, never read as ANSI: from the
+// dialog or the keyboard to the system call, into the setup and back.
+TEST_F(WriteTargetCodeTest, FileNamesAreTheSystemsBytesFromEntryToFileAndSetup) {
+  const std::string names[] = {"caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC two words", "latin\xE9 not utf8"};
+  open();
+  click(widget<QCheckBox>(wc::kSaveSetup));
+  for (const std::string& name : names) {
+    const std::string in = file(name + ".htm");
+    const std::string out = file(name + ".htw");
+    app_test::write_file(in, "<b>\r\n");
+    responder.next_answer(ui::FileChoice{in});
+    press(wc::kReadLookup);
+    responder.next_answer(ui::FileChoice{out});
+    press(wc::kWriteLookup);
+    press(wc::kProcess);
+    EXPECT_TRUE(responder.messages().empty()) << name << ": " << responder.messages().front().text;
+    EXPECT_EQ(app_test::read_file(out), " <<b>\r\n") << name;
+  }
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text(), ui::from_system_bytes(file(names[2] + ".htm")));
+  // Typed: the characters' own bytes.
+  type(wc::kWriteFile, "");
+  QLineEdit* write = widget<QLineEdit>(wc::kWriteFile);
+  write->setFocus();
+  gui_test::type_text(write, QString::fromUtf8(file("sortie_\xC3\xA9 \xE6\x97\xA5.htw").c_str()));
+  QTest::keyClick(write, Qt::Key_Return);
+  press(wc::kProcess);
+  EXPECT_EQ(app_test::read_file(file("sortie_\xC3\xA9 \xE6\x97\xA5.htw")), " <<b>\r\n");
+  press(wc::kClose);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(setting("ReadFile"), file(names[2] + ".htm"));
+  EXPECT_EQ(setting("WriteFile"), file("sortie_\xC3\xA9 \xE6\x97\xA5.htw"));
+  EXPECT_EQ(setting("ReadDir"), dir().string() + "/");
+  // The stored setup comes back byte for byte, and runs again as it is.
+  open();
+  std::filesystem::remove(file(names[2] + ".htw"));
+  responder.next_answer(ui::FileChoice{file(names[2] + ".htw")});
+  press(wc::kWriteLookup);
+  press(wc::kProcess);
+  EXPECT_EQ(app_test::read_file(file(names[2] + ".htw")), " <<b>\r\n");
+  // A "|" in a name shown in a message is part of the name.
+  responder.next_answer(ui::FileChoice{file("a|b.htm")});
+  press(wc::kReadLookup);
+  responder.next_answer(ui::Button::Ok);
+  press(wc::kProcess);
+  ASSERT_FALSE(responder.messages().empty());
+  EXPECT_NE(responder.messages().back().text.find(file("a|b.htm")), std::string::npos)
+      << responder.messages().back().text;
 }
 
 TEST_F(WriteTargetCodeTest, TheIndentKeepsToItsRange) {
