@@ -209,4 +209,32 @@ TEST(TextTest, AnsiBytesAndUnicode) {
   EXPECT_EQ(ui::from_qstring(QString::fromUtf8("\xe4\xb8\xad")), "?");  // not in the set
 }
 
+TEST(TextTest, FileNamesKeepTheSystemsBytesEvenWhereTheyAreNoUtf8) {
+  gui_test::application();
+  struct Case {
+    std::string bytes;
+    int characters;  // as the toolkit holds them
+  };
+  const Case cases[] = {
+      {"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC", 7},  // UTF-8: one character each
+      {"\xF0\x9F\x98\x80", 2},                          // past the basic plane: a surrogate pair
+      {"latin\xE9", 6},                                   // a byte alone
+      {"\xC0\xAF", 2},                                    // an overlong "/" is no character
+      {"\xED\xA0\x80", 3},                               // nor an encoded surrogate
+      {"\xE6\x97", 2},                                    // nor a cut one
+      {"\xF4\x90\x80\x80", 4},                          // nor one past U+10FFFF
+  };
+  for (const Case& c : cases) {
+    const QString shown = ui::from_system_bytes(c.bytes);
+    EXPECT_EQ(shown.size(), c.characters) << c.bytes;
+    EXPECT_EQ(ui::to_system_bytes(shown), c.bytes);
+  }
+  EXPECT_EQ(ui::from_system_bytes("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
+}
+
+TEST_F(MessageTest, SystemTextIsShownAsItIs) {
+  ui::message("File (" + ui::system_text("/a|b/caf\xC3\xA9") + ") \xE9|next");
+  EXPECT_EQ(responder.messages().back().text, "File (/a|b/caf\xC3\xA9) \xC3\xA9\nnext");
+}
+
 }  // namespace

@@ -225,6 +225,24 @@ TEST_F(WindowTest, AModalWindowBlocksOnlyTheWindowWhoseProcedureOpenedIt) {
   EXPECT_TRUE(gui_test::pump_until([&] { return !form->isMinimized(); }));
 }
 
+// Whatever the font, a control that ends where the window ends in units
+// ends there in pixels: its last row and column are the window's.
+TEST_F(WindowTest, AControlEndingAtTheWindowsEdgeEndsThereInPixels) {
+  static constexpr ui::ControlDef kEdge[] = {control(ControlKind::Button, "", 0, 27, 20, 12)};
+  for (int points = 5; points <= 16; ++points) {
+    ui::WindowDef def = make_def("test$EDGE");
+    def.w = 20;
+    def.h = 39;
+    def.font = {"MS Sans Serif", points, false};
+    def.controls = kEdge;
+    ui::Window w(def);
+    const QRect r = w.widget(1)->geometry();
+    EXPECT_EQ(r.bottom(), w.widget()->height() - 1) << points;
+    EXPECT_EQ(r.right(), w.widget()->width() - 1) << points;
+    w.close();
+  }
+}
+
 TEST_F(WindowTest, PressesAndPostsArriveAsEventAndControl) {
   ui::Task t = recorder(kFirst, &s);
   gui_test::click(widget<QPushButton>(s, 1));
