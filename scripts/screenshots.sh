@@ -25,12 +25,19 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 export MARKFIT_PROFILE="$work/profile.ini"
+# A page to read, and (below) a saved setup that names it, so that the
+# conversion window shows its preview.
+printf '%s\r\n' '<html>' '<head><title>Caf'$'\xE9'' du port</title></head>' '<body>' \
+  '  <p class="menu">Men'$'\xFC'' &amp; prices</p>' "  <a href=\"#\" onclick='go()'>Don't wait</a>" \
+  '</body>' '</html>' > "$work/index.htm"
 unset QT_QPA_PLATFORM
 # For sanitizer builds: allocations the system libraries keep for good.
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}"
 for dpi in ${DPIS:-96 144}; do
   mkdir -p "$out/$dpi"
   rm -f "$work/Markfit.ini"
+  printf '%s\n' '[WriteHtml]' 'Setup=1' 'ReadFile=index.htm' 'CommandBefore=HtmlLine('"'" 'CommandAfter='"')" \
+    'Indent=2' 'Translation=1' 'DoubleQuotes=1' > "$work/Markfit.ini"
   QT_SCALE_FACTOR="$(awk -v d="$dpi" 'BEGIN { print d / 96 }')" \
     xvfb-run -a -s "-screen 0 1200x900x24 -dpi $dpi" timeout 60 "$program" --screenshot "$out/$dpi"
 done

@@ -5,13 +5,18 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +26,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QValidator>
 #include <QWindowStateChangeEvent>
 #include <algorithm>
@@ -65,6 +71,7 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   std::vector<int> sheet_of;            // Tab: its Sheet's number
   QPointer<QLabel> status_bar;
   std::string status_text;              // the window's own
+  std::vector<std::string> dropped;     // the files of the last drop
   int focused = 0;                      // the control that had the focus last
   int deferred_focus = 0;               // select() asked for while a button was held down
 
@@ -429,6 +436,9 @@ class ControlFilter final : public QObject {
   bool eventFilter(QObject*, QEvent* e) override {
     auto s = s_.lock();
     if (!s || !s->open) return false;
+    if (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove || e->type() == QEvent::Drop) {
+      return take_files(*s, static_cast<QDropEvent*>(e));
+    }
     if (e->type() == QEvent::FocusIn && number_ > 0) {
       s->show_status(number_);
       s->push(s->with_mouse(events::kSelected, number_));
@@ -465,6 +475,23 @@ class ControlFilter final : public QObject {
   }
 
  private:
+  // Files from a file manager, on a window that takes them; anything else
+  // dragged is the control's own business.
+  bool take_files(Window::State& s, QDropEvent* e) const {
+    if (!(s.def->flags & kAcceptFiles) || !e->mimeData() || !e->mimeData()->hasUrls()) return false;
+    std::vector<std::string> files;
+    for (const QUrl& url : e->mimeData()->urls()) {
+      if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    if (files.empty()) return false;
+    e->acceptProposedAction();
+    if (e->type() == QEvent::Drop) {
+      s.dropped = std::move(files);
+      s.push(s.with_mouse(events::kDrop, number_));
+    }
+    return true;
+  }
+
   std::weak_ptr<Window::State> s_;
   int number_;
 };
@@ -638,6 +665,12 @@ void Window::State::display(int n) {
     case ControlKind::Check:
       static_cast<QCheckBox*>(w)->setChecked(int_value() != 0);
       break;
+    case ControlKind::Text: {
+      auto* text = static_cast<QPlainTextEdit*>(w);
+      const QString shown_text = to_qstring(shown());
+      if (text->toPlainText() != shown_text) text->setPlainText(shown_text);
+      break;
+    }
     case ControlKind::Progress: {
       auto* bar = static_cast<QProgressBar*>(w);
       bar->setValue(std::clamp(int_value(), 0, 100));
@@ -1074,6 +1107,15 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
         w = t;
         break;
       }
+      case ControlKind::Text: {
+        auto* t = new QPlainTextEdit(top);
+        t->setReadOnly(true);
+        t->setLineWrapMode(QPlainTextEdit::NoWrap);
+        t->setAcceptDrops(false);  // a drop is the window's
+        t->viewport()->setAcceptDrops(false);
+        w = t;
+        break;
+      }
       case ControlKind::Progress: {
         auto* p = new QProgressBar(top);
         p->setRange(0, 100);
@@ -1121,6 +1163,11 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
       }
     }
     if (d.font != FontSpec{}) w->setFont(make_font(d.font, s.font));
+    if (d.flags & kFixedPitch) {
+      QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+      fixed.setPointSizeF(w->font().pointSizeF());
+      w->setFont(fixed);
+    }
     if (!d.tip.empty()) w->setToolTip(to_qstring(d.tip));
     if (d.color != kColorNone) {
       s.colors[i] = d.color;
@@ -1191,6 +1238,7 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   }
   s.opened_by = running();
   s.make_modal((def.flags & kModal) != 0);
+  if (def.flags & kAcceptFiles) top->setAcceptDrops(true);
   QPoint at(du_to_px_x(def.x, s.base), du_to_px_y(def.y, s.base));
   if (def.flags & kCentre) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -1448,6 +1496,8 @@ std::string Window::text(int control) const {
   if (auto* g = qobject_cast<QGroupBox*>(w)) return from_qstring(g->title());
   return {};
 }
+
+const std::vector<std::string>& Window::dropped_files() const { return s_->dropped; }
 
 void Window::alert(std::int32_t key, int control) { s_->alerts.emplace_back(control, key); }
 

@@ -104,6 +104,8 @@ enum class ListEnd : std::uint8_t { Front, Back };
 //           or else its 1-based position; a value that no radio has shows
 //           none chosen) or std::string (the chosen radio's text without
 //           its "&" marks)
+//   Text: std::string, its lines separated by "\n" (ANSI); display()
+//           keeps the scroll position when the text did not change
 //   List: std::string: whenever the highlighted row changes (the user, or
 //           the "selected" property), that row's cell of the value column
 //           (set_list_value_column(), 1 by default) as it was given, before
@@ -257,6 +259,10 @@ class Window {
   // from the start until Completed or Rejected is taken; setting it to "0"
   // meanwhile ends the accept and drops its events not yet taken. (A
   // window that gains the focus meanwhile should not redisplay.)
+
+  // The files of the last drop (kAcceptFiles), as full paths in the
+  // system's bytes; only local files are taken.
+  const std::vector<std::string>& dropped_files() const;
 
   // Timer events every `hundredths` of a second; 0 stops them.
   void set_timer(int hundredths);

@@ -36,6 +36,8 @@ enum class ControlKind : std::uint8_t {
   Sheet,     // a frame with tabs; the Tab controls that follow it are its tabs
   Tab,       // one tab of the Sheet before it, named by its text: the controls after it that lie
              // within the sheet are on it (the first control outside the sheet ends the sheet)
+  Text,      // a text of many lines ("\n" between them) that the user can scroll, select and
+             // copy but not change; long lines are not wrapped
 };
 
 struct FontSpec {
@@ -61,6 +63,7 @@ inline constexpr std::uint32_t kCancelButton = 1u << 11;  // pressed by Escape (
 // Entry of a file name: its std::string variable holds the system's bytes
 // (text.h), never ANSI text; any character the system takes may be typed.
 inline constexpr std::uint32_t kFileName = 1u << 12;
+inline constexpr std::uint32_t kFixedPitch = 1u << 13;    // the system's fixed-pitch font, at the control's size
 
 // Mouse pointers a control may ask for.
 enum class Pointer : std::uint8_t { Normal, Hand };
@@ -146,6 +149,10 @@ inline constexpr std::uint32_t kModal = 1u << 8;
 // With kResizable: never smaller than the definition's w x h, so that what
 // the procedure lays out on Sized always fits.
 inline constexpr std::uint32_t kMinimumSize = 1u << 9;
+// Files dragged from a file manager may be dropped on the window: each drop
+// gives Drop on the control it was dropped on (0: the window itself), and
+// Window::dropped_files() names the files.
+inline constexpr std::uint32_t kAcceptFiles = 1u << 10;
 
 struct WindowDef {
   std::string_view name;     // "markfit$MKFIT002"

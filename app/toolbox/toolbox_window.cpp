@@ -65,7 +65,7 @@ ui::WindowDef make_toolbox_window() {
   d.h = toolbox::kHeightUnits;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kNoCaption | ui::kAlwaysOnTop | ui::kMinimizeBox;
+  d.flags = ui::kNoCaption | ui::kAlwaysOnTop | ui::kMinimizeBox | ui::kAcceptFiles;
   d.controls = kToolboxControls;
   return d;
 }
@@ -193,6 +193,12 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   bool first_open = true;
   while (co_await window.next_event()) {
     const int event = window.event();
+    // A file dropped on the toolbox opens the conversion window on it.
+    if (event == kDrop && !window.dropped_files().empty()) {
+      offer_read_file(window.dropped_files().front());
+      start_once(write_code, &WriteTargetCode);
+      continue;
+    }
     if (window.field() == 0) {
       switch (event) {
         case kOpenWindow:

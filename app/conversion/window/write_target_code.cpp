@@ -5,12 +5,15 @@
 #include <QString>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "app/commands/commands_table.h"
 #include "app/conversion/conversion.h"
+#include "app/conversion/preview.h"
 #include "app/conversion/reversion.h"
 #include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
@@ -71,16 +74,20 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::List, "", 198, 116, 98, 68)
         .with_format("80L(2)~Table Name~@s20@")
         .with_tip("Name of translation table"),
-    control(ControlKind::Progress, "", 6, 190, 290, 10).with_flags(ui::kHidden),
-    control(ControlKind::Button, "Close", 190, 206, 50, 16).with_icon("ok").with_flags(ui::kCancelButton),
-    control(ControlKind::String, "", 6, 208, 20, 10).with_flags(ui::kHidden),
-    control(ControlKind::String, "", 30, 208, 20, 10).with_flags(ui::kHidden),
-    control(ControlKind::Button, "Process", 246, 206, 50, 16).with_flags(ui::kDisabled),
+    control(ControlKind::Progress, "", 6, 286, 290, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Close", 190, 302, 50, 16).with_icon("ok").with_flags(ui::kCancelButton),
+    control(ControlKind::String, "", 6, 304, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::String, "", 30, 304, 20, 10).with_flags(ui::kHidden),
+    control(ControlKind::Button, "Process", 246, 302, 50, 16).with_flags(ui::kDisabled),
     control(ControlKind::Check, "Double quotes", 110, 170, 80, 10)
         .with_tip("Write every ' of the line twice, as a Netloom string needs it"),
-    control(ControlKind::Button, "Revert", 134, 206, 50, 16)
+    control(ControlKind::Button, "Revert", 134, 302, 50, 16)
         .with_flags(ui::kDisabled)
         .with_tip("Turn the code lines of the read file back into HTML (the same texts, indent, mode, table and quotes)"),
+    control(ControlKind::Box, "Preview", 6, 188, 290, 94),
+    control(ControlKind::Text, "", 12, 200, 278, 76)
+        .with_flags(ui::kFixedPitch)
+        .with_tip("The first lines that \"Process\" writes"),
 };
 
 ui::WindowDef make_window() {
@@ -88,10 +95,10 @@ ui::WindowDef make_window() {
   d.name = "markfit$MKFIT001";
   d.caption = "Prepare html code to use in Netloom";
   d.w = 302;
-  d.h = 228;
+  d.h = 324;
   d.font = {"MS Sans Serif", 8, false};
   d.icon = "markfit";
-  d.flags = ui::kSystemMenu | ui::kCentre;
+  d.flags = ui::kSystemMenu | ui::kCentre | ui::kResizable | ui::kMinimumSize | ui::kMaximizeBox | ui::kAcceptFiles;
   d.controls = kControls;
   return d;
 }
@@ -118,6 +125,8 @@ struct Setup {
   std::int32_t save_setup = 0;
   std::int32_t clear_setup = 0;
   std::int32_t double_quotes = 0;
+  std::string preview;              // the preview's lines
+  std::vector<std::string> recent;  // the last files used, the latest first
   std::string read_dir;
   std::string write_dir;
   std::int32_t progress = 0;
@@ -175,9 +184,36 @@ void save_setup(const Setup& s) {
   write_setting("DoubleQuotes", s.double_quotes ? "1" : "0");
 }
 
+conversion::Options options_of(const Setup& s);
+void refresh_preview(ui::Window& window, Setup& s);
+
 // "Process" and "Revert" need a read file.
 void enable_runs(ui::Window& window, bool enabled) {
   for (int button : {wc::kProcess, wc::kRevert}) window.set_property(button, ui::props::kDisable, enabled ? "0" : "1");
+}
+
+constexpr std::size_t kRecentFiles = 8;
+
+void load_recent(Setup& s) {
+  s.recent.clear();
+  for (std::size_t i = 1; i <= kRecentFiles; ++i) {
+    const std::string file = setting(("Recent" + std::to_string(i)).c_str());
+    if (!file.empty() && std::find(s.recent.begin(), s.recent.end(), file) == s.recent.end()) s.recent.push_back(file);
+  }
+}
+
+// A file used (chosen, dropped or run) goes to the front of the list,
+// which the settings keep at once.
+void remember(Setup& s, std::string_view file) {
+  const std::string name(ui::clip(file));
+  if (name.empty()) return;
+  load_recent(s);  // another window may have used files meanwhile
+  s.recent.erase(std::remove(s.recent.begin(), s.recent.end(), name), s.recent.end());
+  s.recent.insert(s.recent.begin(), name);
+  if (s.recent.size() > kRecentFiles) s.recent.resize(kRecentFiles);
+  for (std::size_t i = 0; i < kRecentFiles; ++i) {
+    write_setting(("Recent" + std::to_string(i + 1)).c_str(), i < s.recent.size() ? s.recent[i] : std::string());
+  }
 }
 
 void clear_setup(ui::Window& window, Setup& s) {
@@ -196,6 +232,7 @@ void clear_setup(ui::Window& window, Setup& s) {
   s.mode = conversion::kModeNone;
   enable_runs(window, false);
   window.display();
+  refresh_preview(window, s);
 }
 
 // The tables by name. The reading leaves the record buffer as it was, so
@@ -250,13 +287,42 @@ void look_up_file(ui::Window& window, Setup& s, bool read) {
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
     start = dir + start;
   }
+  // The files used last come first, in a menu; "Browse..." opens the dialog.
+  load_recent(s);
+  std::vector<const std::string*> offered;
+  std::string menu;
+  for (const std::string& f : s.recent) {
+    if (f.find('|') != std::string::npos) continue;  // the menu's separator
+    std::string item;
+    for (const char c : f) item += c == '&' ? std::string("&&") : std::string(1, c);
+    menu += (offered.empty() ? "&" : "") + item + "|";
+    offered.push_back(&f);
+  }
+  if (!offered.empty()) {
+    const int choice = ui::popup(menu + "-|&Browse...");
+    if (choice == 0) return;
+    if (choice <= static_cast<int>(offered.size())) {
+      file = *offered[static_cast<std::size_t>(choice - 1)];
+      remember(s, file);
+      window.display(read ? wc::kReadFile : wc::kWriteFile);
+      if (read) {
+        enable_runs(window, true);
+        refresh_preview(window, s);
+      }
+      return;
+    }
+  }
   const bool chosen = ui::file_dialog(read ? kReadTitle : kWriteTitle, start, read ? kReadFilter : kWriteFilter,
                                       ui::kFileKeepDirectory);
   if (chosen) {
     file = start;
+    remember(s, file);
     window.display(read ? wc::kReadFile : wc::kWriteFile);
   }
-  if (read) enable_runs(window, chosen);
+  if (read) {
+    enable_runs(window, chosen);
+    refresh_preview(window, s);
+  }
 }
 
 std::string sentence(std::string text) {
@@ -284,6 +350,38 @@ conversion::Options options_of(const Setup& s) {
   options.encoding = s.encoding;
   options.double_quotes = s.double_quotes != 0;
   return options;
+}
+
+// The preview: the first lines "Process" would write, from the start of the
+// read file only.
+void refresh_preview(ui::Window& window, Setup& s) {
+  std::string text;
+  const std::string read(ui::clip(s.read_file));
+  if (read.empty()) {
+    text = "(Choose a read file to see the first lines written.)";
+  } else {
+    using dictionary::TTB;
+    conversion::ReplacementTable table;
+    if (s.mode == conversion::kModeInternational || s.mode == conversion::kModeAll) {
+      std::int32_t id = TTB.idnr;
+      const dictionary::TransTablesRecord kept = TTB;
+      if (!s.table_name.empty() && conversion::find_table(s.table_name, &id) != 0) id = kept.idnr;
+      TTB = kept;
+      (void)conversion::load_table(id, &table);  // a table that cannot be read shows as none
+    }
+    const conversion::Preview p = conversion::preview(read, options_of(s), table);
+    if (!p.error.empty()) {
+      text = "(" + sentence(p.error) + ")";
+    } else {
+      for (const std::string& line : p.lines) text += line + "\n";
+      if (p.more) text += "...";
+      if (p.lines.empty() && !p.more) text = "(The read file is empty.)";
+    }
+  }
+  if (text != s.preview) {
+    s.preview = std::move(text);
+    window.display(wc::kPreview);
+  }
 }
 
 // The report's words for what a run leaves to look at afterwards.
@@ -324,6 +422,8 @@ void process(ui::Window& window, Setup& s) {
     window.select(wc::kReadFile);
     return;
   }
+  remember(s, read);
+  if (!ui::clip(s.write_file).empty()) remember(s, s.write_file);
   Run run(options_of(s));
   if (!run.open_input(read)) {
     ui::message(std::string(kInputText) + "||" + ui::system_text(sentence(run.report().error)), kInputCaption,
@@ -401,6 +501,39 @@ void process(ui::Window& window, Setup& s) {
   ui::message(text, caption, ui::MessageIcon::Asterisk, ui::code(ui::Button::Ok));
 }
 
+// The window grows into its preview: the preview takes what the window
+// gains, the progress bar and the buttons keep to the bottom right.
+void lay_out(ui::Window& window) {
+  const int width = std::atoi(window.property(0, ui::props::kWidth).c_str());
+  const int height = std::atoi(window.property(0, ui::props::kHeight).c_str());
+  const int dx = std::max(0, width - window.du_x(kWindow.w));
+  const int dy = std::max(0, height - window.du_y(kWindow.h));
+  auto place = [&](int control, bool move_x, bool move_y, bool grow_x, bool grow_y) {
+    const ui::ControlDef& d = kControls[control - 1];
+    window.set_position(control, window.du_x(d.x) + (move_x ? dx : 0), window.du_y(d.y) + (move_y ? dy : 0),
+                        window.du_x(d.w) + (grow_x ? dx : 0), window.du_y(d.h) + (grow_y ? dy : 0));
+  };
+  place(wc::kPreviewBox, false, false, true, true);
+  place(wc::kPreview, false, false, true, true);
+  place(wc::kProgress, false, true, true, false);
+  for (int button : {wc::kRevert, wc::kClose, wc::kProcess}) place(button, true, true, false, false);
+}
+
+// A file dropped on the window or the toolbox, for the window to take.
+std::string offered_file;
+
+// A dropped file becomes the read file (the write file when dropped on its
+// entry).
+void take_dropped(ui::Window& window, Setup& s, const std::string& file, bool write) {
+  (write ? s.write_file : s.read_file) = file;
+  remember(s, file);
+  window.display(write ? wc::kWriteFile : wc::kReadFile);
+  if (!write) {
+    enable_runs(window, true);
+    refresh_preview(window, s);
+  }
+}
+
 ui::Window* open_window() {
   for (ui::Window* w : ui::Window::open_windows()) {
     if (w->definition().name == kWindow.name) return w;
@@ -411,6 +544,11 @@ ui::Window* open_window() {
 }  // namespace
 
 const ui::WindowDef& write_target_code_definition() { return kWindow; }
+
+void offer_read_file(const std::string& path) {
+  offered_file = path;
+  if (ui::Window* open = open_window()) open->post(wc::kTakeOfferedFile);
+}
 
 ui::Task WriteTargetCode() {
   using namespace ui::events;
@@ -431,6 +569,8 @@ ui::Task WriteTargetCode() {
 
   Setup s;
   load_setup(s);
+  load_recent(s);
+  if (!offered_file.empty()) s.read_file = std::exchange(offered_file, std::string());
   window.use(wc::kReadFile, &s.read_file);
   window.use(wc::kWriteFile, &s.write_file);
   window.use(wc::kBefore, &s.before);
@@ -440,6 +580,7 @@ ui::Task WriteTargetCode() {
   window.use(wc::kSaveSetup, &s.save_setup);
   window.use(wc::kClearSetup, &s.clear_setup);
   window.use(wc::kDoubleQuotes, &s.double_quotes);
+  window.use(wc::kPreview, &s.preview);
   window.use(wc::kTables, &s.table_name);
   window.use(wc::kProgress, &s.progress);
   if (!ui::clip(s.read_file).empty()) enable_runs(window, true);
@@ -457,6 +598,15 @@ ui::Task WriteTargetCode() {
           }
           window.display();
           window.select(wc::kWriteLookup);
+          lay_out(window);
+          refresh_preview(window, s);
+        } else if (event == kSized) {
+          lay_out(window);
+        } else if (event == wc::kTakeOfferedFile && !offered_file.empty()) {
+          take_dropped(window, s, std::exchange(offered_file, std::string()), false);
+        }
+        if (event == kDrop && !window.dropped_files().empty()) {
+          take_dropped(window, s, window.dropped_files().front(), false);
         }
         break;
       case wc::kReadLookup:
@@ -469,6 +619,26 @@ ui::Task WriteTargetCode() {
         // A name typed in serves as well as one chosen.
         if (event == kAccepted) {
           enable_runs(window, !ui::clip(s.read_file).empty());
+          refresh_preview(window, s);
+        }
+        if (event == kDrop && !window.dropped_files().empty()) {
+          take_dropped(window, s, window.dropped_files().front(), false);
+        }
+        break;
+      case wc::kWriteFile:
+        // A file dropped here is the one to write.
+        if (event == kDrop && !window.dropped_files().empty()) {
+          take_dropped(window, s, window.dropped_files().front(), true);
+        }
+        break;
+      case wc::kBefore:
+      case wc::kAfter:
+      case wc::kTranslation:
+      case wc::kIndent:
+      case wc::kDoubleQuotes:
+        if (event == kAccepted) refresh_preview(window, s);
+        if (event == kDrop && !window.dropped_files().empty()) {
+          take_dropped(window, s, window.dropped_files().front(), false);
         }
         break;
       case wc::kBeforeLookup:
@@ -481,6 +651,7 @@ ui::Task WriteTargetCode() {
             std::string& text = field == wc::kBeforeLookup ? s.before : s.after;
             text = dictionary::field_text(dictionary::COM.commandstring);
             window.display(field == wc::kBeforeLookup ? wc::kBefore : wc::kAfter);
+            refresh_preview(window, s);
           }
         }
         break;
@@ -488,7 +659,10 @@ ui::Task WriteTargetCode() {
         if (event == kAccepted && s.clear_setup) clear_setup(window, s);
         break;
       case wc::kTables:
-        if (event == kNewSelection) dictionary::set_field(dictionary::TTB.name, s.table_name);
+        if (event == kNewSelection) {
+          dictionary::set_field(dictionary::TTB.name, s.table_name);
+          refresh_preview(window, s);
+        }
         break;
       case wc::kClose:
         if (event == kAccepted) {
@@ -503,6 +677,9 @@ ui::Task WriteTargetCode() {
         if (event == kAccepted) process<conversion::Reversion>(window, s);
         break;
       default:
+        if (event == kDrop && !window.dropped_files().empty()) {
+          take_dropped(window, s, window.dropped_files().front(), false);
+        }
         break;
     }
   }

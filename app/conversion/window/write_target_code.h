@@ -27,6 +27,14 @@
 // (conversion::Reversion); lines of another shape are left out and
 // reported after the run.
 //
+// A preview shows the first lines "Process" would write (from the start of
+// the read file only), brought up to date whenever the read file, a text,
+// the indent, the mode, the table or "Double quotes" changes; the window
+// grows into it. A file dropped on the window becomes the read file (the
+// write file when dropped on its entry). The lookups of the read and write
+// file offer the last eight files used, in either, before the dialog
+// ("Recent1".."Recent8" of section "WriteHtml", kept at once).
+//
 // A run ("Process"): the read file is checked and opened before anything
 // is written; the write file is written beside its name and put in its
 // place only when complete, after the overwrite question; a failure to
@@ -37,6 +45,9 @@
 // one) and never change the current directory.
 #pragma once
 
+#include <string>
+
+#include "ui/engine_codes.h"
 #include "ui/task.h"
 #include "ui/window_definition.h"
 
@@ -74,12 +85,21 @@ inline constexpr int kNumber2 = 28;
 inline constexpr int kProcess = 29;
 inline constexpr int kDoubleQuotes = 30;  // "DoubleQuotes" of the setup
 inline constexpr int kRevert = 31;        // the read file's code lines back into HTML
+inline constexpr int kPreviewBox = 32;
+inline constexpr int kPreview = 33;       // the first lines "Process" writes
+
+// Posted to the open window when a file is offered to it.
+inline constexpr std::int32_t kTakeOfferedFile = ui::events::kUser + 1;
 
 inline constexpr const char* kSection = "WriteHtml";
 inline constexpr const char* kPlacementSection = "WriteTargetCode";
 }  // namespace write_code
 
 const ui::WindowDef& write_target_code_definition();
+
+// A file dropped on the toolbox: the conversion window takes it as its read
+// file, the open one at once, else the next one to open.
+void offer_read_file(const std::string& path);
 
 // The window; returns when it is closed, with response 2.
 ui::Task WriteTargetCode();

@@ -9,13 +9,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
+#include <QUrl>
 #include <filesystem>
 
 #include "app/commands/commands_table.h"
@@ -255,6 +259,50 @@ TEST_F(WriteTargetCodeTest, RevertTurnsTheReadFileBackIntoHtml) {
             "indent and before-text).");
 }
 
+TEST_F(WriteTargetCodeTest, ThePreviewFollowsTheSetupAndDroppedFilesAreTaken) {
+  app_test::write_file(file("a.htm"), "<p>don't</p>\n");
+  app_test::write_file(file("b.htm"), "<i>b</i>\n");
+  open();
+  auto* area = widget<QPlainTextEdit>(wc::kPreview);
+  EXPECT_TRUE(area->toPlainText().startsWith(QStringLiteral("(Choose a read file")));
+  type(wc::kReadFile, "a.htm");
+  EXPECT_EQ(area->toPlainText(), QStringLiteral(" <<p>don't<</p>\n"));
+  type(wc::kBefore, "Out('");
+  click(widget<QCheckBox>(wc::kDoubleQuotes));
+  EXPECT_EQ(area->toPlainText(), QStringLiteral(" Out('<<p>don''t<</p>\n"));
+  // The window grows into its preview.
+  const QSize small = area->size();
+  window->widget()->resize(window->widget()->size() + QSize(100, 80));
+  gui_test::pump();
+  EXPECT_EQ(area->size(), small + QSize(100, 80));
+
+  // Dropped on the window: the read file; on the write file's entry: that.
+  const auto drop = [](QWidget* on, const std::string& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(on, &enter);
+    QDropEvent dropped(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(on, &dropped);
+    gui_test::pump();
+  };
+  drop(window->widget(), file("b.htm"));
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("b.htm"));
+  EXPECT_EQ(area->toPlainText(), QStringLiteral(" Out('<<i>b<</i>\n"));
+  drop(window->widget(wc::kWriteFile), file("b.htw"));
+  EXPECT_EQ(widget<QLineEdit>(wc::kWriteFile)->text().toStdString(), file("b.htw"));
+  EXPECT_EQ(setting("Recent1"), file("b.htw"));
+  EXPECT_EQ(setting("Recent2"), file("b.htm"));
+
+  // Dropped on the toolbox: the conversion window takes it.
+  app::ToolboxOptions options;
+  options.make_tray = [this] { return std::make_unique<app_test::FakeTray>(&tray_log); };
+  ui::Task toolbox = app::ToolboxWindow(options);
+  gui_test::pump();
+  drop(app_test::window_named(app::toolbox_definition().name)->widget(), file("a.htm"));
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("a.htm"));
+}
+
 TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
   app_test::write_file(file("Markfit.ini"),
                        "[WriteHtml]\nSetup=1\nReadFile=a.htm\nWriteFile=b.htw\nCommandBefore=Out('\n"
@@ -315,9 +363,16 @@ TEST_F(WriteTargetCodeTest, FileNamesAreTheSystemsBytesFromEntryToFileAndSetup) 
     const std::string in = file(name + ".htm");
     const std::string out = file(name + ".htw");
     app_test::write_file(in, "<b>\r\n");
-    responder.next_answer(ui::FileChoice{in});
+    // Once a file was used, the lookups offer it in a menu before the dialog.
+    const auto browse = [this](const std::string& chosen) {
+      if (const std::string recent = setting("Recent1"); !recent.empty() && recent != "?") {
+        responder.next_answer(ui::MenuPick{"&Browse..."});
+      }
+      responder.next_answer(ui::FileChoice{chosen});
+    };
+    browse(in);
     press(wc::kReadLookup);
-    responder.next_answer(ui::FileChoice{out});
+    browse(out);
     press(wc::kWriteLookup);
     press(wc::kProcess);
     EXPECT_TRUE(responder.messages().empty()) << name << ": " << responder.messages().front().text;
@@ -340,11 +395,13 @@ TEST_F(WriteTargetCodeTest, FileNamesAreTheSystemsBytesFromEntryToFileAndSetup) 
   // The stored setup comes back byte for byte, and runs again as it is.
   open();
   std::filesystem::remove(file(names[2] + ".htw"));
+  responder.next_answer(ui::MenuPick{"&Browse..."});
   responder.next_answer(ui::FileChoice{file(names[2] + ".htw")});
   press(wc::kWriteLookup);
   press(wc::kProcess);
   EXPECT_EQ(app_test::read_file(file(names[2] + ".htw")), " <<b>\r\n");
   // A "|" in a name shown in a message is part of the name.
+  responder.next_answer(ui::MenuPick{"&Browse..."});
   responder.next_answer(ui::FileChoice{file("a|b.htm")});
   press(wc::kReadLookup);
   responder.next_answer(ui::Button::Ok);
@@ -379,20 +436,39 @@ TEST_F(WriteTargetCodeTest, FileLookupsStartInTheStoredDirectoryAndMoveNothing) 
   EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("site/page.htm"));
   EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
   EXPECT_EQ(ui::path(), before);
+  // From now on the lookups offer the files used last before the dialog.
   // Cancelled: "Process" is disabled even with a read file filled in.
+  responder.next_answer(ui::MenuPick{"&Browse..."});
   responder.next_answer(ui::FileChoice{std::nullopt});
   press(wc::kReadLookup);
   EXPECT_FALSE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  responder.next_answer(ui::MenuPick{"&Browse..."});
   responder.next_answer(ui::FileChoice{file("out.htw")});
   press(wc::kWriteLookup);
   EXPECT_EQ(responder.file_dialogs()[2].title, "Select file to write");
   EXPECT_EQ(widget<QLineEdit>(wc::kWriteFile)->text().toStdString(), file("out.htw"));
   EXPECT_EQ(ui::path(), before);
+  // The latest first, each once; a file picked from the menu moves to the front.
+  const auto items = [this](std::size_t n) {
+    std::vector<std::string> texts;
+    for (const ui::MenuEntry& e : responder.popups().at(n).entries) texts.push_back(e.separator ? "-" : e.text);
+    return texts;
+  };
+  ASSERT_EQ(responder.popups().size(), 2u);
+  EXPECT_EQ(items(1), (std::vector<std::string>{"&" + file("site/page.htm"), "-", "&Browse..."}));
+  responder.next_answer(ui::MenuPick{file("site/page.htm")});
+  press(wc::kReadLookup);
+  EXPECT_EQ(items(2), (std::vector<std::string>{"&" + file("out.htw"), file("site/page.htm"), "-", "&Browse..."}));
+  EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("site/page.htm"));
+  EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
+  EXPECT_EQ(setting("Recent1"), file("site/page.htm"));
+  EXPECT_EQ(setting("Recent2"), file("out.htw"));
+  EXPECT_EQ(setting("Recent3"), "");
   // Ctrl+Down in the entry presses its lookup.
   widget<QLineEdit>(wc::kReadFile)->setFocus();
   QTest::keyClick(widget<QLineEdit>(wc::kReadFile), Qt::Key_Down, Qt::ControlModifier);
   gui_test::pump();
-  EXPECT_EQ(responder.file_dialogs().size(), 4u);
+  EXPECT_EQ(responder.popups().size(), 4u);
 }
 
 TEST_F(WriteTargetCodeTest, TheTextLookupsPickACommandFromTheCommandsBrowse) {
