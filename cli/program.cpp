@@ -27,7 +27,10 @@ std::string description() {
   std::string text =
       "Utility program for Netloom developers.\n"
       "\n"
-      "Without a command, markfit opens its toolbox window.\n"
+      "Without a command, markfit opens its toolbox window. Its conversion window\n"
+      "shows the first lines it will write, takes a file dropped on it (or on the\n"
+      "toolbox; of several files, the first) as the file to read, and offers the\n"
+      "last eight files used in its file lookups.\n"
       "\n"
       "Commands:\n";
   for (const CommandEntry& c : commands()) {

@@ -54,6 +54,9 @@ struct FileInfo {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   bool directory = false;
+  // A pipe, socket or device: what opening or reading may wait on another
+  // program, or never end (neither a directory nor a regular file).
+  bool special = false;
 };
 
 // One open file. Not thread-safe; one owner at a time. Locks belong to this

@@ -246,6 +246,7 @@ class PosixEnv final : public Env {
     out->device = static_cast<std::uint64_t>(st.st_dev);
     out->inode = static_cast<std::uint64_t>(st.st_ino);
     out->directory = S_ISDIR(st.st_mode);
+    out->special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
     return Status::success();
   }
 

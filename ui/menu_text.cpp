@@ -1,5 +1,6 @@
 #include "ui/menu_text.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace ui {
@@ -11,9 +12,41 @@ std::string_view trim_blanks(std::string_view s) {
   return s;
 }
 
+// Where the system_text() piece that starts at text[at] ends (its
+// bytes from *from on); 0 when no whole piece starts there.
+std::size_t piece_end(std::string_view text, std::size_t at, std::size_t* from) {
+  std::size_t length = 0;
+  std::size_t i = at + 1;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (length <= text.size()) length = length * 10 + static_cast<std::size_t>(text[i] - '0');
+  }
+  if (i == at + 1 || i >= text.size() || text[i] != ':') return 0;
+  *from = i + 1;
+  return *from + std::min(length, text.size() - *from);
+}
+
+// The next "|" of the text outside system pieces, from `start`.
+std::size_t next_bar(std::string_view text, std::size_t start) {
+  for (std::size_t i = start; i < text.size(); ++i) {
+    std::size_t from = 0;
+    if (text[i] == kSystemTextMark) {
+      if (const std::size_t end = piece_end(text, i, &from)) i = end - 1;
+    } else if (text[i] == '|') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 char access_key_of(std::string_view text) {
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    std::size_t from = 0;
+    if (text[i] == kSystemTextMark) {
+      if (const std::size_t end = piece_end(text, i, &from)) i = end - 1;
+      continue;
+    }
     if (text[i] != '&') continue;
+    if (text[i + 1] == kSystemTextMark) continue;
     if (text[i + 1] == '&') {  // "&&" is a literal ampersand
       ++i;
       continue;
@@ -31,7 +64,7 @@ std::vector<MenuEntry> parse_menu_text(std::string_view text) {
   int next_number = 1;
   std::size_t start = 0;
   while (true) {
-    const std::size_t bar = text.find('|', start);
+    const std::size_t bar = next_bar(text, start);
     std::string_view piece = text.substr(start, bar == std::string_view::npos ? text.npos : bar - start);
     MenuEntry entry;
     if (!piece.empty() && piece.front() == '~') {
@@ -53,6 +86,28 @@ std::vector<MenuEntry> parse_menu_text(std::string_view text) {
     start = bar + 1;
   }
   return entries;
+}
+
+std::vector<TextPiece> text_pieces(std::string_view text) {
+  std::vector<TextPiece> pieces;
+  std::size_t ansi = 0;  // where the ANSI text not yet taken starts
+  const auto take_ansi = [&](std::size_t end) {
+    if (end > ansi) pieces.push_back({text.substr(ansi, end - ansi), false});
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != kSystemTextMark) continue;
+    take_ansi(i);
+    std::size_t from = 0;
+    if (const std::size_t end = piece_end(text, i, &from)) {
+      if (end > from) pieces.push_back({text.substr(from, end - from), true});
+      ansi = end;
+      i = end - 1;
+    } else {
+      ansi = i + 1;  // not ours: the mark is dropped
+    }
+  }
+  take_ansi(text.size());
+  return pieces;
 }
 
 int menu_choice_number(const std::vector<MenuEntry>& entries, std::size_t index) {

@@ -5,6 +5,8 @@
 //   * "-" (blanks around it allowed) is a separator;
 //   * a leading "~" shows the item disabled: it cannot be chosen;
 //   * "&" marks the next character as the access key; "&&" is a plain "&".
+//   * a system_text() piece (services.h, a file name say) is taken as it
+//     is: its "|", "&", "~" and "-" are part of it.
 // Items are numbered from 1 in order; separators are not counted. An empty
 // entry ("a||b", a trailing "|") is an item without a text: it keeps its
 // number so that the items after it keep theirs, and it is disabled because
@@ -30,6 +32,21 @@ struct MenuEntry {
 
 // Takes any bytes.
 std::vector<MenuEntry> parse_menu_text(std::string_view text);
+
+// A text in pieces: ANSI text, and the system's own bytes that
+// system_text() (services.h) marked in it. A mark that does not start a
+// whole piece is dropped.
+struct TextPiece {
+  std::string_view bytes;
+  bool system = false;
+
+  bool operator==(const TextPiece&) const = default;
+};
+std::vector<TextPiece> text_pieces(std::string_view text);
+
+// Starts a system_text() piece: the mark, its length in decimal, ":", the
+// bytes. ANSI text never holds this control character.
+inline constexpr char kSystemTextMark = '\x01';
 
 // The item number that choosing entries[index] gives: 0 when the index is
 // outside the list or names a separator or a disabled item.

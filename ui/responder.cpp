@@ -73,7 +73,12 @@ void fill_menu(QMenu& menu, const std::vector<MenuEntry>& entries) {
       menu.addSeparator();
       continue;
     }
-    QAction* action = menu.addAction(to_qstring(e.text));
+    QString label;
+    for (const TextPiece& piece : text_pieces(e.text)) {
+      // A file name's "&" is its own, no access key.
+      label += piece.system ? from_system_bytes(piece.bytes).replace(u'&', QStringLiteral("&&")) : to_qstring(piece.bytes);
+    }
+    QAction* action = menu.addAction(label);
     action->setData(static_cast<int>(i));
     action->setEnabled(!e.disabled);
   }

@@ -15,10 +15,6 @@ namespace {
 
 ExitFunction g_exit = nullptr;
 
-// Starts a system_text() piece: the mark, its length in decimal, ":", the
-// bytes. ANSI text never holds this control character.
-constexpr char kSystemTextMark = '\x01';
-
 }  // namespace
 
 const char* button_label(Button b) {
@@ -51,30 +47,15 @@ Button message(std::string_view text, std::string_view caption, MessageIcon icon
                Button default_button) {
   MessageRequest request;
   QString shown;
-  std::string ansi;
-  const auto flush = [&] {
-    for (char& c : ansi) c = c == '|' ? '\n' : c;
-    shown += to_qstring(ansi);
-    ansi.clear();
-  };
-  while (!text.empty()) {
-    const std::size_t mark = text.find(kSystemTextMark);
-    ansi += text.substr(0, mark);
-    if (mark == std::string_view::npos) break;
-    text.remove_prefix(mark + 1);
-    std::size_t length = 0;
-    std::size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
-      length = length * 10 + static_cast<std::size_t>(text[digits++] - '0');
+  for (const TextPiece& piece : text_pieces(text)) {
+    if (piece.system) {
+      shown += from_system_bytes(piece.bytes);
+    } else {
+      std::string ansi(piece.bytes);
+      for (char& c : ansi) c = c == '|' ? '\n' : c;
+      shown += to_qstring(ansi);
     }
-    if (digits == 0 || digits >= text.size() || text[digits] != ':') continue;  // not ours: the mark is dropped
-    text.remove_prefix(digits + 1);
-    length = std::min(length, text.size());
-    flush();
-    shown += from_system_bytes(text.substr(0, length));
-    text.remove_prefix(length);
   }
-  flush();
   request.text = shown.toStdString();
   request.caption = to_qstring(caption).toStdString();
   request.icon = icon;

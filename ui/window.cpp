@@ -261,6 +261,23 @@ std::string number_text(double v) {
   return std::string(buf, r.ptr);
 }
 
+// What a Text shows of its bytes (the system's, as a file holds them): a
+// control character other than the line end and the tab as its picture
+// (U+2400 up), so that the text shows it rather than hiding it or acting
+// on it.
+QString text_shown(std::string_view bytes) {
+  QString text = from_system_bytes(bytes);
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if (u == 0x7F) {
+      c = QChar(0x2421);
+    } else if (u < 0x20 && u != u'\n' && u != u'\t') {
+      c = QChar(static_cast<char16_t>(0x2400 + u));
+    }
+  }
+  return text;
+}
+
 std::string_view trim(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -481,7 +498,11 @@ class ControlFilter final : public QObject {
     if (!(s.def->flags & kAcceptFiles) || !e->mimeData() || !e->mimeData()->hasUrls()) return false;
     std::vector<std::string> files;
     for (const QUrl& url : e->mimeData()->urls()) {
-      if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+      // The path's bytes from its encoded form: a name that is no UTF-8
+      // comes through as it is, not as replacement marks.
+      if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost"))) continue;
+      const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+      if (!path.isEmpty()) files.push_back(path.toStdString());
     }
     if (files.empty()) return false;
     e->acceptProposedAction();
@@ -667,7 +688,7 @@ void Window::State::display(int n) {
       break;
     case ControlKind::Text: {
       auto* text = static_cast<QPlainTextEdit*>(w);
-      const QString shown_text = to_qstring(shown());
+      const QString shown_text = text_shown(shown());
       if (text->toPlainText() != shown_text) text->setPlainText(shown_text);
       break;
     }

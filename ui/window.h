@@ -104,8 +104,10 @@ enum class ListEnd : std::uint8_t { Front, Back };
 //           or else its 1-based position; a value that no radio has shows
 //           none chosen) or std::string (the chosen radio's text without
 //           its "&" marks)
-//   Text: std::string, its lines separated by "\n" (ANSI); display()
-//           keeps the scroll position when the text did not change
+//   Text: std::string, its lines separated by "\n", in the system's bytes
+//           (text.h), not ANSI: a Text shows what files hold; a control
+//           character shows as its picture (U+2400 up); display() keeps the
+//           scroll position when the text did not change
 //   List: std::string: whenever the highlighted row changes (the user, or
 //           the "selected" property), that row's cell of the value column
 //           (set_list_value_column(), 1 by default) as it was given, before

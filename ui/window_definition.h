@@ -37,7 +37,7 @@ enum class ControlKind : std::uint8_t {
   Tab,       // one tab of the Sheet before it, named by its text: the controls after it that lie
              // within the sheet are on it (the first control outside the sheet ends the sheet)
   Text,      // a text of many lines ("\n" between them) that the user can scroll, select and
-             // copy but not change; long lines are not wrapped
+             // copy but not change; long lines are not wrapped; its bytes are the system's (UTF-8)
 };
 
 struct FontSpec {

@@ -20,6 +20,14 @@ std::string lone_quote_summary(const Report& report) {
          " a lone quote; first: line " + std::to_string(report.first_lone_quote);
 }
 
+std::string input_refusal(const std::string& path) {
+  platform::FileInfo info;
+  if (!files::textline_env()->file_info(path, &info).ok()) return {};  // the open tells why
+  if (info.directory) return "'" + path + "' is a directory, not a file";
+  if (info.special) return "'" + path + "' is a pipe, socket or device, not a file";
+  return {};
+}
+
 Conversion::Conversion(Options options) : options_(std::move(options)) {}
 
 bool Conversion::fail(std::string message, Report::Failure side) {
@@ -46,8 +54,7 @@ bool Conversion::open_input(const std::string& path) {
   report_ = Report();
   platform::Env* env = files::textline_env();
   const std::string shown = "'" + path + "'";
-  platform::FileInfo info;
-  if (env->file_info(path, &info).ok() && info.directory) return fail(shown + " is a directory, not a file");
+  if (std::string refusal = input_refusal(path); !refusal.empty()) return fail(std::move(refusal));
   std::unique_ptr<platform::File> file;
   if (const platform::Status st = env->open(path, platform::OpenMode{}, &file); !st.ok()) {
     return fail("cannot read " + shown + ": " + system_error_text(st.error));

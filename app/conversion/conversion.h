@@ -47,6 +47,12 @@ struct Report {
 // and the command line; empty when no line does.
 std::string lone_quote_summary(const Report& report);
 
+// Why `path` cannot be an input, told before anything opens it: a
+// directory, or a pipe, socket or device (opening one may wait for another
+// program, reading one may never end, and what it hands out is lost to
+// whoever waits for it). Empty when it may be read.
+std::string input_refusal(const std::string& path);
+
 // Called with the whole-number percentage of the input's bytes converted
 // (rounded down), each time it grows.
 using ProgressFn = std::function<void(int percent)>;
@@ -56,7 +62,7 @@ class Conversion {
   explicit Conversion(Options options);
 
   // Checks the input and reads it once. False, with report().error set,
-  // when it is missing, unreadable, a directory, holds a NUL byte or is too
+  // when it is missing, unreadable, no file (input_refusal), holds a NUL byte or is too
   // large for the text-line driver (4 GiB).
   bool open_input(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/conversion/conversion.h"
 #include "app/conversion/line_converter.h"
 #include "app/conversion/text_input.h"
 #include "app/conversion/text_output.h"
@@ -12,34 +13,14 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// A UTF-8 text in Windows-1252, "?" for what the set lacks.
-std::string shown_ansi(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    char32_t cp = 0;
-    const std::size_t len = utf8_sequence(text.substr(i), &cp);
-    if (len == 0) {
-      out.push_back(text[i++]);
-      continue;
-    }
-    const int b = ansi_byte_of(cp);
-    out.push_back(b < 0 ? '?' : static_cast<char>(b));
-    i += len;
-  }
-  return out;
-}
-
 }  // namespace
 
 Preview preview(const std::string& path, const Options& options, const ReplacementTable& table, std::size_t lines) {
   Preview p;
   platform::Env* env = files::textline_env();
   const std::string shown = "'" + path + "'";
-  platform::FileInfo info;
-  if (env->file_info(path, &info).ok() && info.directory) {
-    p.error = shown + " is a directory, not a file";
-    return p;
-  }
+  // A pipe is not opened at all: that could wait for a writer for good.
+  if (p.error = input_refusal(path); !p.error.empty()) return p;
   std::unique_ptr<platform::File> file;
   std::string bytes(kPreviewBytes, '\0');
   std::size_t got = 0;
@@ -84,7 +65,12 @@ Preview preview(const std::string& path, const Options& options, const Replaceme
     const std::string_view line = rest.substr(0, end);
     bool cut = false;
     const std::string_view out = converter.convert(line, cut_short && end == std::string_view::npos, &cut);
-    p.lines.push_back(utf8 ? shown_ansi(out) : std::string(out));
+    if (utf8) {
+      p.lines.emplace_back(out);
+    } else {
+      p.lines.emplace_back();
+      append_ansi_as_utf8(p.lines.back(), out);
+    }
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + (rest.substr(end, 2) == "\r\n" ? 2 : 1));
   }

@@ -16,8 +16,8 @@ inline constexpr std::size_t kPreviewBytes = 64 * 1024;
 inline constexpr std::size_t kPreviewLines = 20;
 
 struct Preview {
-  // The output lines, in Windows-1252 (a UTF-8 output's characters that the
-  // set lacks shown as "?").
+  // The output lines in UTF-8, as a reader of the output sees them (an ANSI
+  // output's bytes read as Windows-1252).
   std::vector<std::string> lines;
   bool more = false;   // the output goes on past these lines
   std::string error;   // why nothing can be shown; empty otherwise

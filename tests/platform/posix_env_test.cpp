@@ -100,6 +100,26 @@ TEST(PosixFileTest, DataPast2GiBRoundTrips) {
   EXPECT_EQ(file->write_at(max_file_offset, "ab", 2).error, 87);
 }
 
+// Pipes and devices are told from files and folders before anything opens
+// them (opening a pipe may wait for a writer).
+TEST(PosixFileTest, FileInfoTellsPipesAndDevicesFromFilesAndFolders) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  open_file(dir.file("file"), Access::read_write, true);
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    bool directory, special;
+  } cases[] = {{dir.file("file"), false, false}, {dir.path(), true, false},
+               {dir.file("pipe"), false, true}, {"/dev/null", false, true}};
+  for (const auto& c : cases) {
+    FileInfo info;
+    ASSERT_TRUE(Env::posix()->file_info(c.path, &info).ok()) << c.path;
+    EXPECT_EQ(info.directory, c.directory) << c.path;
+    EXPECT_EQ(info.special, c.special) << c.path;
+  }
+}
+
 TEST(PosixAccessTest, PermissionsRefuseAccessWith5) {
   if (::geteuid() == 0) GTEST_SKIP() << "root passes every permission check";
   TempDir dir;

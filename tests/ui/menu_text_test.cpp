@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
+
 #include "tests/ui/gui_fixture.h"
+#include "ui/qt_dialogs.h"
 #include "ui/services.h"
+#include "ui/text.h"
 
 namespace {
 
@@ -51,7 +55,38 @@ TEST(MenuTextTest, OddEntries) {
   EXPECT_EQ(ui::menu_label("E&xit"), "Exit");
 }
 
+TEST(MenuTextTest, SystemPiecesAreTakenWhole) {
+  using ui::TextPiece;
+  const std::string name = "caf\xC3\xA9 a|b&~-c\xE9.htm";  // UTF-8, then a byte that is none
+  const struct {
+    std::string text;
+    std::vector<TextPiece> pieces;
+  } cases[] = {
+      {"a" + ui::system_text(name) + "b", {{"a", false}, {name, true}, {"b", false}}},
+      {ui::system_text(""), {}},
+      {"x\x01" "9:ab", {{"x", false}, {"ab", true}}},  // a length past the end: what there is
+      {"x\x01y\x01" "3", {{"x", false}, {"y", false}, {"3", false}}},  // marks that start no piece are dropped
+  };
+  for (const auto& c : cases) EXPECT_EQ(ui::text_pieces(c.text), c.pieces) << c.text;
+  // In a menu a file name's "|", "&", "~" and "-" are its own.
+  const auto entries = ui::parse_menu_text("&1 " + ui::system_text(name) + "|" + ui::system_text("-") + "|&Browse...");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].access_key, '1');
+  EXPECT_EQ(entries[0].text, "&1 " + ui::system_text(name));
+  EXPECT_FALSE(entries[1].separator);
+  EXPECT_EQ(entries[2].number, 3);
+  EXPECT_EQ(ui::parse_menu_text("&" + ui::system_text("x"))[0].access_key, 0);
+}
+
 class PopupTest : public gui_test::GuiTest {};
+
+TEST_F(PopupTest, AFileNameInAMenuIsShownAsTheSystemsBytes) {
+  QMenu menu;
+  ui::fill_menu(menu, ui::parse_menu_text("&1 " + ui::system_text("caf\xC3\xA9 & co|x\xE9") + "|-|&Browse..."));
+  ASSERT_EQ(menu.actions().size(), 3);
+  EXPECT_EQ(menu.actions()[0]->text(), ui::from_system_bytes("&1 caf\xC3\xA9 && co|x\xE9"));
+  EXPECT_EQ(menu.actions()[2]->text(), QStringLiteral("&Browse..."));
+}
 
 TEST_F(PopupTest, ChoiceCountsItemsWithoutSeparators) {
   responder.next_answer(ui::MenuPick{"&Close"});

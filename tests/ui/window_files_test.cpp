@@ -72,7 +72,7 @@ class WindowFilesTest : public gui_test::GuiTest {
 };
 
 TEST_F(WindowFilesTest, ATextShowsItsLinesReadOnlyInAFixedPitchFont) {
-  for (int i = 1; i <= 30; ++i) text += "line " + std::to_string(i) + " \xE9\n";
+  for (int i = 1; i <= 30; ++i) text += "line " + std::to_string(i) + " \xC3\xA9\n";
   ui::Task task = procedure(kPlain, &text, &seen);
   gui_test::pump();
   ASSERT_NE(seen.window, nullptr);
@@ -89,6 +89,11 @@ TEST_F(WindowFilesTest, ATextShowsItsLinesReadOnlyInAFixedPitchFont) {
   text = "other";
   seen.window->display(2);
   EXPECT_EQ(area->toPlainText(), QStringLiteral("other"));
+  // What a file holds is shown, control characters as their pictures and
+  // a byte of no UTF-8 character as a mark: never acted on, never hidden.
+  text = "a\tb\x01\x1B[1m\x7F\rc\xE9";
+  seen.window->display(2);
+  EXPECT_EQ(area->toPlainText(), QString::fromUtf8("a\tb\u2401\u241B[1m\u2421\u240Dc") + QChar(0xDCE9));
 }
 
 TEST_F(WindowFilesTest, LocalFilesDroppedOnAWindowThatTakesThemAreNamedWithTheirControl) {
@@ -97,12 +102,14 @@ TEST_F(WindowFilesTest, LocalFilesDroppedOnAWindowThatTakesThemAreNamedWithTheir
   ASSERT_NE(seen.window, nullptr);
   const std::string name = file("caf\xC3\xA9 page.htm");
   EXPECT_TRUE(drop(seen.window->widget(1), {QUrl::fromLocalFile(QString::fromStdString(name))}));
-  EXPECT_TRUE(drop(seen.window->widget(0), {QUrl("https://example.invalid/x"), QUrl::fromLocalFile("/tmp/a")}));
+  EXPECT_TRUE(drop(seen.window->widget(0), {QUrl("https://example.invalid/x"), QUrl("file://elsewhere/b"),
+                                            QUrl::fromLocalFile("/tmp/a"), QUrl("file:///tmp/latin%E9%20x.htm")}));
   // A web address alone is no file: the entry keeps its own handling.
   EXPECT_FALSE(drop(seen.window->widget(1), {QUrl("https://example.invalid/x")}));
   ASSERT_EQ(seen.drops.size(), 2u);
   EXPECT_EQ(seen.drops[0], (std::pair<int, std::vector<std::string>>{1, {name}}));
-  EXPECT_EQ(seen.drops[1], (std::pair<int, std::vector<std::string>>{0, {"/tmp/a"}}));
+  // Only local files, each in the system's bytes, UTF-8 or not.
+  EXPECT_EQ(seen.drops[1], (std::pair<int, std::vector<std::string>>{0, {"/tmp/a", "/tmp/latin\xE9 x.htm"}}));
   EXPECT_EQ(qobject_cast<QLineEdit*>(seen.window->widget(1))->text(), QString());
 
   ui::Task other = procedure(kPlain, &text, &plain);

@@ -147,6 +147,14 @@ std::string lower(std::string s) {
   return s;
 }
 
+// A file name as the settings keep it. Blanks around a value, and a pair of
+// quotes around it, do not come back from the settings file: such a name is
+// kept in quotes, which the reading takes off again.
+std::string stored_name(const std::string& name) {
+  const auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+  return !name.empty() && (edge(name.front()) || edge(name.back())) ? "\"" + name + "\"" : name;
+}
+
 void load_setup(Setup& s) {
   s.indent = 1;
   s.save_setup = placement_number(setting("Setup", "0")) != 0 ? 1 : 0;
@@ -175,8 +183,8 @@ void save_setup(const Setup& s) {
   const std::string write(ui::clip(s.write_file));
   if (!write.empty()) write_setting("WriteDir", ui::split_file_name(write).directory);
   write_setting("Setup", s.save_setup ? "1" : "0");
-  write_setting("ReadFile", read);
-  write_setting("WriteFile", write);
+  write_setting("ReadFile", stored_name(read));
+  write_setting("WriteFile", stored_name(write));
   write_setting("CommandBefore", std::string(ui::clip(s.before)));
   write_setting("CommandAfter", std::string(ui::clip(s.after)));
   write_setting("Indent", std::to_string(s.indent));
@@ -203,17 +211,20 @@ void load_recent(Setup& s) {
 }
 
 // A file used (chosen, dropped or run) goes to the front of the list,
-// which the settings keep at once.
+// which the settings keep at once, in one write. A name with a line break
+// cannot be kept in the settings file and is not remembered.
 void remember(Setup& s, std::string_view file) {
   const std::string name(ui::clip(file));
-  if (name.empty()) return;
+  if (name.empty() || name.find_first_of("\r\n") != std::string::npos) return;
   load_recent(s);  // another window may have used files meanwhile
   s.recent.erase(std::remove(s.recent.begin(), s.recent.end(), name), s.recent.end());
   s.recent.insert(s.recent.begin(), name);
   if (s.recent.size() > kRecentFiles) s.recent.resize(kRecentFiles);
+  std::vector<runtime::SettingWrite> writes;
   for (std::size_t i = 0; i < kRecentFiles; ++i) {
-    write_setting(("Recent" + std::to_string(i + 1)).c_str(), i < s.recent.size() ? s.recent[i] : std::string());
+    writes.push_back({"Recent" + std::to_string(i + 1), i < s.recent.size() ? stored_name(s.recent[i]) : std::string()});
   }
+  runtime::WRITEINI(wc::kSection, writes, kSettingsFile);
 }
 
 void clear_setup(ui::Window& window, Setup& s) {
@@ -287,22 +298,19 @@ void look_up_file(ui::Window& window, Setup& s, bool read) {
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
     start = dir + start;
   }
-  // The files used last come first, in a menu; "Browse..." opens the dialog.
+  // The files used last come first, in a menu, numbered for the keys;
+  // "Browse..." opens the dialog.
   load_recent(s);
-  std::vector<const std::string*> offered;
   std::string menu;
-  for (const std::string& f : s.recent) {
-    if (f.find('|') != std::string::npos) continue;  // the menu's separator
-    std::string item;
-    for (const char c : f) item += c == '&' ? std::string("&&") : std::string(1, c);
-    menu += (offered.empty() ? "&" : "") + item + "|";
-    offered.push_back(&f);
+  for (std::size_t i = 0; i < s.recent.size(); ++i) {
+    menu += "&" + std::to_string(i + 1) + " " + ui::system_text(s.recent[i]) + "|";
   }
+  const std::vector<std::string> offered = s.recent;
   if (!offered.empty()) {
     const int choice = ui::popup(menu + "-|&Browse...");
     if (choice == 0) return;
     if (choice <= static_cast<int>(offered.size())) {
-      file = *offered[static_cast<std::size_t>(choice - 1)];
+      file = offered[static_cast<std::size_t>(choice - 1)];
       remember(s, file);
       window.display(read ? wc::kReadFile : wc::kWriteFile);
       if (read) {
@@ -422,14 +430,13 @@ void process(ui::Window& window, Setup& s) {
     window.select(wc::kReadFile);
     return;
   }
-  remember(s, read);
-  if (!ui::clip(s.write_file).empty()) remember(s, s.write_file);
   Run run(options_of(s));
   if (!run.open_input(read)) {
     ui::message(std::string(kInputText) + "||" + ui::system_text(sentence(run.report().error)), kInputCaption,
                 ui::MessageIcon::Question, ui::code(ui::Button::Ok));
     return;
   }
+  remember(s, read);
   const std::string write(ui::clip(s.write_file));
   if (!write.empty()) {
     if (!run.refuse_same_file(write)) {
@@ -476,6 +483,7 @@ void process(ui::Window& window, Setup& s) {
   s.progress = 0;
   window.set_property(wc::kProgress, ui::props::kHide, "1");
 
+  if (ok && !write.empty()) remember(s, write);
   const auto& report = run.report();
   if (!ok) {
     const bool input = report.failure == conversion::Report::Failure::input;

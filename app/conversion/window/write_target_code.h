@@ -30,10 +30,13 @@
 // A preview shows the first lines "Process" would write (from the start of
 // the read file only), brought up to date whenever the read file, a text,
 // the indent, the mode, the table or "Double quotes" changes; the window
-// grows into it. A file dropped on the window becomes the read file (the
-// write file when dropped on its entry). The lookups of the read and write
-// file offer the last eight files used, in either, before the dialog
-// ("Recent1".."Recent8" of section "WriteHtml", kept at once).
+// grows into it. A text counts as changed once accepted (Enter, Tab, or
+// the focus leaving it). A pipe or device as read file is never opened
+// (conversion::input_refusal). A file dropped on the window becomes the
+// read file (the write file when dropped on its entry); of several, the
+// first. The lookups of the read and write file offer the last eight files
+// used, in either, before the dialog ("Recent1".."Recent8" of section
+// "WriteHtml", kept at once, in the system's bytes).
 //
 // A run ("Process"): the read file is checked and opened before anything
 // is written; the write file is written beside its name and put in its

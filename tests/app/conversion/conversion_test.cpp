@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/dictionary/dictionary.h"
@@ -271,6 +272,11 @@ TEST_F(ConversionTest, InputsThatCannotServeAreRefusedByName) {
   EXPECT_NE(run.report().error.find("File Not Found"), std::string::npos) << run.report().error;
   EXPECT_FALSE(run.open_input(dir_.path()));
   EXPECT_NE(run.report().error.find("is a directory"), std::string::npos) << run.report().error;
+  // A pipe is refused before it is opened, which could wait for a writer
+  // for good, or take what the writer meant for another reader.
+  ASSERT_EQ(::mkfifo(path("pipe.html").c_str(), 0600), 0);
+  EXPECT_FALSE(run.open_input(path("pipe.html")));
+  EXPECT_NE(run.report().error.find("is a pipe, socket or device"), std::string::npos) << run.report().error;
   // The input as output, under its own name, another spelling or a link.
   write("in.html", "x\n");
   ASSERT_EQ(::symlink(path("in.html").c_str(), path("link.html").c_str()), 0);

@@ -5,6 +5,7 @@
 #include "app/conversion/window/write_target_code.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -128,6 +129,8 @@ TEST_F(WriteTargetCodeTest, TheWorkedExampleIntoAFileAndOntoTheClipboard) {
   QTest::keyClicks(spin, "2");
   QTest::keyClick(spin, Qt::Key_Return);
   gui_test::pump();
+  auto* preview = widget<QPlainTextEdit>(wc::kPreview);
+  EXPECT_EQ(preview->toPlainText(), QStringLiteral("  HtmlLine('  <<p>Caf&eacute;<</p>')\n  HtmlLine('')\n"));
   press(wc::kProcess);
   EXPECT_EQ(app_test::read_file(file("page.htw")), "  HtmlLine('  <<p>Caf&eacute;<</p>')\r\n  HtmlLine('')\r\n");
   EXPECT_TRUE(responder.messages().empty());
@@ -138,6 +141,7 @@ TEST_F(WriteTargetCodeTest, TheWorkedExampleIntoAFileAndOntoTheClipboard) {
   list->setCurrentItem(list->topLevelItem(0));
   gui_test::pump();
   EXPECT_EQ(dictionary::field_text(TTB.name), "Other");
+  EXPECT_EQ(preview->toPlainText(), QStringLiteral("  HtmlLine('  <<p>Cafe<</p>')\n  HtmlLine('')\n"));
   type(wc::kWriteFile, "");
   press(wc::kProcess);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("  HtmlLine('  <<p>Cafe<</p>')\r\n  HtmlLine('')\r\n"));
@@ -270,23 +274,34 @@ TEST_F(WriteTargetCodeTest, ThePreviewFollowsTheSetupAndDroppedFilesAreTaken) {
   type(wc::kBefore, "Out('");
   click(widget<QCheckBox>(wc::kDoubleQuotes));
   EXPECT_EQ(area->toPlainText(), QStringLiteral(" Out('<<p>don''t<</p>\n"));
+  // A UTF-8 file shows its characters, 1252 or not; a pipe is not opened.
+  app_test::write_file(file("u.htm"), "caf\xC3\xA9 \xE2\x86\x92\n");
+  type(wc::kReadFile, "u.htm");
+  EXPECT_EQ(area->toPlainText(), QString::fromUtf8(" Out('caf\xC3\xA9 \xE2\x86\x92\n"));
+  ASSERT_EQ(::mkfifo(file("pipe").c_str(), 0600), 0);
+  type(wc::kReadFile, "pipe");
+  EXPECT_EQ(area->toPlainText(), QStringLiteral("('pipe' is a pipe, socket or device, not a file.)"));
+  type(wc::kReadFile, "a.htm");
   // The window grows into its preview.
   const QSize small = area->size();
   window->widget()->resize(window->widget()->size() + QSize(100, 80));
   gui_test::pump();
   EXPECT_EQ(area->size(), small + QSize(100, 80));
 
-  // Dropped on the window: the read file; on the write file's entry: that.
-  const auto drop = [](QWidget* on, const std::string& path) {
+  // Dropped on the window: the read file (the first of several); on the
+  // write file's entry: that.
+  const auto drop = [](QWidget* on, const std::string& path, const std::string& other = {}) {
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QList<QUrl> urls{QUrl::fromLocalFile(QString::fromStdString(path))};
+    if (!other.empty()) urls.append(QUrl::fromLocalFile(QString::fromStdString(other)));
+    data.setUrls(urls);
     QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(on, &enter);
     QDropEvent dropped(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(on, &dropped);
     gui_test::pump();
   };
-  drop(window->widget(), file("b.htm"));
+  drop(window->widget(), file("b.htm"), file("a.htm"));
   EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("b.htm"));
   EXPECT_EQ(area->toPlainText(), QStringLiteral(" Out('<<i>b<</i>\n"));
   drop(window->widget(wc::kWriteFile), file("b.htw"));
@@ -392,12 +407,17 @@ TEST_F(WriteTargetCodeTest, FileNamesAreTheSystemsBytesFromEntryToFileAndSetup) 
   EXPECT_EQ(setting("ReadFile"), file(names[2] + ".htm"));
   EXPECT_EQ(setting("WriteFile"), file("sortie_\xC3\xA9 \xE6\x97\xA5.htw"));
   EXPECT_EQ(setting("ReadDir"), dir().string() + "/");
+  EXPECT_EQ(setting("Recent1"), file("sortie_\xC3\xA9 \xE6\x97\xA5.htw"));
+  EXPECT_EQ(setting("Recent2"), file(names[2] + ".htm"));
   // The stored setup comes back byte for byte, and runs again as it is.
   open();
   std::filesystem::remove(file(names[2] + ".htw"));
   responder.next_answer(ui::MenuPick{"&Browse..."});
   responder.next_answer(ui::FileChoice{file(names[2] + ".htw")});
   press(wc::kWriteLookup);
+  // The recent files are offered as the system's bytes.
+  ASSERT_FALSE(responder.popups().empty());
+  EXPECT_EQ(responder.popups().back().entries.at(1).text, "&2 " + ui::system_text(file(names[2] + ".htm")));
   press(wc::kProcess);
   EXPECT_EQ(app_test::read_file(file(names[2] + ".htw")), " <<b>\r\n");
   // A "|" in a name shown in a message is part of the name.
@@ -454,11 +474,13 @@ TEST_F(WriteTargetCodeTest, FileLookupsStartInTheStoredDirectoryAndMoveNothing) 
     for (const ui::MenuEntry& e : responder.popups().at(n).entries) texts.push_back(e.separator ? "-" : e.text);
     return texts;
   };
+  const auto item = [](int n, const std::string& name) { return "&" + std::to_string(n) + " " + ui::system_text(name); };
   ASSERT_EQ(responder.popups().size(), 2u);
-  EXPECT_EQ(items(1), (std::vector<std::string>{"&" + file("site/page.htm"), "-", "&Browse..."}));
-  responder.next_answer(ui::MenuPick{file("site/page.htm")});
+  EXPECT_EQ(items(1), (std::vector<std::string>{item(1, file("site/page.htm")), "-", "&Browse..."}));
+  responder.next_answer(ui::MenuPick{item(2, file("site/page.htm"))});
   press(wc::kReadLookup);
-  EXPECT_EQ(items(2), (std::vector<std::string>{"&" + file("out.htw"), file("site/page.htm"), "-", "&Browse..."}));
+  EXPECT_EQ(items(2), (std::vector<std::string>{item(1, file("out.htw")), item(2, file("site/page.htm")), "-",
+                                                "&Browse..."}));
   EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text().toStdString(), file("site/page.htm"));
   EXPECT_TRUE(widget<QPushButton>(wc::kProcess)->isEnabled());
   EXPECT_EQ(setting("Recent1"), file("site/page.htm"));
@@ -469,6 +491,18 @@ TEST_F(WriteTargetCodeTest, FileLookupsStartInTheStoredDirectoryAndMoveNothing) 
   QTest::keyClick(widget<QLineEdit>(wc::kReadFile), Qt::Key_Down, Qt::ControlModifier);
   gui_test::pump();
   EXPECT_EQ(responder.popups().size(), 4u);
+  // A file read goes to the front too, even one whose name the settings
+  // file would otherwise lose the blank and quotes of; one that could not
+  // be read does not.
+  app_test::write_file(file(" 'odd'.htm"), "<b>\n");
+  type(wc::kWriteFile, "");
+  type(wc::kReadFile, " 'odd'.htm");
+  press(wc::kProcess);
+  type(wc::kReadFile, "missing.htm");
+  responder.next_answer(ui::Button::Ok);
+  press(wc::kProcess);
+  EXPECT_EQ(setting("Recent1"), " 'odd'.htm");
+  EXPECT_EQ(setting("Recent2"), file("site/page.htm"));
 }
 
 TEST_F(WriteTargetCodeTest, TheTextLookupsPickACommandFromTheCommandsBrowse) {
