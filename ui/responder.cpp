@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
@@ -13,9 +14,30 @@
 namespace ui {
 namespace {
 
+// A dialog that closes while it has the keys gives them back to the window
+// that had them when it opened (the window engine does the same for its own
+// windows): with no window manager nobody else would, and a keyboard user
+// could go on only by clicking.
+class KeysBack {
+ public:
+  KeysBack() : before_(QApplication::activeWindow()) {}
+  ~KeysBack() {
+    const QWidget* now = QApplication::activeWindow();
+    if ((!now || !now->isVisible()) && before_ && before_->isVisible() && !before_->isMinimized()) {
+      before_->activateWindow();
+    }
+  }
+  KeysBack(const KeysBack&) = delete;
+  KeysBack& operator=(const KeysBack&) = delete;
+
+ private:
+  QPointer<QWidget> before_;
+};
+
 class DesktopResponder final : public Responder {
  public:
   Button message(const MessageRequest& request) override {
+    const KeysBack keys_back;
     auto box = make_message_box(request);
     box->exec();
     if (QAbstractButton* clicked = box->clickedButton()) {
@@ -33,6 +55,7 @@ class DesktopResponder final : public Responder {
   }
 
   std::optional<std::string> file_dialog(const FileDialogRequest& request) override {
+    const KeysBack keys_back;
     QFileDialog dialog(nullptr, to_qstring(request.title), from_system_bytes(request.directory));
     const bool save = (request.flags & kFileSave) != 0;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -4,6 +4,8 @@
 
 #include <QClipboard>
 #include <QPushButton>
+#include <QTimer>
+#include <QTest>
 #include <QGuiApplication>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +83,33 @@ TEST_F(MessageTest, RequestCarriesTextsIconAndLabels) {
   EXPECT_TRUE(labels.contains(QStringLiteral("&No")));
   EXPECT_EQ(box->defaultButton()->property("markfit_button").toInt(), 2);
   EXPECT_EQ(box->escapeButton()->property("markfit_button").toInt(), 4);
+}
+
+// The desktop's own box and file dialog, answered by the keys, give them
+// back to the window that had them: on a screen with no window manager
+// (this platform has none) nobody else would, and a keyboard user would be
+// left with no window to type to.
+TEST_F(MessageTest, DesktopDialogsGiveTheKeysBackWhenTheyClose) {
+  QWidget window;
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(gui_test::pump_until([&] { return QApplication::activeWindow() == &window; }));
+  ui::set_responder(nullptr);
+  QTimer escape;  // presses Escape in whichever dialog has the keys
+  QObject::connect(&escape, &QTimer::timeout, [] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (dialog && dialog->isActiveWindow()) QTest::keyClick(dialog, Qt::Key_Escape);
+  });
+  escape.start(10);
+  EXPECT_EQ(ui::message("t", "c", ui::MessageIcon::Question, Button::Ok | Button::Cancel), Button::Cancel);
+  EXPECT_TRUE(gui_test::pump_until([&] { return QApplication::activeWindow() == &window; })) << "after the box";
+  ui::FileDialogRequest open;
+  open.title = "Select file to read";
+  open.directory = dir().string();
+  EXPECT_EQ(ui::responder().file_dialog(open), std::nullopt);
+  EXPECT_TRUE(gui_test::pump_until([&] { return QApplication::activeWindow() == &window; })) << "after the dialog";
+  escape.stop();
+  ui::set_responder(&responder);
 }
 
 struct HaltCalled {
