@@ -41,9 +41,14 @@ int placement_number(std::string_view value) {
   return static_cast<int>(negative ? -n : n);
 }
 
+bool platform_reports_positions(std::string_view qt_platform_name) {
+  // "wayland", "wayland-egl" and the other Wayland clients Qt has.
+  return !qt_platform_name.starts_with("wayland");
+}
+
 void save_placement(ui::Window& window, std::string_view section, std::string_view file) {
   QWidget* w = window.widget();
-  if (!w) return;
+  if (!w || !platform_reports_positions(QGuiApplication::platformName().toStdString())) return;
   const bool maximised = (w->windowState() & Qt::WindowMaximized) != 0;
   if (w->isMinimized()) return;
   // The normal position and size of a maximised window, without showing it

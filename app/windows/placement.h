@@ -27,7 +27,8 @@ namespace app {
 inline constexpr std::string_view kSettingsFile = ".\\Markfit.ini";
 
 // Writes the placement of `window` to `section` of `file`, unless the
-// window is minimised (then nothing is written). A maximised window writes
+// window is minimised or the platform cannot tell where windows are (then
+// nothing is written). A maximised window writes
 // "Maximize" = "Yes" with its normal (not maximised) position and size.
 // Failures of the settings file are silent, as every settings write is.
 void save_placement(ui::Window& window, std::string_view section, std::string_view file);
@@ -43,6 +44,11 @@ void save_placement(ui::Window& window, std::string_view section, std::string_vi
 //   * then "Maximize" "Yes" maximises the window, anything else makes it
 //     normal.
 void restore_placement(ui::Window& window, std::string_view section, std::string_view file);
+
+// Whether Qt's platform of that name tells a program where its windows are.
+// Native Wayland does not (a program there reads made-up positions, which
+// would overwrite the good ones a session under X stored).
+bool platform_reports_positions(std::string_view qt_platform_name);
 
 // The number a placement value reads as (see the top of this file).
 int placement_number(std::string_view value);

@@ -157,6 +157,15 @@ TEST_F(PlacementTest, MissingFileRestoresNothing) {
   EXPECT_EQ(w.widget()->geometry(), before);
 }
 
+TEST(PlacementPlatformTest, OnlyNativeWaylandHidesWhereWindowsAre) {
+  for (const char* name : {"xcb", "offscreen", "minimal", "vnc"}) {
+    EXPECT_TRUE(app::platform_reports_positions(name)) << name;
+  }
+  for (const char* name : {"wayland", "wayland-egl", "wayland-brcm"}) {
+    EXPECT_FALSE(app::platform_reports_positions(name)) << name;
+  }
+}
+
 TEST(PlacementNumberTest, ReadsTheLeadingNumber) {
   EXPECT_EQ(app::placement_number("  120"), 120);
   EXPECT_EQ(app::placement_number("-35"), -35);
