@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
+#include <cstdint>
 #include <set>
 
 #include "ui/window.h"
@@ -69,6 +70,36 @@ void put_rows(QJsonObject& o, const QTreeWidget* list) {
   o.insert(QStringLiteral("rows"), rows);
 }
 
+bool exposed(const QWidget* top) { return top->windowHandle() && top->windowHandle()->isExposed(); }
+
+// The input the program has taken from the window system: key presses and
+// mouse button presses and releases that reached one of its windows (or
+// fired a shortcut instead). A driver that counts what it sent knows, once
+// the map shows as many, that what the map shows came after its input.
+std::uint64_t g_input_taken = 0;
+
+class InputCounter final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::KeyPress:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+        if (e->spontaneous() && o->isWindowType()) ++g_input_taken;
+        break;
+      case QEvent::Shortcut:  // its key press goes no further
+        ++g_input_taken;
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+};
+
 QJsonObject window_entry(const Window& window) {
   QJsonObject o;
   const QWidget* top = window.widget();
@@ -79,7 +110,8 @@ QJsonObject window_entry(const Window& window) {
   o.insert(QStringLiteral("active"), top->isActiveWindow());
   o.insert(QStringLiteral("minimized"), top->isMinimized());
   o.insert(QStringLiteral("pending"), window.pending_events());
-  o.insert(QStringLiteral("exposed"), top->windowHandle() && top->windowHandle()->isExposed());
+  o.insert(QStringLiteral("waiting"), window.waiting());
+  o.insert(QStringLiteral("exposed"), exposed(top));
   QJsonArray controls;
   for (int n = 1; n <= window.control_count(); ++n) {
     const QWidget* w = window.widget(n);
@@ -99,6 +131,7 @@ QJsonObject window_entry(const Window& window) {
 QJsonObject popup_entry(const QMenu* menu) {
   QJsonObject o;
   put_rect(o, menu, menu->rect());
+  o.insert(QStringLiteral("exposed"), exposed(menu));
   QJsonArray items;
   for (QAction* a : menu->actions()) {
     if (a->isSeparator() || !a->isVisible()) continue;
@@ -119,6 +152,7 @@ QJsonObject dialog_entry(const QWidget* top) {
   if (auto* box = qobject_cast<const QMessageBox*>(top)) o.insert(QStringLiteral("text"), box->text());
   put_widget(o, top);
   o.insert(QStringLiteral("active"), top->isActiveWindow());
+  o.insert(QStringLiteral("exposed"), exposed(top));
   QJsonArray buttons;
   for (const QPushButton* b : top->findChildren<QPushButton*>()) {
     if (!b->isVisible()) continue;
@@ -180,6 +214,7 @@ std::string control_map_json() {
   }
   map.insert(QStringLiteral("windows"), windows);
   map.insert(QStringLiteral("platform"), QGuiApplication::platformName());
+  map.insert(QStringLiteral("input"), static_cast<qint64>(g_input_taken));
   const QWidget* active = QApplication::activeWindow();
   map.insert(QStringLiteral("active"), active ? QJsonValue(active->windowTitle()) : QJsonValue());
   QJsonValue popup;
@@ -190,6 +225,7 @@ std::string control_map_json() {
       QJsonObject o;
       o.insert(QStringLiteral("class"), QString::fromLatin1(p->metaObject()->className()));
       put_rect(o, p, p->rect());
+      o.insert(QStringLiteral("exposed"), exposed(p));
       o.insert(QStringLiteral("items"), QJsonArray());
       popup = o;
     }
@@ -207,7 +243,10 @@ std::string control_map_json() {
 
 void start_control_map(const std::string& path) {
   static QPointer<MapWriter> writer;
-  if (!writer) writer = new MapWriter(QCoreApplication::instance());
+  if (!writer) {
+    writer = new MapWriter(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(new InputCounter(writer));
+  }
   writer->set_path(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 

@@ -1505,7 +1505,11 @@ void Window::set_text(int control, std::string_view text) {
   else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
 }
 
-int Window::pending_events() const { return static_cast<int>(s_->queue.size() + s_->sweep.size()); }
+bool Window::waiting() const { return static_cast<bool>(s_->waiter); }
+
+int Window::pending_events() const {
+  return static_cast<int>(s_->queue.size() + s_->sweep.size()) + (s_->deferred_focus != 0 ? 1 : 0);
+}
 
 std::string Window::text(int control) const {
   QWidget* w = s_->control(control);

@@ -279,10 +279,15 @@ class Window {
   int control_count() const;
   const WindowDef& definition() const;
 
-  // Events queued for the procedure and not yet taken: 0 once it has
-  // caught up with everything the user did (the control map tells drivers
-  // from outside when a window is ready for their next input).
+  // Events queued for the procedure and not yet taken, and a focus move
+  // held back by a held button: 0 once it has caught up with everything
+  // the user did (the control map tells drivers from outside when a window
+  // is ready for their next input).
   int pending_events() const;
+  // The procedure waits in next_event(), so what is pending reaches it at
+  // the event loop's next turn; false while it is away (in a message box,
+  // or in a window it opened), where events wait for that to end.
+  bool waiting() const;
 
   // The Qt widgets, for tests and the screenshot run: 0 is the window.
   // nullptr once closed or for a control number out of range.

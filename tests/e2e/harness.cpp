@@ -160,30 +160,23 @@ void Desktop::move_pointer(int x, int y) {
   XSync(dpy(x_), False);
 }
 
-void Desktop::click(int x, int y, int button) {
-  move_pointer(x, y);
-  XTestFakeButtonEvent(dpy(x_), static_cast<unsigned>(button), True, CurrentTime);
+void Desktop::fake_button(int button, bool down) {
+  XTestFakeButtonEvent(dpy(x_), static_cast<unsigned>(button), down ? True : False, CurrentTime);
   XSync(dpy(x_), False);
-  pause_for(100ms);
-  XTestFakeButtonEvent(dpy(x_), static_cast<unsigned>(button), False, CurrentTime);
-  XSync(dpy(x_), False);
+  ++sent_;
 }
 
-void Desktop::double_click(const Rect& r) {
-  move_pointer(r.cx(), r.cy());
-  for (int i = 0; i < 2; ++i) {
-    XTestFakeButtonEvent(dpy(x_), 1, True, CurrentTime);
-    XSync(dpy(x_), False);
-    pause_for(40ms);
-    XTestFakeButtonEvent(dpy(x_), 1, False, CurrentTime);
-    XSync(dpy(x_), False);
-    pause_for(40ms);
-  }
+void Desktop::click(int x, int y, int button) {
+  move_pointer(x, y);
+  fake_button(button, true);
+  pause_for(100ms);
+  fake_button(button, false);
 }
 
 void Desktop::fake_key(unsigned keycode, bool down) {
   XTestFakeKeyEvent(dpy(x_), keycode, down ? True : False, CurrentTime);
   XSync(dpy(x_), False);
+  if (down) ++sent_;
 }
 
 void Desktop::key(const std::string& combination) {
@@ -438,15 +431,6 @@ const Json* dialog_titled(const Json& map, std::string_view title) {
 
 const Json* dialog_button(const Json& dialog, std::string_view text) {
   return find_in(at(dialog, "buttons"), [&](const Json& b) { return plain(text_of(b, "text")) == text; });
-}
-
-bool poll_until(Program& program, const std::function<bool(const Json& map)>& holds, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    if (holds(program.map())) return true;
-    if (!program.running() || Clock::now() >= deadline) return false;
-    pause_for(20ms);
-  }
 }
 
 std::optional<Json> wait_for(Program& program, const std::string& what,

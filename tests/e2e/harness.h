@@ -49,25 +49,28 @@ class Desktop {
   // pointer moves there, the button is pressed, held 100 ms, released.
   void click(int x, int y, int button = 1);
   void click(const Rect& r, int button = 1) { click(r.cx(), r.cy(), button); }
-  // Two clicks in a row, quick enough to count as a double click.
-  void double_click(const Rect& r);
   void move_pointer(int x, int y);
   // A key by its X name ("Return", "Escape", "Tab", "Insert", "a"), with
   // modifiers held around it: "ctrl+Return", "shift+Tab", "ctrl+a".
   void key(const std::string& combination);
   // Types ASCII text a key at a time (shift where the letter needs it).
   void type(const std::string& text);
+  // Key presses and button presses and releases sent so far: what the
+  // program's control map counts as "input" once it has taken them all.
+  long long sent() const { return sent_; }
   // The whole screen as a PNG; false when it could not be saved.
   bool screenshot(const std::string& png_path);
 
  private:
   void stop();
   void fake_key(unsigned keycode, bool down);
+  void fake_button(int button, bool down);
 
   pid_t server_ = -1;
   pid_t manager_ = -1;
   void* x_ = nullptr;  // Display*
   std::string display_;
+  long long sent_ = 0;
 };
 
 // A headless Wayland compositor (Weston) with its X server (XWayland),
@@ -163,8 +166,6 @@ std::optional<Json> wait_for(Program& program, const std::string& what,
                              const std::function<const Json*(const Json& map)>& found,
                              std::chrono::milliseconds limit = 20s);
 // Waits until `holds` is true of the map; the same failure otherwise.
-// poll_until: the same wait, false at its end without a failure.
-bool poll_until(Program& program, const std::function<bool(const Json& map)>& holds, std::chrono::milliseconds limit);
 bool wait_until(Program& program, const std::string& what, const std::function<bool(const Json& map)>& holds,
                 std::chrono::milliseconds limit = 20s);
 
