@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <random>
 
 #include "app/conversion/conversion.h"
 #include "app/conversion/line_converter.h"
@@ -38,9 +37,20 @@ const char* const kFooter =
     "shared and read only. Without data files the built-in \"Standard\" table\n"
     "serves and nothing is created.\n"
     "\n"
-    "Input lines may end in CR LF, LF or CR. A file holding a NUL byte is\n"
-    "refused as binary. The output file is written beside the target and\n"
-    "renamed over it when complete, so a failed run leaves it untouched.\n"
+    "Input lines may end in CR LF, LF or CR; output lines end in CR LF unless\n"
+    "--eol lf. A tab becomes blanks up to the next multiple of 8 columns. A\n"
+    "Ctrl-Z that is the input's last byte (an old end-of-text mark) is dropped;\n"
+    "anywhere else it is kept as data. A file holding a NUL byte is refused\n"
+    "as binary. INPUT may be a FIFO or a device; it is read once, as standard\n"
+    "input is.\n"
+    "\n"
+    "The output is made whole in a new file, which then takes the target's\n"
+    "name: a failed or stopped run leaves an existing target untouched and no\n"
+    "file behind. A symbolic link is followed; a replaced file keeps its\n"
+    "permissions, owner and group. A file with other hard links, or in a\n"
+    "folder you may not write, is overwritten in place once the output is\n"
+    "whole. A FIFO, a device or a terminal is written directly, without\n"
+    "--force.\n"
     "\n"
     "With -d, each INPUT is converted on its own: a file that fails is reported\n"
     "and the others are still done (exit status 1 when any failed). An output\n"
@@ -59,7 +69,6 @@ const char* const kFooter =
     "Exit status: 0 success, 1 error, 2 wrong usage.\n";
 
 constexpr std::size_t kMaxLineLimit = 16 * 1024 * 1024;
-constexpr std::size_t kSpoolChunk = 256 * 1024;
 constexpr const char* kSettingsFile = "./Markfit.ini";
 constexpr const char* kSection = "WriteHtml";
 
@@ -128,8 +137,8 @@ std::unique_ptr<CLI::App> command_line(Args* a) {
   add_value(c, "-t,--table", "NAME",
             "the translation table (default \"Standard\"): the first table of that name in name order", &a->table);
   add_value(c, "--encoding", "ENC",
-            "auto (default): UTF-8 when the input is valid UTF-8 with multi-byte characters, else Windows-1252;\n"
-            "ansi: Windows-1252; utf8: UTF-8",
+            "auto (default): UTF-8 when the input is valid UTF-8 (pure ASCII too), else Windows-1252;\n"
+            "ansi: Windows-1252; utf8: UTF-8. The output is written in the same encoding",
             &a->encoding);
   add_value(c, "--eol", "EOL", "line ends written: crlf (default) or lf", &a->eol);
   add_value(c, "--max-line", "N",
@@ -226,6 +235,23 @@ std::optional<Failure> to_ansi(std::string_view text, const char* what, std::str
   return std::nullopt;
 }
 
+// A text as UTF-8: one typed on the command line as it is, unless it is
+// not valid UTF-8 (then its bytes are Windows-1252, as one from the saved
+// setup always is).
+std::string as_utf8(std::string_view text, bool is_ansi) {
+  bool valid = !is_ansi;
+  for (std::size_t i = 0; valid && i < text.size();) {
+    char32_t cp = 0;
+    const std::size_t len = conversion::utf8_sequence(text.substr(i), &cp);
+    valid = len != 0;
+    i += len;
+  }
+  if (valid) return std::string(text);
+  std::string out;
+  conversion::append_ansi_as_utf8(out, text);
+  return out;
+}
+
 std::string shown_ansi(std::string_view ansi) {
   std::string out;
   conversion::append_ansi_as_utf8(out, ansi);
@@ -307,55 +333,6 @@ std::optional<Failure> load_table(const std::string& name, const std::string& di
   return std::nullopt;
 }
 
-// Standard input kept in a temporary file, so that it is read like any
-// input; removed again with this object.
-class Spool {
- public:
-  ~Spool() {
-    if (!path_.empty()) (void)files::textline_env()->remove(path_);
-  }
-  std::optional<Failure> fill(std::FILE* in) {
-    platform::Env* env = files::textline_env();
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string dir = tmp && *tmp ? tmp : "/tmp";
-    std::random_device random;
-    std::unique_ptr<platform::File> file;
-    platform::Status st;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-      char name[40];
-      std::snprintf(name, sizeof name, "/markfit-%08x.stdin", static_cast<unsigned>(random()));
-      platform::OpenMode how;
-      how.access = platform::Access::read_write;
-      how.create = true;
-      how.exclusive = true;
-      st = env->open(dir + name, how, &file);
-      if (st.ok()) path_ = dir + name;
-      if (!st.ok() && st.error != 80) break;
-    }
-    if (!file) return Failure{1, "cannot keep standard input in " + dir + ": " + conversion::system_error_text(st.error)};
-    std::vector<char> chunk(kSpoolChunk);
-    std::uint64_t at = 0;
-    for (;;) {
-      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
-      if (got > 0) {
-        if (const platform::Status w = file->write_at(at, chunk.data(), got); !w.ok()) {
-          return Failure{1, "cannot keep standard input in " + dir + ": " + conversion::system_error_text(w.error)};
-        }
-        at += got;
-      }
-      if (got < chunk.size()) {
-        if (std::ferror(in)) return Failure{1, "cannot read standard input"};
-        break;
-      }
-    }
-    return std::nullopt;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Puts the current directory back however the command ends.
 class DirectoryGuard {
  public:
@@ -430,32 +407,43 @@ OneResult convert_one(const OneFile& file, const Options& options, const convers
     result.failure = std::move(f);
     return result;
   };
-  Spool spool;
-  std::string input = file.input;
-  if (input == "-") {
-    if (auto f = spool.fill(s.in)) return fail(*f);
-    input = spool.path();
-  }
   conversion::Conversion run(options);
-  if (!run.open_input(input)) {
-    std::string message = run.report().error;
-    if (file.input == "-") message = "standard input " + message.substr(message.find(' ') + 1);
-    return fail({1, message});
+  const bool opened =
+      file.input == "-"
+          ? run.open_input(
+                [&s](void* buf, std::size_t n, std::size_t* got) {
+                  *got = std::fread(buf, 1, n, s.in);
+                  return *got == 0 && std::ferror(s.in) ? platform::Status(platform::syserr::read_fault)
+                                                        : platform::Status::success();
+                },
+                "standard input")
+          : run.open_input(file.input, /*streams=*/true);
+  if (!opened) {
+    if (run.report().failure == conversion::Report::Failure::texts) {
+      return fail({2, run.report().error + " (--encoding utf8 writes UTF-8)"});
+    }
+    return fail({1, run.report().error});
   }
 
   const bool to_file = file.output && !file.output->empty() && *file.output != "-";
   std::unique_ptr<conversion::LineSink> sink;
+  conversion::FileOutput* file_output = nullptr;
   if (to_file) {
     const std::string& target = *file.output;
-    if (file.input != "-" && !run.refuse_same_file(target)) return fail({1, run.report().error});
-    platform::FileInfo info;
-    if (files::textline_env()->file_info(target, &info).ok() && info.directory) {
-      return fail({1, "'" + target + "' is a directory, not a file"});
+    if (!run.refuse_same_file(target)) return fail({1, run.report().error});
+    switch (conversion::output_kind(target)) {
+      case conversion::OutputKind::directory:
+        return fail({1, "'" + target + "' is a directory, not a file"});
+      case conversion::OutputKind::file:
+        if (!file.force) return fail({1, "'" + target + "' exists already; give --force to replace it"});
+        break;
+      case conversion::OutputKind::missing:
+      case conversion::OutputKind::stream:  // written directly, never replaced
+        break;
     }
-    if (files::textline_env()->exists(target) && !file.force) {
-      return fail({1, "'" + target + "' exists already; give --force to replace it"});
-    }
-    sink = std::make_unique<conversion::FileOutput>(target, options.line_end);
+    auto output = std::make_unique<conversion::FileOutput>(target, options.line_end, file.force);
+    file_output = output.get();
+    sink = std::move(output);
   } else {
     sink = std::make_unique<conversion::StreamOutput>(s.out, options.line_end, "standard output");
   }
@@ -477,7 +465,11 @@ OneResult convert_one(const OneFile& file, const Options& options, const convers
   }
   const bool ok = run.run(table, *sink, progress);
   bar.reset();
-  if (!ok) return fail({1, run.report().error});
+  if (!ok) {
+    std::string message = run.report().error;
+    if (file_output != nullptr && file_output->appeared()) message += "; give --force to replace it";
+    return fail({1, message});
+  }
 
   const conversion::Report& report = run.report();
   result.lines = report.lines;
@@ -621,17 +613,11 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
   options.keep_entities = a.keep_entities;
   options.numeric = a.numeric;
   options.double_quotes = a.double_quotes;
-  auto take_text = [](const std::optional<std::string>& text, bool is_ansi, const char* what,
-                      std::string* to) -> std::optional<Failure> {
-    if (!text) return std::nullopt;
-    if (is_ansi) {
-      *to = *text;
-      return std::nullopt;
-    }
-    return to_ansi(*text, what, to);
-  };
-  if (auto f = take_text(a.before, a.before_is_ansi, "before-text", &options.before)) return finish(err, *f);
-  if (auto f = take_text(a.after, a.after_is_ansi, "after-text", &options.after)) return finish(err, *f);
+  // The texts are kept in UTF-8, as typed; whether the output can hold
+  // them is known once the input has been read.
+  options.texts_utf8 = true;
+  if (a.before) options.before = as_utf8(*a.before, a.before_is_ansi);
+  if (a.after) options.after = as_utf8(*a.after, a.after_is_ansi);
 
   conversion::ReplacementTable table;
   if (options.mode == conversion::kModeInternational || options.mode == conversion::kModeAll) {

@@ -20,9 +20,11 @@
 // created on disk. Mode None reads no table at all.
 //
 // Texts given on the command line (-b, -a, -t) are UTF-8 as the terminal
-// sends them and are taken into the program's character set, Windows-1252;
-// a character that set lacks is a usage error. Texts that are not valid
-// UTF-8 are taken byte for byte.
+// sends them; texts that are not valid UTF-8 are taken as Windows-1252, as
+// those of the saved setup are. The before- and after-text go to a UTF-8
+// output as they are; to a Windows-1252 output (the input is read so), a
+// character that set lacks is a usage error. The table name is taken into
+// the program's character set, Windows-1252, where the same holds.
 #pragma once
 
 #include <cstdint>

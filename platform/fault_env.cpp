@@ -377,7 +377,13 @@ Status FaultEnv::remove(const std::string& path) {
   return s;
 }
 
-Status FaultEnv::rename(const std::string& from, const std::string& to) {
+Status FaultEnv::rename(const std::string& from, const std::string& to) { return rename_tracked(from, to, true); }
+
+Status FaultEnv::rename_no_replace(const std::string& from, const std::string& to) {
+  return rename_tracked(from, to, false);
+}
+
+Status FaultEnv::rename_tracked(const std::string& from, const std::string& to, bool replace) {
   std::lock_guard<std::mutex> guard(state_->mu);
   std::string source;
   std::string target;
@@ -387,7 +393,7 @@ Status FaultEnv::rename(const std::string& from, const std::string& to) {
   std::uint64_t replaced = 0;
   if (const Status s = state_->track(source, &id); !s.ok()) return s;
   if (const Status s = state_->track(target, &replaced); !s.ok()) return s;
-  const Status s = state_->base->rename(from, to);
+  const Status s = replace ? state_->base->rename(from, to) : state_->base->rename_no_replace(from, to);
   if (s.ok() && source != target && id != 0) {
     state_->drop_name(source);
     state_->set_name(target, id);
@@ -397,6 +403,12 @@ Status FaultEnv::rename(const std::string& from, const std::string& to) {
 
 bool FaultEnv::exists(const std::string& path) { return state_->base->exists(path); }
 Status FaultEnv::file_info(const std::string& path, FileInfo* out) { return state_->base->file_info(path, out); }
+Status FaultEnv::read_link(const std::string& path, std::string* target) { return state_->base->read_link(path, target); }
+bool FaultEnv::is_descriptor_link(const std::string& path) { return state_->base->is_descriptor_link(path); }
+Status FaultEnv::real_path(const std::string& path, std::string* out) { return state_->base->real_path(path, out); }
+Status FaultEnv::open_stream(const std::string& path, Access access, std::unique_ptr<Stream>* out) {
+  return state_->base->open_stream(path, access, out);
+}
 
 Status FaultEnv::full_path(const std::string& path, std::string* out) { return state_->base->full_path(path, out); }
 

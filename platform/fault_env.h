@@ -72,8 +72,15 @@ class FaultEnv final : public Env {
   Status open(const std::string& path, const OpenMode& mode, std::unique_ptr<File>* out) override;
   Status remove(const std::string& path) override;
   Status rename(const std::string& from, const std::string& to) override;
+  Status rename_no_replace(const std::string& from, const std::string& to) override;
   bool exists(const std::string& path) override;
   Status file_info(const std::string& path, FileInfo* out) override;
+  // Looks and streams go to the base env untouched. Unnamed files are not
+  // offered (50): what the wrapper tracks has a name.
+  Status read_link(const std::string& path, std::string* target) override;
+  bool is_descriptor_link(const std::string& path) override;
+  Status real_path(const std::string& path, std::string* out) override;
+  Status open_stream(const std::string& path, Access access, std::unique_ptr<Stream>* out) override;
   Status full_path(const std::string& path, std::string* out) override;
   Status current_directory(std::string* out) override;
   Status set_current_directory(const std::string& path) override;
@@ -136,6 +143,8 @@ class FaultEnv final : public Env {
   struct State;  // shared with the Files; defined in fault_env.cpp
 
  private:
+  Status rename_tracked(const std::string& from, const std::string& to, bool replace);
+
   std::shared_ptr<State> state_;
 };
 

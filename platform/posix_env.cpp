@@ -17,6 +17,8 @@
 // No descriptor is ever duplicated, and all are close-on-exec, so closing a
 // File really ends its description and frees its locks.
 #include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -42,12 +44,75 @@ bool range_ok(std::uint64_t offset, std::uint64_t length) {
   return length != 0 && offset <= max_file_offset && length - 1 <= max_file_offset - offset;
 }
 
-int open_retrying(const char* path, int flags) {
+int open_retrying(const char* path, int flags, mode_t permissions = 0666) {
   for (;;) {
-    const int fd = ::open(path, flags, 0666);
+    const int fd = ::open(path, flags, permissions);
     if (fd >= 0 || errno != EINTR) return fd;
   }
 }
+
+FileKind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::regular;
+  if (S_ISDIR(mode)) return FileKind::directory;
+  if (S_ISFIFO(mode)) return FileKind::fifo;
+  if (S_ISCHR(mode)) return FileKind::character_device;
+  if (S_ISBLK(mode)) return FileKind::block_device;
+  if (S_ISSOCK(mode)) return FileKind::socket;
+  return FileKind::other;
+}
+
+void fill_info(const struct stat& st, FileInfo* out) {
+  out->device = static_cast<std::uint64_t>(st.st_dev);
+  out->inode = static_cast<std::uint64_t>(st.st_ino);
+  out->kind = kind_of(st.st_mode);
+  out->directory = out->kind == FileKind::directory;
+  out->special = out->kind != FileKind::directory && out->kind != FileKind::regular;
+  out->links = static_cast<std::uint64_t>(st.st_nlink);
+  out->permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+  out->owner = static_cast<std::uint32_t>(st.st_uid);
+  out->group = static_cast<std::uint32_t>(st.st_gid);
+  out->size = static_cast<std::uint64_t>(st.st_size);
+}
+
+// The name under which the process reaches one of its open descriptors.
+std::string descriptor_name(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+class PosixStream final : public Stream {
+ public:
+  explicit PosixStream(int fd) : fd_(fd) {}
+  ~PosixStream() override { ::close(fd_); }
+  PosixStream(const PosixStream&) = delete;
+  PosixStream& operator=(const PosixStream&) = delete;
+
+  Status read(void* buf, std::size_t n, std::size_t* got) override {
+    *got = 0;
+    for (;;) {
+      const ssize_t r = ::read(fd_, buf, std::min<std::size_t>(n, SSIZE_MAX));
+      if (r >= 0) {
+        *got = static_cast<std::size_t>(r);
+        return Status::success();
+      }
+      if (errno != EINTR) return Status(system_error_from_errno(errno, IoKind::read));
+    }
+  }
+
+  Status write(const void* buf, std::size_t n) override {
+    const auto* in = static_cast<const unsigned char*>(buf);
+    for (std::size_t done = 0; done < n;) {
+      const ssize_t r = ::write(fd_, in + done, std::min<std::size_t>(n - done, SSIZE_MAX));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return Status(system_error_from_errno(errno, IoKind::write));
+      }
+      if (r == 0) return Status(syserr::disk_full);
+      done += static_cast<std::size_t>(r);
+    }
+    return Status::success();
+  }
+
+ private:
+  int fd_;
+};
 
 class PosixFile final : public File {
  public:
@@ -161,6 +226,25 @@ class PosixFile final : public File {
 
   const std::string& path() const override { return path_; }
 
+  Status info(FileInfo* out) override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return Status(system_error_from_errno(errno));
+    fill_info(st, out);
+    return Status::success();
+  }
+
+  Status set_permissions(std::uint32_t bits) override {
+    if (::fchmod(fd_, static_cast<mode_t>(bits & 07777)) == 0) return Status::success();
+    return Status(system_error_from_errno(errno));
+  }
+
+  Status set_owner(std::uint32_t owner, std::uint32_t group) override {
+    if (::fchown(fd_, static_cast<uid_t>(owner), static_cast<gid_t>(group)) == 0) return Status::success();
+    return Status(system_error_from_errno(errno));
+  }
+
+  int descriptor() const { return fd_; }
+
  private:
   Status set_lock(std::uint64_t offset, std::uint64_t length, short type, bool wait) {
     struct flock fl {};
@@ -197,12 +281,13 @@ class PosixEnv final : public Env {
 
     bool readable = true;
     bool writable = true;
-    int fd = open_retrying(path.c_str(), O_RDWR | extra);
+    const auto permissions = static_cast<mode_t>(mode.permissions & 07777);
+    int fd = open_retrying(path.c_str(), O_RDWR | extra, permissions);
     if (fd < 0 && mode.access != Access::read_write &&
         (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
       readable = mode.access == Access::read;
       writable = !readable;
-      fd = open_retrying(path.c_str(), (readable ? O_RDONLY : O_WRONLY) | extra);
+      fd = open_retrying(path.c_str(), (readable ? O_RDONLY : O_WRONLY) | extra, permissions);
     }
     if (fd < 0) return Status(system_error_for_path(errno, path));
 
@@ -234,6 +319,117 @@ class PosixEnv final : public Env {
     return Status(system_error_from_errno(err));
   }
 
+  // In one step where the file system can (renameat2); else a hard link,
+  // which refuses an existing name just as atomically, and the old name
+  // removed; a file system without either is left with a look first.
+  Status rename_no_replace(const std::string& from, const std::string& to) override {
+    if (bad_name(from) || bad_name(to)) return Status(syserr::path_not_found);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Status::success();
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS || err == ENOTSUP) {
+      if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return Status::success();
+      }
+      err = errno;
+      if (err == EPERM || err == ENOTSUP) {
+        struct stat st {};
+        if (::lstat(to.c_str(), &st) == 0) return Status(syserr::file_exists);
+        return rename(from, to);
+      }
+    }
+    if (err == ENOENT) {
+      struct stat st {};
+      if (::lstat(from.c_str(), &st) != 0) return Status(system_error_for_path(err, from));
+      return Status(system_error_for_path(err, to));
+    }
+    return Status(system_error_from_errno(err));
+  }
+
+  Status read_link(const std::string& path, std::string* target) override {
+    if (bad_name(path)) return Status(syserr::path_not_found);
+    std::vector<char> buf(256);
+    for (;;) {
+      const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+      if (n < 0) {
+        if (errno == EINVAL) return Status(syserr::invalid_parameter);
+        return Status(system_error_for_path(errno, path));
+      }
+      if (static_cast<std::size_t>(n) < buf.size()) {
+        target->assign(buf.data(), static_cast<std::size_t>(n));
+        return Status::success();
+      }
+      buf.resize(buf.size() * 2);
+    }
+  }
+
+  bool is_descriptor_link(const std::string& path) override {
+    struct stat st {};
+    if (bad_name(path) || ::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    const auto slash = path.rfind('/');
+    std::string folder;
+    if (slash == std::string::npos) {
+      folder = ".";
+    } else {
+      folder = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    if (!real_path(folder, &folder).ok()) return false;
+    // /proc/<pid>/fd or /proc/<pid>/task/<tid>/fd
+    if (folder.compare(0, 6, "/proc/") != 0 || folder.size() < 9 || folder.compare(folder.size() - 3, 3, "/fd") != 0) {
+      return false;
+    }
+    return true;
+  }
+
+  Status real_path(const std::string& path, std::string* out) override {
+    if (bad_name(path)) return Status(syserr::path_not_found);
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return Status(system_error_for_path(errno, path));
+    *out = resolved;
+    ::free(resolved);
+    return Status::success();
+  }
+
+  // O_TMPFILE. Kernels and file systems without it answer EISDIR or
+  // EOPNOTSUPP; that is "not supported", not a fault of the folder.
+  Status open_unnamed(const std::string& directory, std::uint32_t permissions, std::unique_ptr<File>* out) override {
+    if (bad_name(directory)) return Status(syserr::path_not_found);
+    const int fd =
+        open_retrying(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(permissions & 07777));
+    if (fd < 0) {
+      if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL) return Status(syserr::not_supported);
+      if (errno == ENOENT) return Status(syserr::path_not_found);  // the folder is missing
+      return Status(system_error_from_errno(errno));
+    }
+    *out = std::make_unique<PosixFile>(fd, descriptor_name(fd), Access::read_write, true, true);
+    return Status::success();
+  }
+
+  // linkat with AT_EMPTY_PATH would need a privilege; the descriptor's name
+  // under /proc does not.
+  Status link_unnamed(File& file, const std::string& to) override {
+    if (bad_name(to)) return Status(syserr::path_not_found);
+    auto* posix = dynamic_cast<PosixFile*>(&file);
+    if (posix == nullptr) return Status(syserr::invalid_handle);
+    const std::string from = descriptor_name(posix->descriptor());
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return Status::success();
+    return Status(system_error_for_path(errno, to));
+  }
+
+  Status open_stream(const std::string& path, Access access, std::unique_ptr<Stream>* out) override {
+    if (bad_name(path)) return Status(syserr::path_not_found);
+    if (access == Access::read_write) return Status(syserr::invalid_parameter);
+    const int fd = open_retrying(path.c_str(), (access == Access::read ? O_RDONLY : O_WRONLY) | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Status(system_error_for_path(errno, path));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return Status(syserr::access_denied);
+    }
+    *out = std::make_unique<PosixStream>(fd);
+    return Status::success();
+  }
+
   bool exists(const std::string& path) override {
     struct stat st {};
     return !bad_name(path) && ::stat(path.c_str(), &st) == 0;
@@ -243,10 +439,7 @@ class PosixEnv final : public Env {
     if (bad_name(path)) return Status(syserr::path_not_found);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Status(system_error_for_path(errno, path));
-    out->device = static_cast<std::uint64_t>(st.st_dev);
-    out->inode = static_cast<std::uint64_t>(st.st_ino);
-    out->directory = S_ISDIR(st.st_mode);
-    out->special = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
+    fill_info(st, out);
     return Status::success();
   }
 
@@ -320,6 +513,11 @@ class PosixEnv final : public Env {
 };
 
 }  // namespace
+
+std::string temporary_directory() {
+  const char* dir = ::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? std::string(dir) : std::string("/tmp");
+}
 
 Status own_program_path(std::string* out) {
   std::vector<char> buf(256);

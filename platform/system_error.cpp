@@ -11,9 +11,10 @@ int system_error_from_errno(int err, IoKind kind) {
     case ENOENT:
       return syserr::file_not_found;
     case ENOTDIR:
-    case ENAMETOOLONG:
     case ELOOP:
       return syserr::path_not_found;
+    case ENAMETOOLONG:
+      return syserr::filename_too_long;
     case EMFILE:
     case ENFILE:
       return syserr::too_many_open_files;

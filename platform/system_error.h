@@ -9,9 +9,12 @@
 //   ENOENT                  -> 2 File Not Found, or 3 Path Not Found when the
 //                              directory that should hold the file is missing
 //                              (see system_error_for_path)
-//   ENOTDIR, ENAMETOOLONG,
-//   ELOOP                   -> 3 Path Not Found (a bad path name counts as a
+//   ENOTDIR, ELOOP          -> 3 Path Not Found (a bad path name counts as a
 //                              missing path, as the open rules want)
+//   ENAMETOOLONG            -> 206 Filename Too Long: a name the system cannot
+//                              take at all; the file drivers post it as their
+//                              "Invalid Filename", as for names too long
+//                              for their own rules
 //   EMFILE, ENFILE          -> 4 Too Many Open Files
 //   EACCES, EPERM, EISDIR,
 //   ENOTEMPTY               -> 5 Access Denied (opening or removing a
@@ -79,6 +82,7 @@ inline constexpr int unexpected_network_error = 59;
 inline constexpr int network_name_deleted = 64;
 inline constexpr int file_exists = 80;
 inline constexpr int invalid_parameter = 87;
+inline constexpr int filename_too_long = 206;
 }  // namespace syserr
 
 // What the failed call was doing; some errnos mean different things by it.

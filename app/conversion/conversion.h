@@ -18,8 +18,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "app/conversion/input_spool.h"
 #include "app/conversion/line_converter.h"
 #include "app/conversion/options.h"
 #include "app/conversion/replacement_table.h"
@@ -29,7 +31,9 @@
 namespace conversion {
 
 struct Report {
-  enum class Failure { none, input, output };
+  // input: reading; output: writing; texts: a before- or after-text in
+  // UTF-8 that the Windows-1252 output cannot hold.
+  enum class Failure { none, input, output, texts };
   Failure failure = Failure::none;  // which side a failed run failed on
   std::string error;            // what went wrong, for the user; empty when nothing did
   std::uint64_t lines = 0;      // lines written
@@ -62,12 +66,21 @@ class Conversion {
   explicit Conversion(Options options);
 
   // Checks the input and reads it once. False, with report().error set,
-  // when it is missing, unreadable, no file (input_refusal), holds a NUL byte or is too
-  // large for the text-line driver (4 GiB).
-  bool open_input(const std::string& path);
+  // when it is missing, unreadable, no file (input_refusal), holds a NUL
+  // byte or is too large for the text-line driver (4 GiB), or when the
+  // texts cannot be written in the output's encoding (Failure::texts).
+  // With `streams` (the command line), a FIFO or a device is read once as
+  // it comes, like standard input, into a private copy (InputSpool) and
+  // converted from there; without it (a window, which must not wait for a
+  // writer), it is refused as input_refusal says.
+  bool open_input(const std::string& path, bool streams = false);
+  // The same for an input read through `read` (standard input), named
+  // `shown` in messages.
+  bool open_input(const InputSpool::ReadFn& read, const std::string& shown);
 
   // False, with report().error set, when `output_path` names the input
   // file itself (through a link, another hard link or another spelling).
+  // A spooled input is never the output.
   bool refuse_same_file(const std::string& output_path);
 
   // Converts every line into `sink`. `table` serves modes International
@@ -81,9 +94,13 @@ class Conversion {
 
  private:
   bool fail(std::string message, Report::Failure side = Report::Failure::input);
+  bool open_file(const std::string& path);
+  bool check_texts();
 
   Options options_;
-  std::string input_;
+  std::string input_;  // the name the input is opened by
+  std::string shown_;  // the input in messages: "'page.html'", "standard input"
+  std::unique_ptr<InputSpool> spool_;
   InputFacts facts_;
   bool input_ok_ = false;
   Report report_;

@@ -172,6 +172,28 @@ std::string written_text(const Options& options, const ReplacementTable& table, 
   return text;
 }
 
+bool ansi_of_utf8(std::string_view text, std::string* out, std::string* missing) {
+  out->clear();
+  bool whole = true;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    std::size_t len = utf8_sequence(text.substr(i), &cp);
+    int b = len == 0 ? -1 : ansi_byte_of(cp);
+    if (len == 0) {  // not UTF-8: the byte itself
+      len = 1;
+      b = static_cast<unsigned char>(text[i]);
+    }
+    if (b < 0) {
+      if (whole && missing != nullptr) *missing = std::string(text.substr(i, len));
+      whole = false;
+      b = '?';
+    }
+    out->push_back(static_cast<char>(b));
+    i += len;
+  }
+  return whole;
+}
+
 LineConverter::LineConverter(const Options& options, const ReplacementTable& table, bool utf8)
     : options_(options), utf8_(utf8) {
   const std::int32_t mode = options.mode;
@@ -236,19 +258,24 @@ LineConverter::LineConverter(const Options& options, const ReplacementTable& tab
     if (counted) entry_copy_ = longest <= 16 ? 16 : longest <= 32 ? 32 : 0;
   }
 
+  // The texts in the output's encoding.
+  auto in_output = [this, &options](std::string_view text) {
+    std::string out;
+    if (options.texts_utf8 == utf8_) {
+      out = text;
+    } else if (utf8_) {
+      append_ansi_as_utf8(out, text);
+    } else {
+      ansi_of_utf8(text, &out);
+    }
+    return out;
+  };
   const int indent = std::clamp(options.indent, 0, kMaxIndent);
-  std::string prefix(static_cast<std::size_t>(indent), ' ');
-  prefix += clipped(options.before);
-  const std::string_view after = clipped(options.after);
-  if (utf8_) {
-    append_ansi_as_utf8(prefix_, prefix);
-    append_ansi_as_utf8(after_, after);
-  } else {
-    prefix_ = prefix;
-    after_ = after;
-  }
-  prefix_chars_ = prefix.size();
-  after_chars_ = after.size();
+  prefix_.assign(static_cast<std::size_t>(indent), ' ');
+  prefix_ += in_output(clipped(options.before));
+  after_ = in_output(clipped(options.after));
+  prefix_chars_ = chars_of(prefix_.data(), prefix_.size());
+  after_chars_ = chars_of(after_.data(), after_.size());
 }
 
 void LineConverter::set_entry(std::uint8_t c, std::string_view ansi_text, bool identity) {
@@ -483,7 +510,7 @@ std::size_t LineConverter::count_columns(const char* p, std::size_t n) const {
 template <bool kChecked>
 std::size_t LineConverter::convert_text(const char* p, std::size_t start, std::size_t n, std::size_t limit,
                                         std::vector<char>& buf, std::size_t pos, std::size_t* work_chars,
-                                        bool* full_out) const {
+                                        bool* full_out, std::size_t* column) const {
   std::size_t work = *work_chars;
   bool full = false;
   char* out = buf.data();
@@ -506,7 +533,7 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t start, std::s
   };
 
   const bool* special = special_;
-  std::size_t col = count_columns(p, start);  // input column, for tab stops
+  std::size_t col = (column ? *column : 0) + count_columns(p, start);  // input column, for tab stops
   std::size_t i = start;
 
   // The special bytes are found sixteen at a time: each block is loaded
@@ -619,6 +646,7 @@ std::size_t LineConverter::convert_text(const char* p, std::size_t start, std::s
   }
   *work_chars = work;
   *full_out = full;
+  if (column) *column = col;
   return pos;
 }
 
@@ -726,9 +754,9 @@ std::size_t LineConverter::build(std::string_view line, std::size_t limit, std::
       work = written;
       start = n;
     }
-    if (start < n) pos = convert_text<false>(line.data(), start, n, limit, buf, pos, &work, &full);
+    if (start < n) pos = convert_text<false>(line.data(), start, n, limit, buf, pos, &work, &full, nullptr);
   } else if (writes_line_) {
-    pos = convert_text<true>(line.data(), 0, n, limit, buf, pos, &work, &full);
+    pos = convert_text<true>(line.data(), 0, n, limit, buf, pos, &work, &full, nullptr);
   }
   if (full) *hit = true;
 
@@ -769,6 +797,125 @@ std::string_view LineConverter::convert(std::string_view line, bool more, bool* 
   }
   if (more && writes_line_) *cut = true;
   return std::string_view(out_.data(), length);
+}
+
+// A line in pieces. What may still change with the next piece is held
+// back: a character or reference cut by the piece's end (input bytes), the
+// blanks and tabs at the end of the input so far (as the columns they
+// span: dropped if the line ends there), the blanks at the end of the work
+// line so far and those at the end of the prefix (counts: the work line's
+// go if nothing follows them, the prefix's if neither a work line nor an
+// after-text does). So the output is the same as convert() gives for the
+// whole line, without ever holding it.
+void LineConverter::begin_pieces() {
+  held_.clear();
+  piece_column_ = 0;
+  held_columns_ = 0;
+  work_blanks_ = 0;
+  prefix_blanks_ = 0;
+  piece_out_.clear();
+  piece_started_ = false;
+  piece_quotes_ = 0;
+  lone_quote_ = false;
+}
+
+bool LineConverter::put_piece_output(std::string_view bytes, const PieceFn& put) {
+  if (check_quotes_) piece_quotes_ += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\''));
+  std::size_t end = bytes.size();
+  while (end > 0 && bytes[end - 1] == ' ') --end;
+  if (end == 0) {
+    work_blanks_ += bytes.size();
+    return true;
+  }
+  piece_out_.append(prefix_blanks_, ' ');
+  prefix_blanks_ = 0;
+  piece_out_.append(work_blanks_, ' ');
+  work_blanks_ = 0;
+  piece_out_.append(bytes.substr(0, end));
+  work_blanks_ = bytes.size() - end;
+  return piece_out_.size() < kPieceOutput || flush_piece_output(put);
+}
+
+bool LineConverter::flush_piece_output(const PieceFn& put) {
+  if (piece_out_.empty()) return true;
+  const bool ok = put(piece_out_);
+  piece_out_.clear();
+  return ok;
+}
+
+bool LineConverter::piece(std::string_view bytes, bool last, const PieceFn& put) {
+  if (!piece_started_) {
+    piece_started_ = true;
+    std::size_t end = prefix_.size();
+    while (end > 0 && prefix_[end - 1] == ' ') --end;
+    piece_out_.assign(prefix_, 0, end);
+    prefix_blanks_ = prefix_.size() - end;
+  }
+  if (writes_line_) {
+    held_.append(bytes);
+    std::string_view data = held_;
+    std::size_t end = data.size();
+    if (!last) {
+      // A character whose bytes go on in the next piece.
+      if (utf8_) {
+        std::size_t k = end;
+        while (k > 0 && end - k < 3 && continues(static_cast<unsigned char>(data[k - 1]))) --k;
+        if (k > 0) {
+          const auto lead = static_cast<unsigned char>(data[k - 1]);
+          const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+          if (lead >= 0xC0 && end - (k - 1) < want) end = k - 1;
+        }
+      }
+      // A reference that may go on (it holds no "&" itself).
+      if (options_.keep_entities) {
+        const std::size_t from = end > kLongestReference ? end - kLongestReference : 0;
+        const auto amp = data.substr(from, end - from).rfind('&');
+        if (amp != std::string_view::npos) end = from + amp;
+      }
+    }
+    std::size_t text = end;  // the piece without its trailing blanks and tabs
+    while (text > 0 && is_blank(data[text - 1])) --text;
+    if (text > 0) {
+      // The blanks held from before stand before text: they are the blank
+      // entry, once per column.
+      const Entry& blank = entries_[static_cast<unsigned char>(' ')];
+      if (blank.length == 1 && blank.bytes[0] == ' ') {
+        work_blanks_ += held_columns_;
+        held_columns_ = 0;
+      }
+      for (; held_columns_ > 0; --held_columns_) {
+        if (!put_piece_output(std::string_view(blank.bytes, blank.length), put)) return false;
+      }
+      const std::size_t bound = text * widest_ + 2 * kSlack;
+      if (unlimited_.size() < bound) unlimited_.resize(bound);
+      std::size_t work = 0;
+      bool full = false;
+      const std::size_t n =
+          convert_text<false>(data.data(), 0, text, kNoLimit, unlimited_, 0, &work, &full, &piece_column_);
+      if (!put_piece_output(std::string_view(unlimited_.data(), n), put)) return false;
+    }
+    for (std::size_t i = text; i < end; ++i) {
+      const std::size_t step = data[i] == '\t' ? kTabWidth - piece_column_ % kTabWidth : 1;
+      piece_column_ += step;
+      held_columns_ += step;
+    }
+    held_.erase(0, end);
+  }
+  if (!last) return true;
+  // The line ends: trailing input blanks and work line blanks go, and the
+  // prefix's blanks only stay before an after-text.
+  lone_quote_ = piece_quotes_ % 2 != 0;
+  held_columns_ = 0;
+  work_blanks_ = 0;
+  if (!after_.empty()) {
+    piece_out_.append(prefix_blanks_, ' ');
+    piece_out_.append(after_);
+  }
+  prefix_blanks_ = 0;
+  piece_started_ = false;
+  const bool ok = flush_piece_output(put);
+  held_.clear();
+  return ok;
 }
 
 }  // namespace conversion

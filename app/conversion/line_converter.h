@@ -30,8 +30,9 @@
 // 1252 character, written back in UTF-8 when it stays itself; any other
 // sequence, and any byte that starts no valid sequence, passes unchanged
 // (or, with `numeric`, a valid one from U+0080 up becomes "&#NNN;" in modes
-// International and All). Replacement texts, the before- and after-text are
-// Windows-1252 and are written in UTF-8 in UTF-8 mode.
+// International and All). Replacement texts are Windows-1252 and are written
+// in UTF-8 in UTF-8 mode; the before- and after-text are written in the
+// output's encoding from theirs (Options::texts_utf8).
 //
 // A line counts as cut when its output differs from what it would be with
 // no limit: some character was lost to a limit at any of the three steps.
@@ -43,6 +44,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +66,16 @@ class LineConverter {
   // The bytes of the input a line must be given up to (see `more`); 0 when
   // lines are not limited.
   std::size_t input_cap() const;
+
+  // A line given in pieces, for lines too long to hold whole; only without
+  // a limit (max_line 0), where no line is cut. begin_pieces() starts a
+  // line; piece() takes its pieces in order, `last` for the one that ends
+  // it, and hands the output on through `put` in parts as they are settled
+  // (false from put stops it and is returned). The parts make the line
+  // convert() would give for the whole, without its line end.
+  using PieceFn = std::function<bool(std::string_view part)>;
+  void begin_pieces();
+  bool piece(std::string_view bytes, bool last, const PieceFn& put);
 
   bool utf8() const { return utf8_; }
 
@@ -88,9 +100,12 @@ class LineConverter {
                     bool* lone_quote) const;
   // The work line for p[start, n), appended at buf[pos]; *work_chars holds
   // the characters already in it and receives the new count.
+  // *column, when given, is the input column p[0] stands at and receives
+  // the one after p[n - 1].
   template <bool kChecked>
   std::size_t convert_text(const char* p, std::size_t start, std::size_t n, std::size_t limit,
-                           std::vector<char>& buf, std::size_t pos, std::size_t* work_chars, bool* full_out) const;
+                           std::vector<char>& buf, std::size_t pos, std::size_t* work_chars, bool* full_out,
+                           std::size_t* column) const;
   // The work line for p[0, n) in ANSI mode without kept references, where
   // the limit cannot be reached: each byte's entry, tabs as blanks. Writes at
   // out (room for n x widest_ + 32 bytes) and returns the bytes written,
@@ -126,6 +141,20 @@ class LineConverter {
   std::size_t after_chars_ = 0;
   std::vector<char> out_;
   std::vector<char> unlimited_;
+
+  // A line in pieces (see piece()).
+  bool put_piece_output(std::string_view bytes, const PieceFn& put);
+  bool flush_piece_output(const PieceFn& put);
+  static constexpr std::size_t kPieceOutput = 1 << 20;     // output handed on in parts of about this
+  static constexpr std::size_t kLongestReference = 40;    // "&" + 32 letters + ";", with room
+  std::string held_;               // input bytes that may go on in the next piece
+  std::size_t piece_column_ = 0;   // the input column after what was taken
+  std::size_t held_columns_ = 0;   // columns of the blanks and tabs held
+  std::size_t work_blanks_ = 0;    // blanks at the end of the work line, held
+  std::size_t prefix_blanks_ = 0;  // blanks at the end of the prefix, held
+  std::string piece_out_;
+  bool piece_started_ = false;
+  std::size_t piece_quotes_ = 0;   // quotes in the work line so far
 };
 
 // The text that character `c` (Windows-1252) is written as in the work line
@@ -149,5 +178,11 @@ std::size_t utf8_sequence(std::string_view text, char32_t* code_point);
 
 // Appends the UTF-8 form of a Windows-1252 text.
 void append_ansi_as_utf8(std::string& out, std::string_view ansi);
+
+// The Windows-1252 form of a UTF-8 text into *out; bytes that start no valid
+// sequence are taken as they are. False when the set lacks a character of
+// it: that one is written "?", and the first such character (its UTF-8
+// bytes) goes to *missing when given.
+bool ansi_of_utf8(std::string_view text, std::string* out, std::string* missing = nullptr);
 
 }  // namespace conversion

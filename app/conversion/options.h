@@ -14,9 +14,10 @@ inline constexpr std::int32_t kModeNone = 0;
 inline constexpr std::int32_t kModeInternational = 1;
 inline constexpr std::int32_t kModeAll = 2;
 
-// How the input's bytes are read.
-//   automatic: UTF-8 when the whole input is valid UTF-8 and holds at least
-//              one multi-byte sequence, else ansi;
+// How the input's bytes are read, and the output written.
+//   automatic: UTF-8 when the whole input is valid UTF-8 and either holds a
+//              multi-byte sequence or the texts are UTF-8 (an input of pure
+//              ASCII is both: it takes the texts' encoding), else ansi;
 //   ansi:      every byte is one Windows-1252 character;
 //   utf8:      UTF-8; a byte that starts no valid sequence is one character
 //              of its own and passes unchanged.
@@ -34,8 +35,13 @@ inline constexpr int kMaxIndent = 255;
 struct Options {
   std::int32_t mode = kModeNone;
   int indent = 0;      // blanks in front of every line; clamped to 0..255
-  std::string before;  // Windows-1252 text; trailing blanks are dropped
+  std::string before;  // trailing blanks are dropped
   std::string after;
+  // before and after are UTF-8 (as typed on a command line) instead of
+  // Windows-1252 (the window, the settings file). Written to a Windows-1252
+  // output, a character that set lacks becomes "?"; Conversion refuses such
+  // a run before it starts.
+  bool texts_utf8 = false;
   Encoding encoding = Encoding::automatic;
   LineEnd line_end = LineEnd::crlf;
   std::size_t max_line = kDefaultMaxLine;

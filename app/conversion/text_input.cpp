@@ -219,10 +219,12 @@ void TextInput::close() {
   files::restore_error_state(saved);
 }
 
-std::int32_t TextInput::open(const std::string& path, const InputFacts& facts, std::size_t cap) {
+std::int32_t TextInput::open(const std::string& path, const InputFacts& facts, std::size_t cap, std::size_t piece) {
   close();
   facts_ = facts;
   cap_ = cap;
+  piece_ = cap == 0 ? piece : 0;
+  resume_ = false;
   pos_ = 0;
   short_next_ = 1;
   error_ = 0;
@@ -332,7 +334,8 @@ void TextInput::take(const char* data, std::size_t n) {
 
 bool TextInput::next(InputLine* line) {
   if (error_ != 0 || !short_) return false;
-  if (split_ || after_cr_ || pos_ + 1 != short_next_) return next_line(line, nullptr);
+  line->partial = false;
+  if (split_ || after_cr_ || resume_ || pos_ + 1 != short_next_) return next_line(line, nullptr);
   // The common case, a line within one short record of a file whose lines
   // all end one way, is read on from the last and handed on in place: what
   // read_piece and next_line do for it, without their general steps.
@@ -379,10 +382,14 @@ bool TextInput::next(InputLine* line) {
 bool TextInput::next_line(InputLine* line, const Piece* first) {
   line_.clear();
   more_ = false;
-  std::uint64_t at = pos_;
-  bool line_start = true;
-  int pieces = 0;
-  std::uint64_t line_record_end = 0;  // where the record the line starts in ends
+  line->partial = false;
+  // A line handed on in pieces goes on where the last piece stopped.
+  const bool resumed = resume_;
+  resume_ = false;
+  std::uint64_t at = resumed ? resume_at_ : pos_;
+  bool line_start = !resumed;
+  int pieces = resumed ? 1 : 0;
+  std::uint64_t line_record_end = resumed ? resume_record_end_ : 0;  // where the record the line starts in ends
   // The common case, a line within one short record, is handed on in place.
   auto deliver_in_place = [&](const char* data, std::size_t n) {
     if (cap_ != 0 && n > cap_) {
@@ -447,9 +454,21 @@ bool TextInput::next_line(InputLine* line, const Piece* first) {
     if (pc.truncated) {
       // The first read found where the line ends: a whole line is gathered
       // without growing the buffer again and again.
-      if (pieces == 1 && cap_ == 0 && !split_) line_.reserve(static_cast<std::size_t>(pc.next - data_at));
+      if (pieces == 1 && cap_ == 0 && !split_) {
+        const auto whole = static_cast<std::size_t>(pc.next - data_at);
+        line_.reserve(piece_ != 0 ? std::min(whole, piece_ + kLongRecord) : whole);
+      }
       take(data, len);
       at = data_at + len;
+      if (piece_ != 0 && line_.size() >= piece_) {
+        resume_ = true;
+        resume_at_ = at;
+        resume_record_end_ = line_record_end;
+        line->bytes = line_;
+        line->more = false;
+        line->partial = true;
+        return true;
+      }
       if (cap_ != 0 && line_.size() >= cap_ && more_ && !split_) {
         // Enough is known; the first read already found where the line ends.
         pos_ = line_record_end;

@@ -76,6 +76,9 @@ class InputScanner {
 struct InputLine {
   std::string_view bytes;  // without the line end; valid until the next read
   bool more = false;       // the line went on past `bytes` with something but blanks and tabs
+  // A piece of a line longer than the piece size (see TextInput::open):
+  // the line goes on in the next read.
+  bool partial = false;
 };
 
 class TextInput {
@@ -87,9 +90,12 @@ class TextInput {
 
   // Opens `path` through the text-line driver for reading (others may read,
   // not write). `facts` must be the first pass's over the same file; `cap`
-  // is the bytes of a line to hand on whole (0: all). Returns 0 or the code
-  // of the failed open, with the error state as the driver left it.
-  std::int32_t open(const std::string& path, const InputFacts& facts, std::size_t cap);
+  // is the bytes of a line to hand on whole (0: all). With cap 0 and a
+  // `piece` size, a line longer than that is handed on in pieces of about
+  // that size (InputLine::partial), so that no line is ever held whole.
+  // Returns 0 or the code of the failed open, with the error state as the
+  // driver left it.
+  std::int32_t open(const std::string& path, const InputFacts& facts, std::size_t cap, std::size_t piece = 0);
 
   // The next line; false at the end or on a failed read (then error() is
   // its code and error_text() the error state's text).
@@ -136,6 +142,10 @@ class TextInput {
   std::uint64_t short_next_ = 1;  // the short record's next position (1-based)
   std::string line_;              // a line assembled from several records
   bool more_ = false;
+  std::size_t piece_ = 0;         // hand on lines longer than this in pieces (0: never)
+  bool resume_ = false;           // the last read handed on a piece; the line goes on
+  std::uint64_t resume_at_ = 0;   // ... at this offset
+  std::uint64_t resume_record_end_ = 0;
   std::int32_t error_ = 0;
   std::string error_text_;
 };

@@ -15,6 +15,7 @@
 #include "files/kestrel/table.h"
 #include "files/kestrel/table_names.h"
 #include "files/kestrel/transaction.h"
+#include "platform/system_error.h"
 
 namespace files {
 namespace {
@@ -78,6 +79,7 @@ std::int32_t system_code(int number) {
   set_system_error(number);
   if (number == 32) return kAccessDenied;  // a sharing violation
   if (number == 161) return 3;             // a bad path name
+  if (number == platform::syserr::filename_too_long) return 45;  // Invalid Filename
   return number >= 2 && number <= 5 ? number : 300 + number;
 }
 

@@ -54,6 +54,8 @@ std::int32_t open_failure(int system_number) {
   set_system_error(system_number);
   if (system_number == platform::syserr::sharing_violation) return kAccessDenied;
   if (system_number == 161) return 3;
+  // A name the system cannot take is invalid like one too long for the rules.
+  if (system_number == platform::syserr::filename_too_long) return kInvalidFilename;
   return system_code(system_number);
 }
 

@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <filesystem>
+#include <future>
 
 #include "platform/env.h"
 #include "tests/platform/temp_dir.h"
@@ -154,6 +156,95 @@ TEST(PosixAccessTest, ReadOnlyDescriptorRefusesExclusiveLockWith5) {
   EXPECT_EQ(reader->lock(kWriterByte, 1, LockKind::exclusive, false).error, 5);
   std::unique_ptr<File> file;
   EXPECT_EQ(Env::posix()->open(self, {Access::read_write}, &file).error, why == ETXTBSY ? 32 : 5);
+}
+
+// A file made without a name is seen by nothing until it is linked in
+// whole, and neither a link nor a rename without replacing takes a name
+// that is in use.
+TEST(PosixNamesTest, UnnamedFilesAndRenamesNeverTakeANameInUse) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  Env* env = Env::posix();
+  std::unique_ptr<File> file;
+  ASSERT_TRUE(env->open_unnamed(dir.path(), 0640, &file).ok());
+  ASSERT_TRUE(file->write_at(0, "whole", 5).ok());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  FileInfo info;
+  ASSERT_TRUE(file->info(&info).ok());
+  EXPECT_EQ(info.permissions & 0600, 0600u);
+  std::unique_ptr<File> again;  // the name it gives opens it while it is open
+  ASSERT_TRUE(env->open(file->path(), {Access::read}, &again).ok());
+  char buf[8] = {};
+  std::size_t got = 0;
+  ASSERT_TRUE(again->read_at(0, buf, sizeof buf, &got).ok());
+  EXPECT_EQ(std::string(buf, got), "whole");
+
+  ASSERT_TRUE(open_file(dir.file("taken"), Access::read_write, true));
+  EXPECT_EQ(env->link_unnamed(*file, dir.file("taken")).error, 80);
+  ASSERT_TRUE(env->link_unnamed(*file, dir.file("linked")).ok());
+  EXPECT_EQ(std::filesystem::file_size(dir.file("linked")), 5u);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("taken")), 0u);
+  EXPECT_EQ(env->rename_no_replace(dir.file("linked"), dir.file("taken")).error, 80);
+  EXPECT_EQ(std::filesystem::file_size(dir.file("taken")), 0u);
+  ASSERT_TRUE(env->rename_no_replace(dir.file("linked"), dir.file("free")).ok());
+  EXPECT_EQ(std::filesystem::file_size(dir.file("free")), 5u);
+  EXPECT_FALSE(env->exists(dir.file("linked")));
+  // A name longer than the system takes is told apart from a missing path.
+  EXPECT_EQ(env->open(dir.file(std::string(300, 'n')), {Access::read}, &again).error, 206);
+}
+
+// What replacing an output must look at: kinds, links, attributes, link
+// texts, descriptor links, and a FIFO read and written in sequence.
+TEST(PosixNamesTest, InfoTellsWhatANameStandsFor) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  Env* env = Env::posix();
+  const std::string plain = dir.file("plain é");
+  auto file = open_file(plain, Access::read_write, true);
+  ASSERT_TRUE(file->set_permissions(0604).ok());
+  ASSERT_EQ(::link(plain.c_str(), dir.file("second").c_str()), 0);
+  ASSERT_EQ(::symlink("plain é", dir.file("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  FileInfo info;
+  ASSERT_TRUE(env->file_info(dir.file("link"), &info).ok());
+  EXPECT_EQ(info.kind, FileKind::regular);
+  EXPECT_EQ(info.links, 2u);
+  EXPECT_EQ(info.permissions, 0604u);
+  EXPECT_EQ(info.owner, ::geteuid());
+  ASSERT_TRUE(env->file_info(dir.file("fifo"), &info).ok());
+  EXPECT_EQ(info.kind, FileKind::fifo);
+  ASSERT_TRUE(env->file_info("/dev/null", &info).ok());
+  EXPECT_EQ(info.kind, FileKind::character_device);
+  ASSERT_TRUE(env->file_info(dir.path(), &info).ok());
+  EXPECT_TRUE(info.directory && info.kind == FileKind::directory);
+
+  std::string text;
+  ASSERT_TRUE(env->read_link(dir.file("link"), &text).ok());
+  EXPECT_EQ(text, "plain é");
+  EXPECT_EQ(env->read_link(plain, &text).error, 87);
+  EXPECT_EQ(env->read_link(dir.file("none"), &text).error, 2);
+  std::string real;
+  ASSERT_TRUE(env->real_path(dir.path() + "/./link", &real).ok());
+  EXPECT_EQ(real, std::filesystem::canonical(plain).string());
+  EXPECT_TRUE(env->is_descriptor_link("/dev/stdout") == false);  // a link to one, not one itself
+  EXPECT_TRUE(env->is_descriptor_link("/proc/self/fd/1"));
+  EXPECT_FALSE(env->is_descriptor_link(dir.file("link")));
+
+  std::unique_ptr<Stream> writer;
+  auto sent = std::async(std::launch::async, [&] {
+    return env->open_stream(dir.file("fifo"), Access::write, &writer).ok() && writer->write("piped", 5).ok();
+  });
+  std::unique_ptr<Stream> reader;
+  ASSERT_TRUE(env->open_stream(dir.file("fifo"), Access::read, &reader).ok());
+  ASSERT_TRUE(sent.get());
+  writer.reset();
+  std::string piped;
+  char buf[16];
+  for (std::size_t got = 1; got != 0;) {
+    ASSERT_TRUE(reader->read(buf, sizeof buf, &got).ok());
+    piped.append(buf, got);
+  }
+  EXPECT_EQ(piped, "piped");
 }
 
 }  // namespace

@@ -22,7 +22,6 @@
 #include "app/data/standard_messages.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
-#include "files/textline/textline_driver.h"
 #include "runtime/settings.h"
 #include "ui/file_names.h"
 #include "ui/services.h"
@@ -438,16 +437,30 @@ void process(ui::Window& window, Setup& s) {
   }
   remember(s, read);
   const std::string write(ui::clip(s.write_file));
+  bool replace = false;  // the user said an existing file may be replaced
   if (!write.empty()) {
     if (!run.refuse_same_file(write)) {
       ui::message(std::string(kOutputText) + "||" + ui::system_text(sentence(run.report().error)), kOutputCaption,
                   ui::MessageIcon::Question, ui::code(ui::Button::Ok));
       return;
     }
-    if (files::textline_env()->exists(write) &&
-        ui::message("The file to write already exists.  Do you want to overwrite it?", "File already exists",
-                    ui::MessageIcon::Exclamation, ui::Button::Yes | ui::Button::No, ui::Button::Yes) != ui::Button::Yes) {
-      return;
+    switch (conversion::output_kind(write)) {
+      case conversion::OutputKind::directory:
+        // Refused before the question, which would ask to overwrite a folder.
+        ui::message(std::string(kOutputText) + "||" + sentence("'" + write + "' is a directory, not a file"),
+                    kOutputCaption, ui::MessageIcon::Question, ui::code(ui::Button::Ok));
+        return;
+      case conversion::OutputKind::file:
+        if (ui::message("The file to write already exists.  Do you want to overwrite it?", "File already exists",
+                        ui::MessageIcon::Exclamation, ui::Button::Yes | ui::Button::No,
+                        ui::Button::Yes) != ui::Button::Yes) {
+          return;
+        }
+        replace = true;
+        break;
+      case conversion::OutputKind::missing:
+      case conversion::OutputKind::stream:  // written, never replaced: nothing to ask
+        break;
     }
   }
   conversion::ReplacementTable table;
@@ -469,7 +482,7 @@ void process(ui::Window& window, Setup& s) {
   std::uint64_t clipboard_cut = 0;
   std::uint64_t clipboard_first = 0;
   if (!write.empty()) {
-    conversion::FileOutput sink(write, s.line_end);
+    conversion::FileOutput sink(write, s.line_end, replace);
     ok = run.run(table, sink, progress);
   } else {
     conversion::ClipboardText sink(s.line_end, run.utf8());

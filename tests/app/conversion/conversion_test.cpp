@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -67,6 +69,13 @@ class ConversionTest : public ::testing::Test {
     ok = ok && run.run(ReplacementTable::standard(), sink);
     if (report) *report = run.report();
     return ok;
+  }
+
+  std::vector<std::string> entries(const std::string& folder) const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   platform_test::TempDir dir_;
@@ -365,6 +374,142 @@ TEST_F(ConversionTest, TheTableIsReadFromTheDataFilesInOneScan) {
   EXPECT_FALSE(table.holds(0xE9));
   for (files::FileDescriptor* f : {&TransTables, &Translations}) files::close(*f);
   std::filesystem::current_path(previous);
+}
+
+// Without a limit a line longer than the reader's piece is read, converted
+// and written in pieces, and comes out as the whole line converted at once
+// would: the first line's byte order mark, tabs, characters and references
+// across the pieces' edges, a last line without a line end.
+TEST_F(ConversionTest, LongLinesGoThroughInPiecesAsTheyWouldWhole) {
+  std::string first;
+  while (first.size() < (std::size_t{3} << 20)) first += "\xC3\xA9\t<a href=\"x\">&amp; ";
+  std::string last;
+  while (last.size() < (std::size_t{3} << 19)) last += "x ";
+  last += "y  \t ";
+  Options o;
+  o.mode = kModeInternational;
+  o.max_line = 0;
+  o.before = "B(";
+  o.after = ")";
+  o.keep_entities = true;
+  Report report;
+  ASSERT_TRUE(run_to_file("\xEF\xBB\xBF" + first + "\r\nshort\tx\r\n" + last, o, &report)) << report.error;
+  LineConverter whole(o, ReplacementTable::standard(), true);
+  bool cut = false;
+  std::string expected = "\xEF\xBB\xBF";
+  for (const std::string& line : {first, std::string("short\tx"), last}) {
+    expected += std::string(whole.convert(line, false, &cut)) + "\r\n";
+  }
+  EXPECT_TRUE(read("out.txt") == expected);
+  EXPECT_EQ(report.lines, 3u);
+  // No write carries a whole long line: it never was in memory at once.
+  struct Parts final : LineSink {
+    bool begin() override { return true; }
+    bool write_line(std::string_view line, std::uint64_t) override { return take(line) && take("\r\n"); }
+    bool write_part(std::string_view part) override { return take(part); }
+    bool finish() override { return true; }
+    void abandon() override {}
+    std::string error() const override { return {}; }
+    bool take(std::string_view bytes) {
+      text.append(bytes);
+      largest = std::max(largest, bytes.size());
+      return true;
+    }
+    std::string text;
+    std::size_t largest = 0;
+  } parts;
+  Conversion again(o);
+  ASSERT_TRUE(again.open_input(path("in.html")));
+  ASSERT_TRUE(again.run(ReplacementTable::standard(), parts));
+  EXPECT_TRUE(parts.text == expected);
+  EXPECT_LT(parts.largest, std::size_t{2} << 20);
+}
+
+// Without leave to replace, the output takes its name at the last step only
+// if the name is still free: a file that another run made meanwhile is left
+// alone, and this run leaves nothing of its own. With leave, it is replaced.
+TEST_F(ConversionTest, ANameTakenWhileTheRunWroteIsReplacedOnlyWithLeave) {
+  write("in.html", "mine\n");
+  for (const bool named : {false, true}) {  // a file without a name where the system has them
+    platform::FaultEnv fault(platform::Env::posix());
+    files::set_textline_env(named ? &fault : nullptr);
+    for (const bool replace : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "named " << named << " replace " << replace);
+      std::filesystem::remove(path("out.txt"));
+      Conversion run({});
+      ASSERT_TRUE(run.open_input(path("in.html")));
+      FileOutput sink(path("out.txt"), LineEnd::crlf, replace);
+      // Progress starts once the output has begun: another run ends now.
+      const bool ok = run.run(ReplacementTable(), sink, [this](int percent) {
+        if (percent == 0) write("out.txt", "theirs");
+      });
+      EXPECT_EQ(ok, replace) << run.report().error;
+      EXPECT_EQ(sink.appeared(), !replace);
+      EXPECT_EQ(read("out.txt"), replace ? "mine\r\n" : "theirs");
+      EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"in.html", "out.txt"}));
+    }
+    files::set_textline_env(nullptr);
+  }
+}
+
+// What is piped in is kept where no one else can read it and never left;
+// more than the driver can read is refused as soon as it comes; an output
+// that would pass the driver's bound says so.
+TEST_F(ConversionTest, StandardInputIsKeptPrivatelyAndTheBoundsAreNamed) {
+  const std::string tmp = path("tmp");
+  std::filesystem::create_directory(tmp);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  auto given = [](std::string text) {
+    return [text](void* buf, std::size_t n, std::size_t* got) mutable {
+      *got = std::min(n, text.size());
+      std::memcpy(buf, text.data(), *got);
+      text.erase(0, *got);
+      return platform::Status();
+    };
+  };
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named);
+    platform::FaultEnv fault(platform::Env::posix());
+    files::set_textline_env(named ? &fault : nullptr);
+    {
+      InputSpool spool;
+      ASSERT_TRUE(spool.fill(given("piped\n"), "standard input")) << spool.error();
+      const std::vector<std::string> kept = entries(tmp);
+      ASSERT_EQ(kept.size(), named ? 1u : 0u);
+      if (named) {
+        struct stat st {};
+        ASSERT_EQ(::stat((tmp + "/" + kept[0]).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+      }
+      std::ifstream copy(spool.path(), std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), "piped\n");
+    }
+    EXPECT_TRUE(entries(tmp).empty());
+    files::set_textline_env(nullptr);
+  }
+  std::uint64_t read_bytes = 0;
+  InputSpool spool;
+  EXPECT_FALSE(spool.fill(
+      [&read_bytes](void* buf, std::size_t n, std::size_t* got) {
+        std::memset(buf, 'a', n);
+        read_bytes += n;
+        *got = n;
+        return platform::Status();
+      },
+      "standard input", 1000));
+  EXPECT_EQ(read_bytes, 1001u);
+  EXPECT_NE(spool.error().find("standard input is 4 GiB or more"), std::string::npos) << spool.error();
+  EXPECT_TRUE(entries(tmp).empty());
+  unsetenv("TMPDIR");
+
+  write("in.html", "0123456789\n0123456789\n");
+  Conversion run({});
+  ASSERT_TRUE(run.open_input(path("in.html")));
+  FileOutput sink(path("out.txt"), LineEnd::crlf);
+  sink.set_largest(20);
+  EXPECT_FALSE(run.run(ReplacementTable(), sink));
+  EXPECT_NE(run.report().error.find("the output would reach 4 GiB"), std::string::npos) << run.report().error;
+  EXPECT_EQ(entries(dir_.path()), (std::vector<std::string>{"in.html", "tmp"}));
 }
 
 }  // namespace

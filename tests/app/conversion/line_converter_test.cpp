@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "app/conversion/replacement_table.h"
@@ -197,6 +198,52 @@ TEST(LineConverterTest, KeepEntitiesLeavesReferencesAsTheyStand) {
   EXPECT_EQ(convert(o, t, line), "&amp; &eacute; &#233; &#xE9; &amp; &amp;x &amp;#; &amp;#x; &amp;1;");
   EXPECT_EQ(conversion::reference_length("&a23456789012345678901234567890123;"), 0u);  // name too long
   EXPECT_EQ(conversion::reference_length("&#1114111;"), 10u);
+}
+
+// A line given in pieces, cut anywhere (inside a character, a reference,
+// a run of blanks and tabs), gives the line convert() gives for the whole,
+// and the same word on its quotes.
+TEST(LineConverterTest, ALineInPiecesConvertsAsTheWhole) {
+  ReplacementTable t = ReplacementTable::standard();
+  t.set(' ', "&nbsp");
+  const char* const atoms[] = {"a", "<", " ", "   ", "\t", "\xC3\xA9", "\xE2\x86\x92", "\xE9", "&amp;", "&#233;", "&", "x;", "\xF0\x9F\x98\x80", "'"};
+  std::mt19937 random(17);
+  for (int round = 0; round < 400; ++round) {
+    std::string line;
+    const int atoms_in = static_cast<int>(random() % 60);
+    for (int i = 0; i < atoms_in; ++i) line += atoms[random() % std::size(atoms)];
+    Options o = mode(static_cast<std::int32_t>(random() % 4));
+    o.max_line = 0;
+    o.indent = static_cast<int>(random() % 3);
+    o.before = random() % 2 ? "B( " : "";
+    o.after = random() % 2 ? ")" : "";
+    o.keep_entities = random() % 2;
+    o.numeric = random() % 2;
+    o.double_quotes = random() % 2;
+    const bool utf8 = random() % 2;
+    SCOPED_TRACE(::testing::Message() << "round " << round << " mode " << o.mode << " utf8 " << utf8 << ": " << line);
+    // The table without its blank entry too: then blanks stay blanks.
+    const ReplacementTable& table = random() % 2 ? t : ReplacementTable::standard();
+    LineConverter at_once(o, table, utf8);
+    bool cut = false;
+    const std::string whole(at_once.convert(line, false, &cut));
+    LineConverter c(o, table, utf8);
+    c.begin_pieces();
+    std::string pieces;
+    std::size_t at = 0;
+    do {
+      const std::size_t n = std::min<std::size_t>(line.size() - at, random() % 7);
+      const bool last = at + n == line.size() && random() % 3 == 0;
+      ASSERT_TRUE(c.piece(std::string_view(line).substr(at, n), last, [&](std::string_view part) {
+        pieces += part;
+        return true;
+      }));
+      at += n;
+      if (last) break;
+    } while (true);
+    EXPECT_EQ(pieces, whole);
+    EXPECT_EQ(c.lone_quote(), at_once.lone_quote());
+  }
 }
 
 }  // namespace

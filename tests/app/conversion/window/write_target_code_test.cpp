@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -191,6 +193,13 @@ TEST_F(WriteTargetCodeTest, TheOverwriteQuestionDecidesAndFailuresAreReported) {
   }
   EXPECT_NE(responder.messages()[3].text.find("Path Not Found"), std::string::npos);
   EXPECT_EQ(app_test::read_file(file("in.htm")), "<b>\n");
+  // A folder as write file is refused before any question.
+  std::filesystem::create_directory(file("folder"));
+  type(wc::kWriteFile, "folder");
+  press(wc::kProcess);
+  ASSERT_EQ(responder.messages().size(), 6u);
+  EXPECT_EQ(responder.messages()[5].caption, "ERROR: Could not write file");
+  EXPECT_NE(responder.messages()[5].text.find("is a directory"), std::string::npos) << responder.messages()[5].text;
   // No read file: a beep, the focus on its entry, the clipboard left alone.
   type(wc::kReadFile, "");
   type(wc::kWriteFile, "");
