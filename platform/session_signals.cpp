@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/signals.h"
+
 namespace platform {
 namespace {
 
@@ -15,7 +17,9 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void on_signal(int number) {
   if (g_seen != 0) {
-    // The second: the default action, now.
+    // The second: the default action, now, leaving no temporary file of
+    // ours behind (signals.h).
+    remove_files_registered_for_signals();
     ::signal(number, SIG_DFL);
     ::raise(number);
     return;

@@ -6,7 +6,8 @@
 //
 // A second signal while the first is still being handled is a person who
 // wants the program gone now: it ends the process as the signal would have
-// without our handler.
+// without our handler, once the files registered to go on a signal
+// (RemovedOnSignal, signals.h) are removed.
 #pragma once
 
 namespace platform {

@@ -23,10 +23,7 @@ std::atomic<int> g_held{0};
 std::atomic<int> g_pending{0};
 
 void end_by(int sig) {
-  g_ending.store(true);
-  for (auto& slot : g_names) {
-    if (char* name = slot.load()) ::unlink(name);
-  }
+  remove_files_registered_for_signals();
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   ::sigemptyset(&dfl.sa_mask);
@@ -65,6 +62,13 @@ void install() {
 }
 
 }  // namespace
+
+void remove_files_registered_for_signals() {
+  g_ending.store(true);
+  for (auto& slot : g_names) {
+    if (char* name = slot.load()) ::unlink(name);
+  }
+}
 
 RemovedOnSignal::RemovedOnSignal(const std::string& path) {
   install();

@@ -37,6 +37,10 @@ class RemovedOnSignal {
   int slot_ = -1;
 };
 
+// Removes every file registered above, now. Safe inside a signal handler:
+// for another handler of those signals that ends the program itself.
+void remove_files_registered_for_signals();
+
 // While any of these lives, those signals wait; the last one to go lets a
 // signal that came meanwhile end the program (files registered above are
 // removed then). Holds for every thread of the program.

@@ -445,7 +445,8 @@ TEST_F(ConvertCommandTest, AFileInAFolderTheUserMayNotWriteIsWrittenInPlace) {
 // read, tells that the output has begun, and then holds it there). Where
 // the file system has no unnamed files (the fault env offers none), the
 // named ones are removed on the way out; SIGKILL allows no way out, so it
-// is tried only where nothing has a name.
+// is tried only where nothing has a name. A batch (-d) writes each output
+// the same way.
 TEST_F(ConvertCommandTest, AStoppedRunLeavesNothingBehind) {
   std::string big;
   for (int i = 0; i < 3000; ++i) big += "<p>line " + std::to_string(i) + "</p>\n";
@@ -455,10 +456,12 @@ TEST_F(ConvertCommandTest, AStoppedRunLeavesNothingBehind) {
   struct Case {
     int signal;
     bool named;
+    bool batch = false;
   };
   for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false}, Case{SIGKILL, false},
-                       Case{SIGINT, true}, Case{SIGTERM, true}, Case{SIGHUP, true}}) {
-    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << " named " << c.named);
+                       Case{SIGINT, true}, Case{SIGTERM, true}, Case{SIGHUP, true}, Case{SIGINT, false, true},
+                       Case{SIGKILL, false, true}, Case{SIGINT, true, true}, Case{SIGTERM, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << " named " << c.named << " batch " << c.batch);
     int bar[2];
     ASSERT_EQ(::pipe(bar), 0);
     ASSERT_GE(::fcntl(bar[1], F_SETPIPE_SZ, 4096), 0);
@@ -473,7 +476,11 @@ TEST_F(ConvertCommandTest, AStoppedRunLeavesNothingBehind) {
       std::FILE* in = std::fopen("in.html", "rb");
       std::FILE* err = ::fdopen(bar[1], "w");
       std::FILE* out = std::tmpfile();
-      run_convert({"-", "-o", "out \xC3\xA9.htw"}, in, out, err, true, false, 0);
+      if (c.batch) {
+        run_convert({"in.html", "-d", "out \xC3\xA9"}, in, out, err, true, false, 0);
+      } else {
+        run_convert({"-", "-o", "out \xC3\xA9.htw"}, in, out, err, true, false, 0);
+      }
       _exit(0);
     }
     ::close(bar[1]);
@@ -484,6 +491,10 @@ TEST_F(ConvertCommandTest, AStoppedRunLeavesNothingBehind) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ::close(bar[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    if (c.batch) {
+      EXPECT_TRUE(entries(dir_.file("work/out \xC3\xA9")).empty());
+      std::filesystem::remove(dir_.file("work/out \xC3\xA9"));
+    }
     EXPECT_EQ(entries(dir_.file("work")), std::vector<std::string>{"in.html"});
     EXPECT_TRUE(entries(tmp).empty());
   }
