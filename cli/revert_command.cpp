@@ -189,14 +189,17 @@ int run_revert(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   std::unique_ptr<conversion::LineSink> sink;
   if (output && *output != "-") {
     if (!back.refuse_same_file(*output)) return finish(err, 1, back.report().error);
-    platform::FileInfo info;
-    if (files::textline_env()->file_info(*output, &info).ok() && info.directory) {
-      return finish(err, 1, "'" + *output + "' is a directory, not a file");
+    switch (conversion::output_kind(*output)) {
+      case conversion::OutputKind::directory:
+        return finish(err, 1, "'" + *output + "' is a directory, not a file");
+      case conversion::OutputKind::file:
+        if (!a.force) return finish(err, 1, "'" + *output + "' exists already; give --force to replace it");
+        break;
+      case conversion::OutputKind::missing:
+      case conversion::OutputKind::stream:  // written directly, never replaced
+        break;
     }
-    if (files::textline_env()->exists(*output) && !a.force) {
-      return finish(err, 1, "'" + *output + "' exists already; give --force to replace it");
-    }
-    sink = std::make_unique<conversion::FileOutput>(*output, options.line_end);
+    sink = std::make_unique<conversion::FileOutput>(*output, options.line_end, a.force);
   } else {
     sink = std::make_unique<conversion::StreamOutput>(out, options.line_end, "standard output");
   }

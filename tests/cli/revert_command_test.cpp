@@ -76,6 +76,10 @@ TEST_F(RevertCommandTest, WhatConvertWroteComesBackWithTheSameOptions) {
   back.push_back("--keep-entities");
   EXPECT_EQ(revert(back), 1);
   EXPECT_NE(err_.find("give --force"), std::string::npos) << err_;
+  // A device is written, never replaced, so it needs no --force.
+  std::vector<std::string> to_device = options;
+  to_device.insert(to_device.end(), {"page.htw", "-o", "/dev/null"});
+  EXPECT_EQ(revert(to_device), 0) << err_;
   std::vector<std::string> keep = options;
   keep.insert(keep.end(), {"page.htw", "--keep-entities"});
   EXPECT_EQ(revert(keep), 0) << err_;
