@@ -117,7 +117,7 @@ bool Desktop::start(Manager manager, std::string* why) {
                   {}, fds[1]);
   ::close(fds[1]);
   std::string number;
-  const auto deadline = Clock::now() + 20s;
+  const auto deadline = Clock::now() + 60s;
   while (Clock::now() < deadline) {
     pollfd p{fds[0], POLLIN, 0};
     if (::poll(&p, 1, 100) != 1) continue;
@@ -143,7 +143,7 @@ bool Desktop::start(Manager manager, std::string* why) {
   }
   if (manager == Manager::Openbox) {
     manager_ = spawn({"openbox", "--sm-disable"}, {{"DISPLAY", display_}});
-    const auto until = Clock::now() + 20s;
+    const auto until = Clock::now() + 60s;
     while (!has_manager(dpy(x_)) && Clock::now() < until) pause_for(20ms);
     if (!has_manager(dpy(x_))) {
       *why = "openbox did not take the screen (is the package openbox installed?)";
@@ -246,7 +246,7 @@ bool Compositor::start(const std::string& runtime_dir, std::string* why) {
                 "--log=" + log},
                {{"XDG_RUNTIME_DIR", runtime_dir}, {"WAYLAND_DISPLAY", ""}, {"DISPLAY", ""}});
   const std::string marker = "xserver listening on display ";
-  const auto deadline = Clock::now() + 20s;
+  const auto deadline = Clock::now() + 60s;
   while (Clock::now() < deadline) {
     const std::string text = read_file(log);
     if (const std::size_t at = text.find(marker); at != std::string::npos && ::access((runtime_dir + "/" + socket_).c_str(), F_OK) == 0) {

@@ -159,14 +159,18 @@ const Json* dialog_button(const Json& dialog, std::string_view text);
 // waiting out every later step too.
 struct Stop {};
 
+// How long one step may take: far more than it does on a machine loaded
+// well beyond its cores, so that only a step that never comes fails.
+inline constexpr std::chrono::milliseconds kStepLimit = 30s;
+
 // Waits until `found` finds something in the program's map and returns a
 // copy of it; on time-out (or when the program ends) it records a test
 // failure naming `what` and throws Stop.
 std::optional<Json> wait_for(Program& program, const std::string& what,
                              const std::function<const Json*(const Json& map)>& found,
-                             std::chrono::milliseconds limit = 20s);
+                             std::chrono::milliseconds limit = kStepLimit);
 // Waits until `holds` is true of the map; the same failure otherwise.
 bool wait_until(Program& program, const std::string& what, const std::function<bool(const Json& map)>& holds,
-                std::chrono::milliseconds limit = 20s);
+                std::chrono::milliseconds limit = kStepLimit);
 
 }  // namespace e2e
