@@ -5,6 +5,8 @@
 #include <map>
 #include <string_view>
 
+#include "platform/system_error.h"
+
 namespace runtime {
 namespace {
 
@@ -167,6 +169,11 @@ std::string message_text(int code) {
   std::string unknown = replacement_message(kUnknownErrorMessage)
                             .value_or(std::string(*builtin_message(kUnknownErrorMessage)));
   return unknown + " : " + std::to_string(code);
+}
+
+std::string system_error_text(int number) {
+  if (number == platform::syserr::filename_too_long) return message_text(45);  // Invalid Filename
+  return message_text(number >= 2 && number <= 5 ? number : 300 + number);
 }
 
 }  // namespace runtime

@@ -35,4 +35,8 @@ void clear_replacement_messages();
 // the code in decimal. Never fails.
 std::string message_text(int code);
 
+// The text of a system error number of platform::Env ("Path Not Found"):
+// 2..5 as the file errors of those numbers, others as 300 + the number.
+std::string system_error_text(int number);
+
 }  // namespace runtime

@@ -402,6 +402,12 @@ void WRITEINI(std::string_view section, const std::vector<SettingWrite>& writes,
   write_settings(section, writes, file_name);
 }
 
+std::string settings_file_path(std::string_view file_name) {
+  Target target;
+  if (!resolve(settings_env(), file_name, &target)) return {};
+  return target.path;
+}
+
 platform::Status last_settings_error() { return g_last_error; }
 
 void set_settings_env(platform::Env* env) { g_env = env; }

@@ -128,6 +128,12 @@ struct SettingWrite {
 };
 void WRITEINI(std::string_view section, const std::vector<SettingWrite>& writes, std::string_view file_name);
 
+// The full path that a GETINI or WRITEINI with `file_name` would use at this
+// moment (the rules above), for telling the user which file failed; empty
+// when it cannot be made (no profile directory, a name too odd for the
+// system).
+std::string settings_file_path(std::string_view file_name);
+
 // The outcome of the last GETINI or WRITEINI call: success, a system error
 // number of platform::Env, or kSettingsInvalidArgument. A missing file, a
 // missing section or key, and a delete with nothing to delete are success.

@@ -60,10 +60,7 @@ std::size_t prefix_bytes(std::string_view s, std::size_t chars, bool utf8) {
 
 }  // namespace
 
-std::string system_error_text(int number) {
-  if (number == platform::syserr::filename_too_long) return runtime::message_text(45);  // Invalid Filename
-  return runtime::message_text(number >= 2 && number <= 5 ? number : 300 + number);
-}
+std::string system_error_text(int number) { return runtime::system_error_text(number); }
 
 // The output file declared as FILE,DRIVER('ASCII'), one STRING field.
 struct FileOutput::Declared {

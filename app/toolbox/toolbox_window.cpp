@@ -20,6 +20,7 @@
 #include "app/tables/character_table.h"
 #include "app/commands/commands_table.h"
 #include "app/data/globals.h"
+#include "app/data/settings_writes.h"
 #include "app/windows/placement.h"
 #include "app/toolbox/screenshots.h"
 #include "app/conversion/window/write_target_code.h"
@@ -181,9 +182,11 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
   });
   // A session that ends is allowed to: everything is saved as it changes
   // (nothing to ask about in commitDataRequest), and the quit that follows
-  // closes the toolbox like "E&xit".
+  // closes the toolbox like "E&xit", as an end from outside: nobody is
+  // left to answer a box (a settings file that cannot be written is said
+  // on standard error).
   const QMetaObject::Connection session_end =
-      QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&window] { window.post(kCloseDown); });
+      QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { ui::end_session(); });
 
   Started commands{&commands_table_definition(), {}};
   Started tables{&character_table_definition(), {}};
@@ -280,20 +283,28 @@ ui::Task ToolboxWindow(ToolboxOptions options) {
     }
   }
 
-  // Every other window closes first, as its own close would: a form
-  // cancels (an added table's placeholder goes), placements are saved.
-  for (ui::Window* w : ui::Window::open_windows()) {
-    if (w != &window) w->post(kCloseWindow);
-  }
-  for (Started* started : {&commands, &tables, &about, &write_code}) {
-    if (!started->task.done()) co_await started->task;
-  }
+  {
+    // The placements saved from here on that fail are said together once
+    // every window is gone, even when the settings file's failure was told
+    // earlier: otherwise the user would find the windows misplaced at the
+    // next start without a word. At the end of a session from outside the
+    // words go to standard error (settings_writes.h).
+    SettingsAction closing(true);
+    // Every other window closes first, as its own close would: a form
+    // cancels (an added table's placeholder goes), placements are saved.
+    for (ui::Window* w : ui::Window::open_windows()) {
+      if (w != &window) w->post(kCloseWindow);
+    }
+    for (Started* started : {&commands, &tables, &about, &write_code}) {
+      if (!started->task.done()) co_await started->task;
+    }
 
-  QObject::disconnect(session_end);
-  tray->set_click_handler({});
-  if (tray_shown && tray->remove()) tray_shown = false;
-  if (placement_restored) save_placement(window, kSection, kSettingsFile);
-  window.close();
+    QObject::disconnect(session_end);
+    tray->set_click_handler({});
+    if (tray_shown && tray->remove()) tray_shown = false;
+    if (placement_restored) save_placement(window, kSection, kSettingsFile);
+    window.close();
+  }
   global_response = kRequestCancelled;
 }
 

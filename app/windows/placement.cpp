@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/data/settings_writes.h"
 #include "runtime/settings.h"
 
 namespace app {
@@ -56,13 +57,13 @@ void save_placement(ui::Window& window, std::string_view section, std::string_vi
   const QRect r = maximised ? w->normalGeometry() : w->geometry();
   const ui::DialogBase base = window.dialog_base();
   // In this order, in one replacement of the file.
-  runtime::WRITEINI(section,
-                    {{"Maximize", maximised ? "Yes" : "No"},
-                     {"XPosit", std::to_string(ui::px_to_du_x(r.x(), base))},
-                     {"YPosit", std::to_string(ui::px_to_du_y(r.y(), base))},
-                     {"Width", std::to_string(ui::px_to_du_x(r.width(), base))},
-                     {"Height", std::to_string(ui::px_to_du_y(r.height(), base))}},
-                    file);
+  write_settings(section,
+                 {{"Maximize", maximised ? "Yes" : "No"},
+                  {"XPosit", std::to_string(ui::px_to_du_x(r.x(), base))},
+                  {"YPosit", std::to_string(ui::px_to_du_y(r.y(), base))},
+                  {"Width", std::to_string(ui::px_to_du_x(r.width(), base))},
+                  {"Height", std::to_string(ui::px_to_du_y(r.height(), base))}},
+                 file, SettingsUse::placement);
 }
 
 void restore_placement(ui::Window& window, std::string_view section, std::string_view file) {

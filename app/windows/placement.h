@@ -30,7 +30,8 @@ inline constexpr std::string_view kSettingsFile = ".\\Markfit.ini";
 // window is minimised or the platform cannot tell where windows are (then
 // nothing is written). A maximised window writes
 // "Maximize" = "Yes" with its normal (not maximised) position and size.
-// Failures of the settings file are silent, as every settings write is.
+// A failure is told as settings_writes.h says (once per file, or with
+// the other failures of the SettingsAction open, as at Exit).
 void save_placement(ui::Window& window, std::string_view section, std::string_view file);
 
 // Reads the placement back onto `window`, before it is shown:

@@ -18,6 +18,7 @@
 #include "app/data/data_files.h"
 #include "app/dictionary/dictionary.h"
 #include "app/data/globals.h"
+#include "app/data/settings_writes.h"
 #include "app/windows/placement.h"
 #include "app/data/standard_messages.h"
 #include "files/driver/error_state.h"
@@ -137,9 +138,6 @@ struct Setup {
 std::string setting(const char* key, const char* fallback = "") {
   return runtime::GETINI(wc::kSection, key, fallback, kSettingsFile);
 }
-void write_setting(const char* key, const std::string& value) {
-  runtime::WRITEINI(wc::kSection, std::string(key), value, kSettingsFile);
-}
 
 std::string lower(std::string s) {
   for (char& c : s) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -176,19 +174,24 @@ void load_setup(Setup& s) {
                                                            : conversion::Encoding::automatic;
 }
 
+// In one write: the file holds the whole setup or, when it cannot be
+// written, the setup it held before, never a part (the user is told).
 void save_setup(const Setup& s) {
+  std::vector<runtime::SettingWrite> writes;
   const std::string read(ui::clip(s.read_file));
-  if (!read.empty()) write_setting("ReadDir", ui::split_file_name(read).directory);
+  if (!read.empty()) writes.push_back({"ReadDir", ui::split_file_name(read).directory});
   const std::string write(ui::clip(s.write_file));
-  if (!write.empty()) write_setting("WriteDir", ui::split_file_name(write).directory);
-  write_setting("Setup", s.save_setup ? "1" : "0");
-  write_setting("ReadFile", stored_name(read));
-  write_setting("WriteFile", stored_name(write));
-  write_setting("CommandBefore", std::string(ui::clip(s.before)));
-  write_setting("CommandAfter", std::string(ui::clip(s.after)));
-  write_setting("Indent", std::to_string(s.indent));
-  write_setting("Translation", std::to_string(s.mode));
-  write_setting("DoubleQuotes", s.double_quotes ? "1" : "0");
+  if (!write.empty()) writes.push_back({"WriteDir", ui::split_file_name(write).directory});
+  writes.push_back({"Setup", s.save_setup ? "1" : "0"});
+  writes.push_back({"ReadFile", stored_name(read)});
+  writes.push_back({"WriteFile", stored_name(write)});
+  writes.push_back({"CommandBefore", std::string(ui::clip(s.before))});
+  writes.push_back({"CommandAfter", std::string(ui::clip(s.after))});
+  writes.push_back({"Indent", std::to_string(s.indent)});
+  writes.push_back({"Translation", std::to_string(s.mode)});
+  writes.push_back({"DoubleQuotes", s.double_quotes ? "1" : "0"});
+  SettingsAction saving;  // asked for: told every time it fails
+  write_settings(wc::kSection, writes, kSettingsFile, SettingsUse::setup);
 }
 
 conversion::Options options_of(const Setup& s);
@@ -223,15 +226,23 @@ void remember(Setup& s, std::string_view file) {
   for (std::size_t i = 0; i < kRecentFiles; ++i) {
     writes.push_back({"Recent" + std::to_string(i + 1), i < s.recent.size() ? stored_name(s.recent[i]) : std::string()});
   }
-  runtime::WRITEINI(wc::kSection, writes, kSettingsFile);
+  write_settings(wc::kSection, writes, kSettingsFile, SettingsUse::recent_files);
 }
 
 void clear_setup(ui::Window& window, Setup& s) {
-  write_setting("Setup", "0");
-  for (const char* key : {"ReadFile", "WriteFile", "CommandBefore", "CommandAfter"}) write_setting(key, "");
-  write_setting("Indent", "1");
-  write_setting("Translation", "0");
-  write_setting("DoubleQuotes", "0");
+  {
+    SettingsAction clearing;  // asked for: told every time it fails
+    write_settings(wc::kSection,
+                   {{"Setup", "0"},
+                    {"ReadFile", ""},
+                    {"WriteFile", ""},
+                    {"CommandBefore", ""},
+                    {"CommandAfter", ""},
+                    {"Indent", "1"},
+                    {"Translation", "0"},
+                    {"DoubleQuotes", "0"}},
+                   kSettingsFile, SettingsUse::clear_setup);
+  }
   s.save_setup = 0;
   s.double_quotes = 0;
   s.read_file.clear();

@@ -32,6 +32,7 @@
 #include "app/toolbox/toolbox_window.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
+#include "platform/fault_env.h"
 #include "runtime/settings.h"
 #include "tests/app/app_fixture.h"
 #include "ui/services.h"
@@ -375,6 +376,38 @@ TEST_F(WriteTargetCodeTest, SetupIsLoadedSavedOnCloseOnlyAndCleared) {
   EXPECT_EQ(widget<QSpinBox>(wc::kIndent)->value(), 1);
   EXPECT_TRUE(widget<QRadioButton>(wc::kNone)->isChecked());
   EXPECT_EQ(widget<QLineEdit>(wc::kReadFile)->text(), QString());
+}
+
+// A setup that cannot be saved is said at every "Close" and "Clear setup"
+// that asks for it, with the file and the system's reason, and the file
+// keeps the whole setup it had (one write, never a part of the new one).
+TEST_F(WriteTargetCodeTest, ASetupThatCannotBeSavedIsSaidAndTheOldOneKept) {
+  const std::string stored = "[WriteHtml]\nSetup=1\nReadFile=a.htm\nCommandBefore=Out('\nIndent=4\n";
+  app_test::write_file(file("Markfit.ini"), stored);
+  platform::FaultEnv full(platform::Env::posix());
+  runtime::set_settings_env(&full);
+  full.set_space(0);
+  const auto said_disk_full = [this](std::size_t count, const char* what) {
+    ASSERT_EQ(responder.messages().size(), count);
+    const std::string& text = responder.messages().back().text;
+    EXPECT_NE(text.find(what), std::string::npos) << text;
+    EXPECT_NE(text.find(file("Markfit.ini") + "\n\nHandle Disk Full."), std::string::npos) << text;
+  };
+  for (std::size_t round = 1; round <= 2; ++round) {
+    open();
+    type(wc::kBefore, "Changed('");
+    type(wc::kReadFile, "/site/b.htm");
+    press(wc::kClose);
+    ASSERT_TRUE(closed());
+    said_disk_full(round, "Could not save the setup");
+  }
+  open();
+  click(widget<QCheckBox>(wc::kClearSetup));
+  said_disk_full(3, "Could not clear the setup");
+  runtime::set_settings_env(nullptr);
+  EXPECT_EQ(app_test::read_file(file("Markfit.ini")), stored);
+  press(wc::kClose);
+  ASSERT_TRUE(closed());
 }
 
 // File names are the file system's bytes, never read as ANSI: from the
