@@ -261,7 +261,8 @@ bool Compositor::start(const std::string& runtime_dir, std::string* why) {
     }
     pause_for(20ms);
   }
-  *why = "weston (headless, with XWayland) did not start: " + read_file(log);
+  *why = "weston (headless, with XWayland) did not start (are the packages weston and xwayland installed?): " +
+         read_file(log);
   return false;
 }
 
