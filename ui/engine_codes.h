@@ -43,6 +43,9 @@ inline constexpr std::int32_t kDroppingDown = 0x1B;
 inline constexpr std::int32_t kDroppedDown = 0x1C;
 inline constexpr std::int32_t kScrollTrack = 0x1D;
 inline constexpr std::int32_t kColumnResize = 0x1E;
+// An Entry or Spin with kEditEvents: the user changed its text and paused
+// (window.h); nothing is taken yet.
+inline constexpr std::int32_t kEdited = 0x1F;
 
 inline constexpr std::int32_t kSelected = 0x101;
 

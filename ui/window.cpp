@@ -61,6 +61,7 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
   std::vector<std::pair<int, std::int32_t>> alerts;
   std::vector<std::int32_t> colors;
   QPointer<QTimer> timer;
+  std::vector<QPointer<QTimer>> edit_quiet;  // kEditEvents: the wait for a pause in the typing
   // The window that was active when this one first showed: it gets the
   // keys back when this one closes while active (with no window manager,
   // nobody else would give them back).
@@ -129,6 +130,13 @@ struct Window::State : std::enable_shared_from_this<Window::State> {
     return &def->controls[static_cast<std::size_t>(n - 1)];
   }
   void display(int n);
+  // The user changed the text of control n: Edited once it rests.
+  void edited(int n) {
+    if (QTimer* t = edit_quiet[static_cast<std::size_t>(n)]) t->start();
+  }
+  void drop_edited(int n) {
+    if (QTimer* t = edit_quiet[static_cast<std::size_t>(n)]) t->stop();
+  }
   // Reads a changed entry back into its use variable (Accepted) or refuses
   // it (Rejected); false when refused.
   bool accept_entry(int n);
@@ -206,7 +214,7 @@ bool is_page_event(std::int32_t code) {
 
 bool mergeable(std::int32_t code) {
   return code == events::kMouseMove || code == events::kMoved || code == events::kSized ||
-         code == events::kTimer || code == events::kColumnResize;
+         code == events::kTimer || code == events::kColumnResize || code == events::kEdited;
 }
 
 QColor qcolor(std::int32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
@@ -631,6 +639,7 @@ void Window::State::display(int n) {
   if (!w || !d) return;
   const UseVariable& var = vars[static_cast<std::size_t>(n)];
   const runtime::PictureDescriptor& pic = pictures[static_cast<std::size_t>(n)];
+  drop_edited(n);
   const auto shown = [&]() -> std::string {
     if (const auto* p = std::get_if<std::string*>(&var)) {
       return pic.valid() ? runtime::format_picture(pic, std::string_view(**p)) : **p;
@@ -755,6 +764,7 @@ void Window::State::store(int n, const TypedValue& value) {
 
 bool Window::State::accept_entry(int n) {
   auto* edit = static_cast<QLineEdit*>(control(n));
+  drop_edited(n);
   if (!edit || !edit->isModified()) return true;
   edit->setModified(false);
   const std::optional<TypedValue> value = read_entry(n);
@@ -777,6 +787,7 @@ std::optional<int> Window::State::read_spin(int n) const {
 
 bool Window::State::accept_spin(int n) {
   auto* spin = static_cast<SpinWidget*>(control(n));
+  drop_edited(n);
   if (!spin) return true;
   spin->interpretText();
   if (spin->value() == spin_shown[static_cast<std::size_t>(n)]) return true;
@@ -811,6 +822,7 @@ void Window::State::start_accept_all() {
     typed.push_back(n);
   }
   for (int n : typed) {
+    drop_edited(n);
     // Values not changed since they were shown stay as the procedure set
     // them: the text shown may be stale or cut by its picture.
     if (auto* edit = qobject_cast<QLineEdit*>(control(n))) {
@@ -907,6 +919,20 @@ bool Window::State::press_cancel() {
   return false;
 }
 
+namespace {
+// The wait for a pause in the typing of a control with kEditEvents: each
+// change starts it again, and only its end gives Edited.
+QTimer* quiet_timer(QWidget* control, const std::weak_ptr<Window::State>& weak, int number) {
+  auto* timer = new QTimer(control);
+  timer->setSingleShot(true);
+  timer->setInterval(Window::kEditQuiet);
+  QObject::connect(timer, &QTimer::timeout, control, [weak, number] {
+    if (auto st = weak.lock()) st->push(st->with_mouse(events::kEdited, number));
+  });
+  return timer;
+}
+}  // namespace
+
 // --------------------------------------------------------------------------
 
 Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
@@ -921,6 +947,7 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
   s.radio_value.assign(n, 0);
   s.spin_shown.assign(n, 0);
   s.colors.assign(n, kColorNone);
+  s.edit_quiet.resize(n);
   s.hidden.assign(n, 0);
   s.tab_of.assign(n, 0);
   s.sheet_of.assign(n, 0);
@@ -1032,6 +1059,12 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
         QObject::connect(e, &QLineEdit::editingFinished, e, [weak, number] {
           if (auto st = weak.lock()) st->accept_entry(number);
         });
+        if (d.flags & kEditEvents) {  // the user's typing only: setText gives no textEdited
+          s.edit_quiet[i] = quiet_timer(e, weak, number);
+          QObject::connect(e, &QLineEdit::textEdited, e, [weak, number] {
+            if (auto st = weak.lock()) st->edited(number);
+          });
+        }
         w = e;
         break;
       }
@@ -1041,6 +1074,12 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
         QObject::connect(sp, &QSpinBox::editingFinished, sp, [weak, number] {
           if (auto st = weak.lock()) st->accept_spin(number);
         });
+        if (d.flags & kEditEvents) {  // display() blocks the signals of its own change
+          s.edit_quiet[i] = quiet_timer(sp, weak, number);
+          QObject::connect(sp, &QSpinBox::textChanged, sp, [weak, number] {
+            if (auto st = weak.lock()) st->edited(number);
+          });
+        }
         w = sp;
         break;
       }
@@ -1252,7 +1291,15 @@ Window::Window(const WindowDef& def) : s_(std::make_shared<State>()) {
     s.place_status_bar();
   }
   if (def.flags & kResizable) {
-    if (def.flags & kMinimumSize) top->setMinimumSize(size);
+    if (def.flags & kMinimumSize) {
+      int shrink_w = 0, shrink_h = 0;
+      for (const ControlDef& d : def.controls) {
+        shrink_w = std::max(shrink_w, d.shrink_w);
+        shrink_h = std::max(shrink_h, d.shrink_h);
+      }
+      top->setMinimumSize(size.width() - std::min(du_to_px_x(shrink_w, s.base), size.width() - 1),
+                          size.height() - std::min(du_to_px_y(shrink_h, s.base), size.height() - 1));
+    }
     top->resize(size);
   } else {
     top->setFixedSize(size);
@@ -1509,6 +1556,26 @@ bool Window::waiting() const { return static_cast<bool>(s_->waiter); }
 
 int Window::pending_events() const {
   return static_cast<int>(s_->queue.size() + s_->sweep.size()) + (s_->deferred_focus != 0 ? 1 : 0);
+}
+
+std::optional<std::string> Window::typed_value(int control) const {
+  const ControlDef* d = s_->control_def(control);
+  if (!d || !s_->control(control)) return std::nullopt;
+  if (d->kind == ControlKind::Spin) {
+    // Read from the text, not through interpretText(), which would change
+    // what is shown while the user types.
+    auto* spin = static_cast<SpinWidget*>(s_->control(control));
+    const std::string t(trim(from_qstring(spin->cleanText())));
+    int v = 0;
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || v < spin->low() || v > spin->high()) return std::nullopt;
+    return std::to_string(v);
+  }
+  if (d->kind != ControlKind::Entry) return std::nullopt;
+  std::optional<State::TypedValue> v = s_->read_entry(control);
+  if (!v) return std::nullopt;
+  if (std::holds_alternative<std::string*>(s_->vars[static_cast<std::size_t>(control)])) return std::move(v->text);
+  return number_text(v->number);
 }
 
 std::string Window::text(int control) const {

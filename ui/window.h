@@ -28,6 +28,14 @@
 // is Rejected when its picture cannot read it, a spin box's when the number
 // lies outside the spin's range; the use variable keeps its value.
 //
+// Edited follows the typing in an Entry or Spin with kEditEvents: it comes
+// once the text has rested for kEditQuiet milliseconds after the user's last
+// change (a spin's arrows count as typing), so a word typed fast gives one.
+// Nothing is taken: the use variable keeps its value until the text is
+// accepted (Accepted, or Rejected as above); typed_value() reads what is
+// typed. An Accepted or Rejected of the control, or a display() of it, drops
+// its Edited still to come; a change by the procedure gives none.
+//
 // Keys every window knows: Enter presses the focused button, or else the
 // window's default button (kDefaultButton; not when disabled or hidden),
 // after taking the value being typed, as leaving the entry would (a refused
@@ -63,6 +71,7 @@
 #include <coroutine>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -185,6 +194,14 @@ class Window {
 
   void set_text(int control, std::string_view text);
   std::string text(int control) const;
+
+  static constexpr int kEditQuiet = 200;  // milliseconds: see Edited above
+  // Entry and Spin: what the control shows now, read as accepting it would
+  // (through its picture, a spin's range), as its use variable would take it
+  // (a number as decimal text, a file name in the system's bytes); nothing
+  // is taken. No value when accepting would refuse it, or for another kind
+  // of control.
+  std::optional<std::string> typed_value(int control) const;
 
   // Arms a key: pressing it while `control` (0: any control) has the focus
   // gives AlertKey with that control and keycode(). The mouse keys

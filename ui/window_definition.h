@@ -64,6 +64,9 @@ inline constexpr std::uint32_t kCancelButton = 1u << 11;  // pressed by Escape (
 // (text.h), never ANSI text; any character the system takes may be typed.
 inline constexpr std::uint32_t kFileName = 1u << 12;
 inline constexpr std::uint32_t kFixedPitch = 1u << 13;    // the system's fixed-pitch font, at the control's size
+// Entry, Spin: Edited once the user's typing (or a spin's arrows) pauses, so
+// that the procedure can follow the text while it is typed (window.h).
+inline constexpr std::uint32_t kEditEvents = 1u << 14;
 
 // Mouse pointers a control may ask for.
 enum class Pointer : std::uint8_t { Normal, Hand };
@@ -91,6 +94,11 @@ struct ControlDef {
   // Radio: the number its Option's variable holds while it is chosen;
   // without one, its 1-based position in the Option.
   std::optional<std::int32_t> value;
+  // With kMinimumSize on the window: how many dialog units the control may
+  // give up across and down, the procedure shrinking it on Sized (a list or
+  // text that shows less). The window's minimum size is its definition's
+  // less the largest of these.
+  int shrink_w = 0, shrink_h = 0;
 
   // Table rows read best as control(kind, text, x, y, w, h) followed by
   // what else the row has: .with_icon("code").with_color(...).
@@ -109,6 +117,12 @@ struct ControlDef {
     return d;
   }
   constexpr ControlDef with_value(std::int32_t v) const { ControlDef d = *this; d.value = v; return d; }
+  constexpr ControlDef with_shrink(int w, int h) const {
+    ControlDef d = *this;
+    d.shrink_w = w;
+    d.shrink_h = h;
+    return d;
+  }
   constexpr ControlDef with_range(int low, int high) const {
     ControlDef d = *this;
     d.range_low = low;
@@ -146,8 +160,9 @@ inline constexpr std::uint32_t kStatusBar = 1u << 7;
 // whole program. Minimised, it comes back when the window it blocks is
 // activated. Window::set_modal does the same for one opening.
 inline constexpr std::uint32_t kModal = 1u << 8;
-// With kResizable: never smaller than the definition's w x h, so that what
-// the procedure lays out on Sized always fits.
+// With kResizable: never smaller than the definition's w x h (less what its
+// controls may give up: ControlDef::shrink_w/shrink_h), so that what the
+// procedure lays out on Sized always fits.
 inline constexpr std::uint32_t kMinimumSize = 1u << 9;
 // Files dragged from a file manager may be dropped on the window: each drop
 // gives Drop on the control it was dropped on (0: the window itself), and

@@ -457,6 +457,97 @@ TEST_F(WindowTest, SpinRefusesTypedValuesOutsideItsRange) {
   EXPECT_EQ(spin->value(), 40);
 }
 
+// Entries that tell of their typing: one Edited per pause, nothing taken.
+constexpr ui::ControlDef kLiveControls[] = {
+    control(ControlKind::Entry, "", 4, 4, 80, 12).with_format("@s20").with_flags(ui::kEditEvents),  // 1
+    control(ControlKind::Spin, "", 4, 20, 30, 12).with_range(1, 40).with_flags(ui::kEditEvents),    // 2
+    control(ControlKind::Entry, "", 4, 36, 80, 12).with_format("@s20"),                            // 3
+    control(ControlKind::Text, "", 4, 52, 150, 80).with_shrink(0, 50),                               // 4
+};
+
+TEST_F(WindowTest, TypingGivesOneEditedPerPauseAndTakesNothing) {
+  static const ui::WindowDef def = [] {
+    ui::WindowDef d = make_def("test$LIVE");
+    d.controls = kLiveControls;
+    return d;
+  }();
+  std::string text = "old", plain;
+  std::int32_t indent = 5;
+  s.on_open = [&](ui::Window& w) {
+    w.use(1, &text);
+    w.use(2, &indent);
+    w.use(3, &plain);
+  };
+  ui::Task t = recorder(def, &s);
+  s.window->display();
+  const auto settle = [] { QTest::qWait(2 * ui::Window::kEditQuiet); };
+  auto* edit = widget<QLineEdit>(s, 1);
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClicks(edit, "word");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return s.count(kEdited, 1) > 0; }, 3000));
+  settle();
+  EXPECT_EQ(s.count(kEdited, 1), 1);  // four keys, one event
+  EXPECT_EQ(s.window->typed_value(1), "word");
+  EXPECT_EQ(text, "old");
+  EXPECT_EQ(s.count(kAccepted, 1), 0);
+
+  // Accepted or a display by the procedure drops the Edited still to come.
+  QTest::keyClicks(edit, "s");
+  QTest::keyClick(edit, Qt::Key_Return);
+  ASSERT_TRUE(wait_for(s, kAccepted, 1));
+  EXPECT_EQ(text, "words");
+  QTest::keyClicks(edit, "x");
+  s.window->display(1);
+  text = "set";
+  s.window->display(1);
+  settle();
+  EXPECT_EQ(s.count(kEdited, 1), 1);
+
+  // A spin: typing and the arrows; a value out of range reads as none.
+  auto* spin = widget<QSpinBox>(s, 2);
+  spin->setFocus();
+  spin->selectAll();
+  QTest::keyClicks(spin, "7");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return s.count(kEdited, 2) > 0; }, 3000));
+  EXPECT_EQ(s.window->typed_value(2), "7");
+  EXPECT_EQ(indent, 5);
+  spin->selectAll();
+  QTest::keyClicks(spin, "41");
+  EXPECT_EQ(s.window->typed_value(2), std::nullopt);
+  spin->selectAll();
+  QTest::keyClicks(spin, "7");
+  QTest::keyClick(spin, Qt::Key_Up);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return s.count(kEdited, 2) > 1; }, 3000));
+  EXPECT_EQ(s.window->typed_value(2), "8");
+  EXPECT_EQ(indent, 5);
+
+  // Without the flag, typing tells nothing until accepted.
+  QTest::keyClicks(widget<QLineEdit>(s, 3), "abc");
+  settle();
+  EXPECT_EQ(s.count(kEdited, 3), 0);
+  EXPECT_EQ(s.window->typed_value(3), "abc");
+  EXPECT_EQ(s.window->typed_value(4), std::nullopt);
+}
+
+TEST_F(WindowTest, AMinimumSizeLeavesOutWhatAControlMayGiveUp) {
+  static const ui::WindowDef def = [] {
+    ui::WindowDef d = make_def("test$SHRINK");
+    d.flags |= ui::kMinimumSize;
+    d.controls = kLiveControls;
+    return d;
+  }();
+  ui::Task t = recorder(def, &s);
+  QWidget* top = s.window->widget();
+  const int full = s.window->du_y(def.h);
+  EXPECT_EQ(top->height(), full);  // it opens at its full size
+  s.window->set_position(0, ui::Window::kUnchanged, ui::Window::kUnchanged, 10, 10);
+  EXPECT_EQ(top->width(), s.window->du_x(def.w));
+  EXPECT_EQ(top->height(), full - s.window->du_y(50));
+  s.window->set_position(0, ui::Window::kUnchanged, ui::Window::kUnchanged, top->width(), full + 40);
+  EXPECT_EQ(top->height(), full + 40);
+}
+
 TEST_F(WindowTest, ListPutsTheHighlightedRowsCellInItsVariable) {
   std::string name = "before";
   s.on_open = [&](ui::Window& w) {

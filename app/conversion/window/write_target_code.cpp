@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -41,13 +42,15 @@ using ui::ControlKind;
 using ui::control;
 using ui::keys::kCtrlDown;
 
+constexpr int kPreviewShrink = 40;  // dialog units: 76 high, it keeps 36 (four lines)
+
 constexpr ControlDef kControls[] = {
     control(ControlKind::Box, "Html files", 6, 4, 290, 50),
     control(ControlKind::Button, "", 274, 33, 16, 14).with_icon("lookup"),
     control(ControlKind::Prompt, "Read file:", 14, 18, 42, 10),
     control(ControlKind::Entry, "", 58, 16, 212, 12)
         .with_format("@s255")
-        .with_flags(ui::kFileName)
+        .with_flags(ui::kFileName | ui::kEditEvents)
         .with_key(kCtrlDown, wc::kReadLookup),
     control(ControlKind::Button, "", 274, 15, 16, 14).with_icon("lookup"),
     control(ControlKind::Prompt, "Write file:", 14, 36, 42, 10),
@@ -57,10 +60,16 @@ constexpr ControlDef kControls[] = {
         .with_key(kCtrlDown, wc::kWriteLookup),
     control(ControlKind::Box, "Text to prefix/postfix", 6, 58, 290, 50),
     control(ControlKind::Prompt, "Before:", 14, 72, 42, 10),
-    control(ControlKind::Entry, "", 58, 70, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kBeforeLookup),
+    control(ControlKind::Entry, "", 58, 70, 212, 12)
+        .with_format("@s80")
+        .with_flags(ui::kEditEvents)
+        .with_key(kCtrlDown, wc::kBeforeLookup),
     control(ControlKind::Button, "", 274, 69, 16, 14).with_icon("lookup"),
     control(ControlKind::Prompt, "After:", 14, 90, 42, 10),
-    control(ControlKind::Entry, "", 58, 88, 212, 12).with_format("@s80").with_key(kCtrlDown, wc::kAfterLookup),
+    control(ControlKind::Entry, "", 58, 88, 212, 12)
+        .with_format("@s80")
+        .with_flags(ui::kEditEvents)
+        .with_key(kCtrlDown, wc::kAfterLookup),
     control(ControlKind::Button, "", 274, 87, 16, 14).with_icon("lookup"),
     control(ControlKind::Option, "Translation", 6, 112, 92, 72),
     control(ControlKind::Radio, "None", 14, 126, 76, 10).with_value(conversion::kModeNone),
@@ -68,7 +77,7 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Radio, "All", 14, 154, 76, 10).with_value(conversion::kModeAll),
     control(ControlKind::Box, "Options", 102, 112, 92, 72),
     control(ControlKind::Prompt, "Indent:", 110, 128, 32, 10),
-    control(ControlKind::Spin, "", 144, 126, 40, 12).with_format("@n3").with_range(1, 40),
+    control(ControlKind::Spin, "", 144, 126, 40, 12).with_format("@n3").with_range(1, 40).with_flags(ui::kEditEvents),
     control(ControlKind::Check, "Save setup", 110, 142, 80, 10),
     control(ControlKind::Check, "Clear setup", 110, 156, 80, 10),
     control(ControlKind::List, "", 198, 116, 98, 68)
@@ -84,8 +93,11 @@ constexpr ControlDef kControls[] = {
     control(ControlKind::Button, "Revert", 134, 302, 50, 16)
         .with_flags(ui::kDisabled)
         .with_tip("Turn the code lines of the read file back into HTML (the same texts, indent, mode, table and quotes)"),
-    control(ControlKind::Box, "Preview", 6, 188, 290, 94),
+    // The preview may shrink to a few lines, so that the window fits a
+    // small screen at a large scale.
+    control(ControlKind::Box, "Preview", 6, 188, 290, 94).with_shrink(0, kPreviewShrink),
     control(ControlKind::Text, "", 12, 200, 278, 76)
+        .with_shrink(0, kPreviewShrink)
         .with_flags(ui::kFixedPitch)
         .with_tip("The first lines that \"Process\" writes"),
 };
@@ -370,11 +382,29 @@ conversion::Options options_of(const Setup& s) {
   return options;
 }
 
+// The setup as the window shows it now: the texts and the indent being
+// typed, where they can be read, in place of those last accepted (which
+// stay the run's until accepted).
+Setup shown_setup(const ui::Window& window, const Setup& s) {
+  Setup shown;
+  shown.read_file = window.typed_value(wc::kReadFile).value_or(s.read_file);
+  shown.before = window.typed_value(wc::kBefore).value_or(s.before);
+  shown.after = window.typed_value(wc::kAfter).value_or(s.after);
+  const std::optional<std::string> indent = window.typed_value(wc::kIndent);
+  shown.indent = indent ? std::atoi(indent->c_str()) : s.indent;
+  shown.mode = s.mode;
+  shown.double_quotes = s.double_quotes;
+  shown.line_end = s.line_end;
+  shown.encoding = s.encoding;
+  return shown;
+}
+
 // The preview: the first lines "Process" would write, from the start of the
-// read file only.
+// read file only, as the window shows the setup now (typing included).
 void refresh_preview(ui::Window& window, Setup& s) {
   std::string text;
-  const std::string read(ui::clip(s.read_file));
+  const Setup shown = shown_setup(window, s);
+  const std::string read(ui::clip(shown.read_file));
   if (read.empty()) {
     text = "(Choose a read file to see the first lines written.)";
   } else {
@@ -387,7 +417,7 @@ void refresh_preview(ui::Window& window, Setup& s) {
       TTB = kept;
       (void)conversion::load_table(id, &table);  // a table that cannot be read shows as none
     }
-    const conversion::Preview p = conversion::preview(read, options_of(s), table);
+    const conversion::Preview p = conversion::preview(read, options_of(shown), table);
     if (!p.error.empty()) {
       text = "(" + sentence(p.error) + ")";
     } else {
@@ -539,7 +569,8 @@ void lay_out(ui::Window& window) {
   const int width = std::atoi(window.property(0, ui::props::kWidth).c_str());
   const int height = std::atoi(window.property(0, ui::props::kHeight).c_str());
   const int dx = std::max(0, width - window.du_x(kWindow.w));
-  const int dy = std::max(0, height - window.du_y(kWindow.h));
+  // Below its full height the preview gives up what it may.
+  const int dy = std::max(-window.du_y(kPreviewShrink), height - window.du_y(kWindow.h));
   auto place = [&](int control, bool move_x, bool move_y, bool grow_x, bool grow_y) {
     const ui::ControlDef& d = kControls[control - 1];
     window.set_position(control, window.du_x(d.x) + (move_x ? dx : 0), window.du_y(d.y) + (move_y ? dy : 0),
@@ -648,6 +679,7 @@ ui::Task WriteTargetCode() {
         if (event == kAccepted) look_up_file(window, s, false);
         break;
       case wc::kReadFile:
+        if (event == kEdited) refresh_preview(window, s);
         // A name typed in serves as well as one chosen.
         if (event == kAccepted) {
           enable_runs(window, !ui::clip(s.read_file).empty());
@@ -668,7 +700,7 @@ ui::Task WriteTargetCode() {
       case wc::kTranslation:
       case wc::kIndent:
       case wc::kDoubleQuotes:
-        if (event == kAccepted) refresh_preview(window, s);
+        if (event == kAccepted || event == kEdited) refresh_preview(window, s);
         if (event == kDrop && !window.dropped_files().empty()) {
           take_dropped(window, s, window.dropped_files().front(), false);
         }

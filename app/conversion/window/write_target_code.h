@@ -30,8 +30,10 @@
 // A preview shows the first lines "Process" would write (from the start of
 // the read file only), brought up to date whenever the read file, a text,
 // the indent, the mode, the table or "Double quotes" changes; the window
-// grows into it. A text counts as changed once accepted (Enter, Tab, or
-// the focus leaving it). A pipe or device as read file is never opened
+// grows into it, and below its full height the preview shrinks to four
+// lines. The preview follows the read file, the texts and the indent while
+// they are typed (once the typing pauses), though a run takes them only once
+// accepted (Enter, Tab, or the focus leaving them). A pipe or device as read file is never opened
 // (conversion::input_refusal). A file dropped on the window becomes the
 // read file (the write file when dropped on its entry); of several, the
 // first. The lookups of the read and write file offer the last eight files

@@ -284,6 +284,20 @@ TEST_F(WriteTargetCodeTest, ThePreviewFollowsTheSetupAndDroppedFilesAreTaken) {
   type(wc::kBefore, "Out('");
   click(widget<QCheckBox>(wc::kDoubleQuotes));
   EXPECT_EQ(area->toPlainText(), QStringLiteral(" Out('<<p>don''t<</p>\n"));
+  // While a text is typed, before any Enter: one update once the typing
+  // pauses, however many keys.
+  int updates = 0;
+  const QMetaObject::Connection counting =
+      QObject::connect(area, &QPlainTextEdit::textChanged, area, [&updates] { ++updates; });
+  QLineEdit* after = widget<QLineEdit>(wc::kAfter);
+  after->setFocus();
+  QTest::keyClicks(after, "');");
+  const QString typed = QStringLiteral(" Out('<<p>don''t<</p>');\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return area->toPlainText() == typed; }, 3000)) << area->toPlainText().toStdString();
+  QTest::qWait(2 * ui::Window::kEditQuiet);
+  EXPECT_EQ(updates, 1);
+  QObject::disconnect(counting);
+  type(wc::kAfter, "");
   // A UTF-8 file shows its characters, 1252 or not; a pipe is not opened.
   app_test::write_file(file("u.htm"), "caf\xC3\xA9 \xE2\x86\x92\n");
   type(wc::kReadFile, "u.htm");
@@ -297,6 +311,10 @@ TEST_F(WriteTargetCodeTest, ThePreviewFollowsTheSetupAndDroppedFilesAreTaken) {
   window->widget()->resize(window->widget()->size() + QSize(100, 80));
   gui_test::pump();
   EXPECT_EQ(area->size(), small + QSize(100, 80));
+  // And shrinks it, down to a few lines.
+  window->widget()->resize(window->widget()->width(), 1);
+  gui_test::pump();
+  EXPECT_EQ(area->height(), small.height() - window->du_y(40));
 
   // Dropped on the window: the read file (the first of several); on the
   // write file's entry: that.
