@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -46,6 +47,7 @@ QString widget_text(const QWidget* w) {
   if (auto* l = qobject_cast<const QLabel*>(w)) return l->text();
   if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
   if (auto* s = qobject_cast<const QAbstractSpinBox*>(w)) return s->text();
+  if (auto* p = qobject_cast<const QPlainTextEdit*>(w)) return p->toPlainText();
   if (auto* g = qobject_cast<const QGroupBox*>(w)) return g->title();
   return {};
 }

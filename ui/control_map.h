@@ -23,7 +23,8 @@
 //                 "exposed": mapped, so where the window manager put it
 //                            (every top level below has it as well),
 //                 "controls": [{"n", "class", "x","y","w","h", "visible",
-//                               "enabled", "focus", "text",
+//                               "enabled", "focus", "text" (a Text's
+//                               whole text, its lines split by "\n"),
 //                               lists: "current" (1-based, 0 none),
 //                               "rows": [{"x","y","w","h","cells": [...]}]
 //                                 (the rows on screen)}]}],

@@ -214,6 +214,12 @@ void start_screenshots(const std::string& directory) {
       [&r] {
         if (ui::Window* w = window_named(write_target_code_definition().name); w && w->widget()) {
           r.save(w->widget()->grab(), "write_target_code_filled");
+          w->widget()->resize(w->widget()->minimumSize());  // its preview shrunk: what a small screen gets
+        }
+      },
+      [&r] {
+        if (ui::Window* w = window_named(write_target_code_definition().name); w && w->widget()) {
+          r.save(w->widget()->grab(), "write_target_code_smallest");
         }
       },
       [&r] {
