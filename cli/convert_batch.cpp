@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "app/conversion/text_output.h"
 #include "platform/env.h"
@@ -41,12 +42,12 @@ class Batch {
       }
     }
     if (run_.single) {
-      items_.push_back({*run_.single});
+      items_.emplace_back(*run_.single);
     } else {
       planner_ = std::make_unique<BatchPlanner>(run_.request);
       for (const std::string& input : run_.inputs) planner_->add_input(input);
       const BatchPlan& plan = planner_->finish();
-      for (const BatchItem& item : plan.items) items_.push_back({item});
+      for (const BatchItem& item : plan.items) items_.emplace_back(item);
       for (const std::string& note : plan.notes) say_error(note);
       if (items_.empty()) say_error("no file to convert: no name matched " + globs());
     }
@@ -64,9 +65,23 @@ class Batch {
 
  private:
   struct Tracked {
+    explicit Tracked(BatchItem i) : item(std::move(i)) {}
     BatchItem item;
     int id = 0;  // the watcher's, 0 when not watched
+    // The input as it was when its last conversion began (taken before the
+    // reading, so that a save during the conversion shows as a change).
+    bool seen = false;
+    platform::FileInfo info;
   };
+
+  // Whether items_[i]'s input is not as it was at its last conversion.
+  bool changed_since(std::size_t i) const {
+    const Tracked& t = items_[i];
+    platform::FileInfo now;
+    if (!platform::Env::posix()->file_info(t.item.input, &now).ok()) return false;  // gone: nothing to convert
+    return !t.seen || now.size != t.info.size || now.modified_ns != t.info.modified_ns ||
+           now.inode != t.info.inode || now.device != t.info.device;
+  }
 
   std::string globs() const {
     const std::vector<std::string>& g = run_.request.globs.empty() ? kDefaultGlobs : run_.request.globs;
@@ -94,7 +109,10 @@ class Batch {
     // The folder is made only for an input that is there, so that a
     // mistyped name leaves nothing behind.
     platform::FileInfo info;
-    if (slash != std::string::npos && slash > 0 && platform::Env::posix()->file_info(item.input, &info).ok()) {
+    const bool there = platform::Env::posix()->file_info(item.input, &info).ok();
+    items_[i].seen = there;
+    items_[i].info = info;
+    if (slash != std::string::npos && slash > 0 && there) {
       const std::string folder = item.output.substr(0, slash);
       if (const platform::Status st = platform::make_folders(folder); !st.ok()) {
         say_error("cannot make the folder " + quoted(folder) + " for " + quoted(item.input) + ": " +
@@ -183,7 +201,7 @@ class Batch {
         }
         continue;
       }
-      items_.push_back({plan.items[i]});
+      items_.emplace_back(plan.items[i]);
       watch_item(i);
       convert_item(i, nullptr);
     }
@@ -192,7 +210,62 @@ class Batch {
     watch_new_folders();
   }
 
+  // Walks the walked folders again, as at the start: pages and folders the
+  // dropped notices did not tell of join (and are converted).
+  void walk_again() {
+    if (!planner_) return;
+    bool added = false;
+    for (std::size_t index = 0; index < planner_->walked().size(); ++index) {
+      std::vector<platform::FolderEntry> entries;
+      if (!platform::list_folder(planner_->walked()[index], &entries).ok()) continue;  // said when it goes
+      for (const platform::FolderEntry& e : entries) {
+        if (e.kind == platform::EntryKind::folder) {
+          const std::size_t before = planner_->walked().size();
+          planner_->add_found_folder(index, e.name);
+          added |= planner_->walked().size() != before;
+        } else {
+          added |= planner_->add_found(index, e.name);
+        }
+      }
+    }
+    if (added) take_new_plan();
+  }
+
+  // The table's data files changed: read it again, and convert everything
+  // again when it is not the same. False when nothing was converted.
+  bool table_changed() {
+    bool changed = false;
+    const std::string error = run_.table->reload(&changed);
+    if (!error.empty()) {
+      say_error(error + "; the table in use stays");
+      return false;
+    }
+    if (!changed) return false;
+    say(s_.out, "the translation table changed; converting every file again");
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (watcher_->stop_requested()) return true;
+      platform::FileInfo info;
+      // An input that is gone was said so when it went.
+      if (items_[i].item.problem.empty() && platform::Env::posix()->file_info(items_[i].item.input, &info).ok()) {
+        convert_item(i, nullptr);
+      }
+    }
+    return true;
+  }
+
   int watch() {
+    std::vector<int> table_ids;
+    if (run_.table) {
+      for (const std::string& file : run_.table->files) {
+        int id = 0;
+        if (const platform::Status st = watcher_->watch_file(file, &id); !st.ok()) {
+          say_error("cannot watch " + quoted(file) + ": " + conversion::system_error_text(st.error) +
+                    "; changes to the translation table will not be seen");
+        } else {
+          table_ids.push_back(id);
+        }
+      }
+    }
     for (std::size_t i = 0; i < items_.size(); ++i) watch_item(i);
     if (planner_) notes_seen_ = planner_->finish().notes.size();
     watch_new_folders();
@@ -208,11 +281,30 @@ class Batch {
         return 1;
       }
       if (r.stop) return 0;
+      // Checked at each report of a change to the data files, not on a
+      // clock: the report comes once the files have been quiet for a moment
+      // (a program that keeps them open, as the table windows do, is quiet
+      // 300 ms after its last write), so one update is one reading, and no
+      // time is spent reading files that did not change.
+      const auto touched = [&](const std::vector<int>& ids) {
+        return std::any_of(ids.begin(), ids.end(), [&](int id) {
+          return std::find(table_ids.begin(), table_ids.end(), id) != table_ids.end();
+        });
+      };
+      const bool all_done = (r.overflow || touched(r.saved) || touched(r.removed)) && run_.table && table_changed();
+      if (watcher_->stop_requested()) return 0;
+      if (r.overflow) {
+        say_error("the system dropped change notices; looking for what changed");
+        walk_again();
+      }
       std::set<std::size_t> again;
       for (std::size_t i = 0; i < items_.size(); ++i) {
         const int id = items_[i].id;
         if (id == 0) continue;
-        if (r.overflow || std::find(r.saved.begin(), r.saved.end(), id) != r.saved.end()) again.insert(i);
+        if (!all_done && (std::find(r.saved.begin(), r.saved.end(), id) != r.saved.end() ||
+                          (r.overflow && changed_since(i)))) {
+          again.insert(i);
+        }
         if (std::find(r.removed.begin(), r.removed.end(), id) != r.removed.end()) {
           say_error(quoted(items_[i].item.input) + " is gone; its output stays, and it is converted again when it "
                     "comes back");

@@ -19,12 +19,22 @@
 // without --force. New pages (and folders) in walked folders join in and
 // are converted, and so are inputs that were missing and appear. Ctrl-C,
 // SIGTERM or SIGHUP end the watch after the conversion under way has
-// finished, with status 0 and no file of ours left half written. The
-// translation table is the one read when the command started.
+// finished, with status 0 and no file of ours left half written.
+//
+// The translation table's data files are watched too: when they change, the
+// table is read again, and when it differs from the one in use every input
+// is converted again with it, after the line "HH:MM:SS the translation table
+// changed; converting every file again". When it cannot be read, the error
+// is said and the table in use stays.
+//
+// When the system drops change notices (too many at once), the folders are
+// walked again, new pages join, and every input whose size, time of change
+// or file differs from when it was last converted is converted again.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +42,15 @@
 #include "cli/convert_one.h"
 
 namespace cli {
+
+// The table a watch converts with, to read again when it changes.
+struct WatchedTable {
+  std::vector<std::string> files;  // its data files; they need not exist
+  // Reads the table again, waiting a little for another program's update to
+  // end: an error message, or "" with *changed set when the table read
+  // differs from the one in use, which it then replaces.
+  std::function<std::string(bool* changed)> reload;
+};
 
 struct BatchRun {
   BatchRequest request;
@@ -41,6 +60,7 @@ struct BatchRun {
   std::optional<BatchItem> single;
   bool force = false;
   bool watch = false;
+  std::optional<WatchedTable> table;  // only for a watch converting with a table
 };
 
 struct BatchStreams {

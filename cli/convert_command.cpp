@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "app/conversion/conversion.h"
 #include "app/conversion/line_converter.h"
@@ -63,8 +65,12 @@ const char* const kFooter =
     "place or renamed over), and with -r new pages in the walked folders, one\n"
     "line per conversion on standard output; a failure is reported and the\n"
     "watch goes on. An output the watch wrote itself is replaced without\n"
-    "--force. The table is read once, at the start. Ctrl-C ends the watch,\n"
-    "after the conversion under way, with status 0.\n"
+    "--force. When the table's data files change, the table is read again and,\n"
+    "if it differs, every input is converted again with it; when it cannot be\n"
+    "read, the error is reported and the table in use stays. When the system\n"
+    "drops change notices (too many at once), the folders are walked again and\n"
+    "every input changed since its last conversion is converted again. Ctrl-C\n"
+    "ends the watch, after the conversion under way, with status 0.\n"
     "\n"
     "Exit status: 0 success, 1 error, 2 wrong usage.\n";
 
@@ -331,6 +337,39 @@ std::optional<Failure> load_table(const std::string& name, const std::string& di
   if (rc == 0) rc = conversion::load_table(id, table);
   if (rc != 0) return Failure{1, "cannot read the table '" + shown_ansi(name) + "': " + files::ERROR()};
   return std::nullopt;
+}
+
+// The table read again while watching. Another program's update is one
+// transaction over both files: a reader sees each file whole, but could
+// read one before the commit and the other after it. Two readings in a row
+// that agree cannot both straddle the same commit, so the table is taken
+// when two agree. A reading that fails (a file locked by an update under
+// way, a file replaced a moment ago) is tried again every 50 ms for a
+// second: an update of a table takes far less, and the watch is not held up
+// for long when the failure stays.
+std::string reload_table(const std::string& name, const std::string& directory,
+                         conversion::ReplacementTable* in_use, bool* changed) {
+  constexpr auto kPatience = std::chrono::seconds(1);
+  constexpr auto kStep = std::chrono::milliseconds(50);
+  const auto give_up = std::chrono::steady_clock::now() + kPatience;
+  std::optional<conversion::ReplacementTable> last;
+  for (;;) {
+    conversion::ReplacementTable read;
+    const std::optional<Failure> f = load_table(name, directory, &read);
+    if (!f && last && *last == read) break;
+    if (std::chrono::steady_clock::now() >= give_up) {
+      return f ? f->message : "the translation table kept changing while it was read";
+    }
+    if (f) {
+      last.reset();
+      std::this_thread::sleep_for(kStep);
+    } else {
+      last = read;
+    }
+  }
+  *changed = !(*last == *in_use);
+  if (*changed) *in_use = *last;
+  return {};
 }
 
 // Puts the current directory back however the command ends.
@@ -642,6 +681,15 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
     if (!a.out_dir) batch.single = BatchItem{*a.input, *a.output, ""};
     batch.force = a.force;
     batch.watch = a.watch;
+    if (a.watch && (options.mode == conversion::kModeInternational || options.mode == conversion::kModeAll)) {
+      std::string name(dictionary::kStandardTableName);
+      if (a.table) (void)to_ansi(*a.table, "table name", &name);  // taken once already
+      const std::string folder = directory == "/" ? std::string() : directory;
+      batch.table = WatchedTable{{folder + "/TRANSTAB.KSF", folder + "/TRANSLAT.KSF"},
+                                 [&table, name, directory](bool* changed) {
+                                   return reload_table(name, directory, &table, changed);
+                                 }};
+    }
     return run_batch(batch, convert, {out, err, err_is_terminal, progress_minimum});
   }
   OneFile file;

@@ -68,6 +68,9 @@ struct FileInfo {
   std::uint32_t owner = 0;        // user and group ids
   std::uint32_t group = 0;
   std::uint64_t size = 0;
+  // The last change of its contents, in nanoseconds since 1970 (0 where
+  // the place keeps no such time).
+  std::int64_t modified_ns = 0;
 };
 
 // A file read or written in sequence, never at an offset: a pipe, a

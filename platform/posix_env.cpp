@@ -72,6 +72,7 @@ void fill_info(const struct stat& st, FileInfo* out) {
   out->owner = static_cast<std::uint32_t>(st.st_uid);
   out->group = static_cast<std::uint32_t>(st.st_gid);
   out->size = static_cast<std::uint64_t>(st.st_size);
+  out->modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
 // The name under which the process reaches one of its open descriptors.

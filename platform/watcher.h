@@ -107,6 +107,12 @@ class Watcher {
   // a wait() reports it.
   bool stop_requested();
 
+  // For tests: while set (from any thread), every watcher drops the events
+  // the system gives it, as when the system's queue overflows; the overflow
+  // is reported once it is cleared. The system's own limit cannot be
+  // lowered by an ordinary user.
+  static void drop_events_for_test(bool drop);
+
  private:
   struct Impl;
   explicit Watcher(std::unique_ptr<Impl> impl);

@@ -54,6 +54,14 @@ void ReplacementTable::set(std::uint8_t code, std::string_view htmlchars) {
   held_[code] = 1;
 }
 
+bool ReplacementTable::operator==(const ReplacementTable& other) const {
+  for (int code = 0; code < 256; ++code) {
+    const auto c = static_cast<std::uint8_t>(code);
+    if (holds(c) != other.holds(c) || text(c) != other.text(c)) return false;
+  }
+  return true;
+}
+
 std::int32_t find_table(std::string_view name, std::int32_t* id) {
   using dictionary::TTB;
   // A lookup that finds nothing leaves the buffer as it was, as a failed

@@ -34,6 +34,8 @@ class ReplacementTable {
   std::string_view text(std::uint8_t code) const {
     return std::string_view(text_[code].data(), length_[code]);
   }
+  // The same entries (what lies past a text's length is not compared).
+  bool operator==(const ReplacementTable& other) const;
 
  private:
   std::array<std::array<char, 10>, 256> text_{};

@@ -2,6 +2,8 @@
 // them: an empty folder, names with blanks and accents, files that fail
 // beside files that do not, saves as editors make them, Ctrl-C.
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,8 @@
 #include <thread>
 
 #include "cli/convert_command.h"
+#include "cli/table_command.h"
+#include "platform/watcher.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
@@ -186,6 +190,7 @@ class WatchTest : public ConvertBatchTest {
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stop, &before_), 0);
   }
   void TearDown() override {
+    platform::Watcher::drop_events_for_test(false);
     pthread_sigmask(SIG_SETMASK, &before_, nullptr);
     ConvertBatchTest::TearDown();
   }
@@ -240,6 +245,92 @@ TEST_F(WatchTest, SavesAreConvertedUntilCtrlCAndNothingIsLeftBehind) {
   EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 4) << o.out;
   EXPECT_NE(o.err.find("watching 1 file and 1 folder; Ctrl-C ends"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("markfit convert: 'site/p\xC3\xA9 1.htm' is not a text file"), std::string::npos) << o.err;
+}
+
+// Ends the watch with Ctrl-C; what it said.
+Outcome stop(std::future<Outcome>& watch) {
+  EXPECT_EQ(kill(getpid(), SIGINT), 0);
+  EXPECT_EQ(watch.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  return watch.get();
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(WatchTest, ATableChangedByAnotherProgramConvertsEveryPageAgainAndABadOneIsKeptOut) {
+  // "Standard" replaced by another program, in its own process as the
+  // table windows would be: one transaction over both data files.
+  const auto import = [](const std::string& html) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::istringstream in("character,html\n\xC3\xA9," + html + "\n");
+      std::ostringstream out, err;
+      ::_exit(run_table({"import", "-", "--name", "Standard", "--replace"}, in, out, err));
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status;
+  };
+  {
+    std::istringstream in("character,html\n\xC3\xA9,&eacute\n");
+    std::ostringstream out, err;
+    ASSERT_EQ(run_table({"import", "-", "--name", "Standard"}, in, out, err), 0) << err.str();
+  }
+  fs::create_directory("site");
+  write("site/a.htm", "<p>\xC3\xA9</p>\n");
+  write("site/b.htm", "\xC3\xA9\n");
+  auto watch = std::async(std::launch::async, [] {
+    return convert({"-r", "site", "-d", "out", "--eol", "lf", "-m", "international", "--watch"});
+  });
+  EXPECT_TRUE(becomes("out/a.htw", "<<p>&eacute;<</p>\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  EXPECT_EQ(import("&#233"), 0);
+  EXPECT_TRUE(becomes("out/a.htw", "<<p>&#233;<</p>\n"));
+  EXPECT_TRUE(becomes("out/b.htw", "&#233;\n"));
+  // Half the data files gone: said, and the table in use converts on.
+  fs::remove("TRANSLAT.KSF");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+  write("site/b.htm", "x\xC3\xA9\n");
+  EXPECT_TRUE(becomes("out/b.htw", "x&#233;\n"));
+
+  const Outcome o = stop(watch);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(count(o.out, " the translation table changed; converting every file again\n"), 1u) << o.out;
+  EXPECT_EQ(count(o.out, " -> out/"), 5u) << o.out;  // the first pass, both again, the save
+  EXPECT_EQ(count(o.err, "TRANSLAT.KSF is missing; the table in use stays"), 1u) << o.err;
+}
+
+TEST_F(WatchTest, AfterDroppedNoticesTheFoldersAreWalkedAgainAndOnlyChangedPagesConverted) {
+  fs::create_directory("site");
+  write("site/a.htm", "<p>a</p>\n");
+  write("site/b.htm", "<p>b</p>\n");
+  auto watch = std::async(std::launch::async, [] { return convert({"-r", "site", "-d", "out", "--eol", "lf", "--watch"}); });
+  EXPECT_TRUE(becomes("out/b.htw", "<<p>b<</p>\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  platform::Watcher::drop_events_for_test(true);
+  write("site/a.htm", "<p>a2</p>\n");  // same size as before
+  write("site/d.htm", "<p>d</p>\n");
+  fs::create_directory("site/new");
+  write("site/new/c.htm", "<p>c</p>\n");
+  write("out/b.htw", "not converted again\n");  // b.htm itself is as it was
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  platform::Watcher::drop_events_for_test(false);
+
+  EXPECT_TRUE(becomes("out/a.htw", "<<p>a2<</p>\n"));
+  EXPECT_TRUE(becomes("out/d.htw", "<<p>d<</p>\n"));
+  EXPECT_TRUE(becomes("out/new/c.htw", "<<p>c<</p>\n"));
+  // The new folder is watched from then on.
+  write("site/new/c.htm", "<p>c2</p>\n");
+  EXPECT_TRUE(becomes("out/new/c.htw", "<<p>c2<</p>\n"));
+  const Outcome o = stop(watch);
+  EXPECT_EQ(read("out/b.htw"), "not converted again\n");
+  EXPECT_EQ(count(o.out, " -> out/"), 6u) << o.out;
+  EXPECT_EQ(count(o.err, "dropped change notices"), 1u) << o.err;
 }
 
 }  // namespace

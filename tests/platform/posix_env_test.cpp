@@ -211,6 +211,10 @@ TEST(PosixNamesTest, InfoTellsWhatANameStandsFor) {
   EXPECT_EQ(info.links, 2u);
   EXPECT_EQ(info.permissions, 0604u);
   EXPECT_EQ(info.owner, ::geteuid());
+  const struct timespec when[2] = {{0, UTIME_OMIT}, {1'700'000'000, 123'456'789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, plain.c_str(), when, 0), 0);
+  ASSERT_TRUE(env->file_info(dir.file("link"), &info).ok());
+  EXPECT_EQ(info.modified_ns, 1'700'000'000'123'456'789);
   ASSERT_TRUE(env->file_info(dir.file("fifo"), &info).ok());
   EXPECT_EQ(info.kind, FileKind::fifo);
   ASSERT_TRUE(env->file_info("/dev/null", &info).ok());
