@@ -16,6 +16,7 @@
 #include "cli/command_line.h"
 #include "cli/convert_batch.h"
 #include "cli/convert_one.h"
+#include "cli/working_directory.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/driver.h"
@@ -372,19 +373,6 @@ std::string reload_table(const std::string& name, const std::string& directory,
   return {};
 }
 
-// Puts the current directory back however the command ends.
-class DirectoryGuard {
- public:
-  DirectoryGuard() { ok_ = platform::Env::posix()->current_directory(&saved_).ok(); }
-  ~DirectoryGuard() {
-    if (ok_) (void)platform::Env::posix()->set_current_directory(saved_);
-  }
-
- private:
-  std::string saved_;
-  bool ok_ = false;
-};
-
 std::optional<Failure> take_setup(Args* a) {
   using runtime::GETINI;
   if (settings_number(GETINI(kSection, "Setup", "0", kSettingsFile)) == 0) {
@@ -558,33 +546,17 @@ int run_convert(const std::vector<std::string>& args, std::FILE* in, std::FILE* 
     return parsed.status;
   }
   if (auto f = check(&a)) return finish(err, *f);
-  DirectoryGuard directory_guard;
-  platform::Env* env = platform::Env::posix();
-
+  WorkingDirectory working_directory;
   // Paths given here are the caller's, taken against the directory the
   // command started in, before -C moves (and shown as given otherwise).
-  auto absolute = [env](std::optional<std::string>& path) {
-    if (!path || path->empty() || *path == "-") return;
-    std::string full;
-    if (env->full_path(*path, &full).ok()) path = full;
-  };
   if (a.directory) {
-    absolute(a.input);
-    absolute(a.output);
-    absolute(a.out_dir);
-    for (std::string& input : a.inputs) {
-      std::optional<std::string> path = input;
-      absolute(path);
-      input = *path;
-    }
+    WorkingDirectory::make_full(a.input);
+    WorkingDirectory::make_full(a.output);
+    WorkingDirectory::make_full(a.out_dir);
+    for (std::string& input : a.inputs) WorkingDirectory::make_full(input);
+    if (std::string m = WorkingDirectory::enter(*a.directory); !m.empty()) return finish(err, {1, std::move(m)});
   }
-  std::string directory;
-  if (a.directory) {
-    if (const platform::Status st = env->set_current_directory(*a.directory); !st.ok()) {
-      return finish(err, {1, "cannot use the directory '" + *a.directory + "': " + conversion::system_error_text(st.error)});
-    }
-  }
-  (void)env->current_directory(&directory);
+  const std::string directory = WorkingDirectory::current();
 
   std::optional<long long> setup_mode;
   if (a.setup) {

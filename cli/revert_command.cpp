@@ -8,6 +8,7 @@
 #include "app/dictionary/standard_table.h"
 #include "cli/command_line.h"
 #include "cli/convert_command.h"
+#include "cli/working_directory.h"
 #include "files/textline/textline_driver.h"
 #include "platform/env.h"
 
@@ -73,18 +74,6 @@ std::string lower(std::string s) {
   for (char& c : s) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   return s;
 }
-
-class DirectoryGuard {
- public:
-  DirectoryGuard() { ok_ = platform::Env::posix()->current_directory(&saved_).ok(); }
-  ~DirectoryGuard() {
-    if (ok_) (void)platform::Env::posix()->set_current_directory(saved_);
-  }
-
- private:
-  std::string saved_;
-  bool ok_ = false;
-};
 
 int finish(std::FILE* err, int status, const std::string& message) {
   std::fprintf(err, "markfit revert: %s\n", message.c_str());
@@ -161,20 +150,17 @@ int run_revert(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   options.double_quotes = a.double_quotes;
 
   // Paths are the caller's, taken before -C moves.
-  DirectoryGuard guard;
-  platform::Env* env = platform::Env::posix();
+  WorkingDirectory working_directory;
   std::string input = a.inputs.front();
   std::optional<std::string> output = a.output;
   if (a.directory) {
-    std::string full;
-    if (env->full_path(input, &full).ok()) input = full;
-    if (output && *output != "-" && env->full_path(*output, &full).ok()) output = full;
-    if (const platform::Status st = env->set_current_directory(*a.directory); !st.ok()) {
-      return finish(err, 1, "cannot use the directory '" + *a.directory + "': " + conversion::system_error_text(st.error));
-    }
+    // Revert reads no standard input: "-" is a file of that name.
+    if (input == "-") input = "./-";
+    WorkingDirectory::make_full(input);
+    WorkingDirectory::make_full(output);
+    if (const std::string m = WorkingDirectory::enter(*a.directory); !m.empty()) return finish(err, 1, m);
   }
-  std::string directory;
-  (void)env->current_directory(&directory);
+  const std::string directory = WorkingDirectory::current();
 
   // A table serves where entities are turned back: modes International and
   // All, and mode All's quote.

@@ -14,6 +14,7 @@
 #include "app/records/records.h"
 #include "cli/command_line.h"
 #include "cli/json_document.h"
+#include "cli/working_directory.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
 #include "files/kestrel/driver.h"
@@ -133,19 +134,6 @@ std::string without_trailing_blanks(std::string s) {
 }
 
 // --- Files ---------------------------------------------------------------------
-
-// Puts the current directory back however the command ends.
-class DirectoryGuard {
- public:
-  DirectoryGuard() { ok_ = platform::Env::posix()->current_directory(&saved_).ok(); }
-  ~DirectoryGuard() {
-    if (ok_) (void)platform::Env::posix()->set_current_directory(saved_);
-  }
-
- private:
-  std::string saved_;
-  bool ok_ = false;
-};
 
 // The two data files, open for this command and closed however it ends.
 class TableFiles {
@@ -658,28 +646,16 @@ int run_table(const std::vector<std::string>& args, std::istream& in, std::ostre
     return finish(err, command, {kUsageStatus, "the output file name (-o) is empty; give \"-\" for standard output"});
   }
 
-  DirectoryGuard guard;
+  WorkingDirectory working_directory;
   platform::Env* env = platform::Env::posix();
   // Paths given are the caller's, taken against the directory the command
   // started in, before -C moves.
-  std::string file_path = o.words.empty() ? std::string() : o.words[0];
-  auto absolute = [env](std::optional<std::string>& path) {
-    std::string full;
-    if (path && !path->empty() && *path != "-" && env->full_path(*path, &full).ok()) path = full;
-  };
   if (o.directory) {
-    std::optional<std::string> p = file_path;
-    if (name == "import") absolute(p);
-    file_path = *p;
-    absolute(o.output);
-    if (name == "import") o.words[0] = file_path;
-    if (const platform::Status st = env->set_current_directory(*o.directory); !st.ok()) {
-      return finish(err, command, {1, "cannot use the directory '" + *o.directory + "': " +
-                                          conversion::system_error_text(st.error)});
-    }
+    if (name == "import") WorkingDirectory::make_full(o.words[0]);
+    WorkingDirectory::make_full(o.output);
+    if (std::string m = WorkingDirectory::enter(*o.directory); !m.empty()) return finish(err, command, {1, std::move(m)});
   }
-  std::string directory;
-  (void)env->current_directory(&directory);
+  const std::string directory = WorkingDirectory::current();
   // Other programs sharing these files take their transaction control file
   // from the same folder.
   std::string control;
@@ -688,7 +664,7 @@ int run_table(const std::vector<std::string>& args, std::istream& in, std::ostre
   std::optional<Failure> f;
   if (name == "list") f = run_list(out, directory);
   if (name == "export") f = run_export(o, out, directory);
-  if (name == "import") f = run_import(o, in, out, directory, file_path);
+  if (name == "import") f = run_import(o, in, out, directory, o.words[0]);
   return f ? finish(err, command, *f) : 0;
 }
 

@@ -358,17 +358,8 @@ bool FileOutput::write_line(std::string_view line, std::uint64_t number) {
     return buffer_.size() < kStreamBuffer || flush_stream();
   }
   if (too_large(line.size() + eol_length_)) return false;
-  if (partial_ != 0) {
-    // The parts left a line end after them: the rest goes over it.
-    const bool ok = write_bytes(line);
-    written_ += partial_ + eol_length_;
-    partial_ = 0;
-    const files::ErrorState saved = files::save_error_state();
-    files::send(out_->fd, "CLIP=ON");
-    files::restore_error_state(saved);
-    return ok;
-  }
-  if (line.size() > kRecord) return write_long(line);
+  // The rest of a line given in parts goes over the line end they left.
+  if (partial_ != 0 || line.size() > kRecord) return write_long(line);
   // A write of no bytes would cut the file there; one blank, clipped, is
   // an empty line. The lines never end in blanks, so clipping takes nothing
   // from the others.
@@ -416,9 +407,10 @@ bool FileOutput::write_bytes(std::string_view bytes) {
   return true;
 }
 
-// A line longer than the record goes in pieces.
+// A line longer than the record, or the rest of one given in parts (which
+// turned clipping off already), goes in pieces.
 bool FileOutput::write_long(std::string_view line) {
-  files::send(out_->fd, "CLIP=OFF");
+  if (partial_ == 0) files::send(out_->fd, "CLIP=OFF");
   const bool ok = write_bytes(line);
   written_ += partial_ + eol_length_;
   partial_ = 0;

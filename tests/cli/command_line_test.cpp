@@ -11,9 +11,12 @@
 #include "cli/convert_command.h"
 #include "cli/ksf_command.h"
 #include "cli/program.h"
+#include "tests/cli/files.h"
 
 namespace cli {
 namespace {
+
+using test::contents;
 
 struct Outcome {
   int status = 0;
@@ -21,14 +24,6 @@ struct Outcome {
   std::string err;
 };
 
-std::string contents(std::FILE* f) {
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
 
 // `words` as typed after "markfit".
 Outcome markfit(std::vector<std::string> words) {

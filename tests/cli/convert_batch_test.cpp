@@ -18,10 +18,15 @@
 #include "cli/convert_command.h"
 #include "cli/table_command.h"
 #include "platform/watcher.h"
+#include "tests/cli/files.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
 namespace {
+
+using test::contents;
+using test::read;
+using test::write;
 
 namespace fs = std::filesystem;
 
@@ -31,24 +36,8 @@ struct Outcome {
   std::string err;
 };
 
-std::string contents(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
 
-void write(const std::string& path, std::string_view bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every file below `dir`, relative, sorted.
 std::vector<std::string> tree(const std::string& dir) {

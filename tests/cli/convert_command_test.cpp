@@ -22,10 +22,15 @@
 #include "files/driver/file_ops.h"
 #include "files/textline/textline_driver.h"
 #include "platform/fault_env.h"
+#include "tests/cli/files.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
 namespace {
+
+using test::contents;
+using test::read;
+using test::write;
 
 struct Outcome {
   int status = 0;
@@ -33,15 +38,6 @@ struct Outcome {
   std::string err;
 };
 
-std::string contents(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
 
 class ConvertCommandTest : public ::testing::Test {
  protected:
@@ -68,13 +64,6 @@ class ConvertCommandTest : public ::testing::Test {
     o.out = contents(out);
     o.err = contents(err);
     return o;
-  }
-  static void write(const std::string& path, std::string_view bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
   }
   static std::vector<std::string> entries(const std::string& dir) {
     std::vector<std::string> names;

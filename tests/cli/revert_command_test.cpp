@@ -10,10 +10,15 @@
 #include <sstream>
 
 #include "cli/convert_command.h"
+#include "tests/cli/files.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
 namespace {
+
+using test::contents;
+using test::read;
+using test::write;
 
 class RevertCommandTest : public ::testing::Test {
  protected:
@@ -25,29 +30,13 @@ class RevertCommandTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::current_path(previous_); }
 
-  static std::string text(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string s;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-    std::fclose(f);
-    return s;
-  }
   int revert(const std::vector<std::string>& args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     const int status = run_revert(args, out, err);
-    out_ = text(out);
-    err_ = text(err);
+    out_ = contents(out);
+    err_ = contents(err);
     return status;
-  }
-  static void write(const std::string& path, std::string_view bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
   }
 
   platform_test::TempDir dir_;
@@ -64,7 +53,7 @@ TEST_F(RevertCommandTest, WhatConvertWroteComesBackWithTheSameOptions) {
   to_code.insert(to_code.end(), {"page.htm", "-o", "page.htw"});
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  ASSERT_EQ(run_convert(to_code, stdin, out, err), 0) << text(err);
+  ASSERT_EQ(run_convert(to_code, stdin, out, err), 0) << contents(err);
   std::fclose(out);
   EXPECT_EQ(read("page.htw").substr(0, 40), "  Html('<<p class=''x''>Caf&eacute; &agr");
   std::vector<std::string> back = options;

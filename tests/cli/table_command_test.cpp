@@ -20,10 +20,14 @@
 #include "app/records/records.h"
 #include "files/driver/error_state.h"
 #include "files/driver/file_ops.h"
+#include "tests/cli/files.h"
 #include "tests/platform/temp_dir.h"
 
 namespace cli {
 namespace {
+
+using test::read;
+using test::write;
 
 namespace fs = std::filesystem;
 using records::Character;
@@ -71,11 +75,6 @@ class TableCommandTest : public ::testing::Test {
     return all;
   }
 
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
   platform_test::TempDir dir_;
 };
